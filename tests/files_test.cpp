@@ -1,0 +1,84 @@
+// File commands as the location lookup uses them.
+#include "files.h"
+#include "host_fixture.h"
+#include "temp_dir.h"
+
+using namespace rt::testing;
+
+namespace {
+
+int32_t Open(const std::string &path) { return ResultInt(Core(0x270, ArgText(path.c_str()), ArgInt(1), ArgInt(1))); }
+std::string Read(int32_t f, int32_t n) { return TakeBytes(Core(0x294, ArgInt(f), ArgInt(n))); }
+void Seek(int32_t f, int32_t origin, int32_t distance) {
+    if (origin == 0) Core(0x288, ArgInt(f), ArgOmitted(), ArgInt(distance));
+    else Core(0x288, ArgInt(f), ArgInt(origin), ArgInt(distance));
+}
+
+} // namespace
+
+TEST(FileCommands, ReadBytesAndTextsAtPositions) {
+    TempDir dir;
+    std::string content = std::string("\x08\x00\x00\x00", 4) + "abc" + std::string(1, '\0') + "tail";
+    dir.write("data.bin", content);
+    int32_t f = Open(dir.file("data.bin"));
+    ASSERT_NE(f, 0);
+    EXPECT_EQ(Read(f, 4), std::string("\x08\x00\x00\x00", 4));
+    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), "abc");
+    EXPECT_EQ(Read(f, 2), "ta"); // the text read moved past its NUL
+    Seek(f, 3, -1);             // one byte back
+    EXPECT_EQ(Read(f, 9), "ail"); // fewer bytes at the end of the file
+    EXPECT_EQ(Read(f, 1), "");
+    Seek(f, 0, 5); // origin omitted: from the start
+    EXPECT_EQ(Read(f, 2), "bc");
+    Seek(f, 1, 1000); // beyond the end: reads are empty, texts too
+    EXPECT_EQ(Read(f, 3), "");
+    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), "");
+    Seek(f, 2, -2); // from the end
+    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), "il"); // no NUL: the rest of the file
+    Core(0x278, ArgInt(f));
+    EXPECT_EQ(Read(f, 3), "") << "a closed file reads as empty";
+    EXPECT_EQ(rt::Runtime::Instance().files().OpenCount(), 0u);
+}
+
+TEST(FileCommands, ReadsAcrossCacheBlocks) {
+    TempDir dir;
+    std::string content(10000, 'x');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = char('a' + i % 26);
+    content[8999] = 0;
+    dir.write("big", content);
+    int32_t f = Open(dir.file("big"));
+    Seek(f, 1, 4090);
+    EXPECT_EQ(Read(f, 12), content.substr(4090, 12));
+    Seek(f, 1, 100);
+    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), content.substr(100, 8899));
+    EXPECT_EQ(Read(f, 3), content.substr(9000, 3));
+    Core(0x278, ArgInt(f));
+}
+
+TEST(FileCommands, WindowsPathsAndLetterCase) {
+    TempDir dir;
+    dir.write("QQWry.dat", "db");
+    std::string windowsStyle = dir.path().string() + "\\qqwry.DAT";
+    int32_t f = Open(windowsStyle);
+    ASSERT_NE(f, 0) << "backslashes and another letter case still find the file";
+    EXPECT_EQ(Read(f, 2), "db");
+    Core(0x278, ArgInt(f));
+    EXPECT_EQ(Open(dir.file("missing.dat")), 0);
+    EXPECT_EQ(Open(dir.path().string()), 0) << "a folder is no file";
+    EXPECT_EQ(ResultInt(Core(0x270, ArgText(dir.file("QQWry.dat").c_str()), ArgInt(99), ArgInt(1))), 0);
+}
+
+TEST(FileCommands, DeleteAndProgramFolder) {
+    TempDir dir;
+    dir.write("lsjl.ini", "x");
+    Core(0x244, ArgText((dir.path().string() + "\\lsjl.ini").c_str()));
+    EXPECT_FALSE(dir.exists("lsjl.ini"));
+    EXPECT_EQ(ResultInt(Core(0x244, ArgText(dir.file("lsjl.ini").c_str()))), 0);
+
+    std::string exeFolder = TakeText(Core(0x104));
+    EXPECT_FALSE(exeFolder.empty());
+    EXPECT_NE(exeFolder.back(), '/');
+    rt::Runtime::Instance().SetProgramFolder(dir.path().string());
+    EXPECT_EQ(TakeText(Core(0x104)), dir.path().string());
+    rt::Runtime::Instance().SetProgramFolder("");
+}

@@ -1,0 +1,116 @@
+// Recognising the answers that belong to one echo request.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "runtime/win32/icmp_packet.h"
+#include "runtime/win32/platform.h"
+
+namespace win32 = rt::win32;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const uint32_t kDest = htonl(0xCB007102);   // 203.0.113.2
+const uint32_t kRouter = htonl(0xC0000202); // 192.0.2.2
+const win32::EchoRequest kRequest{kDest, 0x1234, 7};
+
+Bytes IpHeader(uint32_t source, uint32_t destination, uint8_t ttl) {
+    Bytes h(20, 0);
+    h[0] = 0x45;
+    h[8] = ttl;
+    h[9] = 1;
+    std::memcpy(&h[12], &source, 4);
+    std::memcpy(&h[16], &destination, 4);
+    return h;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes EchoReply(uint16_t id, uint16_t seq) {
+    Bytes m = win32::BuildEchoRequest({kDest, id, seq}, Bytes(32, 'a'));
+    m[0] = 0; // echo reply
+    return m;
+}
+
+Bytes Error(uint8_t type, uint8_t code, uint32_t from, const win32::EchoRequest &quoted) {
+    Bytes icmp = {type, code, 0, 0, 0, 0, 0, 0};
+    Bytes request = win32::BuildEchoRequest(quoted, Bytes(32, 'a'));
+    request.resize(8); // routers quote at least the first 8 bytes
+    return Concat({IpHeader(from, htonl(0xC0000201), 64), icmp, IpHeader(htonl(0xC0000201), quoted.destination, 1),
+                   request});
+}
+
+} // namespace
+
+TEST(IcmpPacket, EchoRequestCarriesChecksumIdentifierSequenceAndData) {
+    Bytes m = win32::BuildEchoRequest(kRequest, Bytes(40, 'a'));
+    ASSERT_EQ(m.size(), 48u);
+    EXPECT_EQ(m[0], 8);
+    EXPECT_EQ(m[4], 0x12);
+    EXPECT_EQ(m[7], 7);
+    EXPECT_EQ(win32::InternetChecksum(m), 0) << "a message with its checksum sums to zero";
+}
+
+TEST(IcmpPacket, EchoReplyMustBeOursFromTheDestination) {
+    auto ours = win32::MatchRawPacket(Concat({IpHeader(kDest, 0, 57), EchoReply(0x1234, 7)}), kRequest);
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(ours->from, kDest);
+    EXPECT_EQ(ours->status, win32::kIpSuccess);
+    EXPECT_EQ(ours->ttl, 57);
+    EXPECT_EQ(ours->data.size(), 32u);
+    EXPECT_FALSE(win32::MatchRawPacket(Concat({IpHeader(kDest, 0, 57), EchoReply(0x4321, 7)}), kRequest))
+        << "another process's identifier";
+    EXPECT_FALSE(win32::MatchRawPacket(Concat({IpHeader(kDest, 0, 57), EchoReply(0x1234, 6)}), kRequest))
+        << "an earlier request's late answer";
+    EXPECT_FALSE(win32::MatchRawPacket(Concat({IpHeader(kRouter, 0, 57), EchoReply(0x1234, 7)}), kRequest))
+        << "an echo reply from another host";
+}
+
+TEST(IcmpPacket, ErrorsCountOnlyWhenTheyQuoteOurRequest) {
+    auto expired = win32::MatchRawPacket(Error(11, 0, kRouter, kRequest), kRequest);
+    ASSERT_TRUE(expired);
+    EXPECT_EQ(expired->from, kRouter);
+    EXPECT_EQ(expired->status, win32::kIpTtlExpiredTransit);
+    auto unreachable = win32::MatchRawPacket(Error(3, 1, kRouter, kRequest), kRequest);
+    ASSERT_TRUE(unreachable);
+    EXPECT_EQ(unreachable->status, win32::kIpDestHostUnreachable);
+    EXPECT_FALSE(win32::MatchRawPacket(Error(11, 0, kRouter, {kDest, 0x9999, 7}), kRequest));
+    EXPECT_FALSE(win32::MatchRawPacket(Error(11, 0, kRouter, {kRouter, 0x1234, 7}), kRequest));
+    EXPECT_FALSE(win32::MatchRawPacket(Error(5, 0, kRouter, kRequest), kRequest)) << "a redirect is no answer";
+}
+
+TEST(IcmpPacket, TruncatedAndMalformedPacketsAreIgnoredSafely) {
+    Bytes full = Error(11, 0, kRouter, kRequest);
+    for (size_t n = 0; n < full.size(); ++n) {
+        Bytes cut(full.begin(), full.begin() + std::ptrdiff_t(n));
+        EXPECT_FALSE(win32::MatchRawPacket(cut, kRequest)) << "cut to " << n << " bytes";
+    }
+    Bytes badLength = full;
+    badLength[0] = 0x4F; // header length 60, longer than the packet
+    EXPECT_FALSE(win32::MatchRawPacket(Bytes(badLength.begin(), badLength.begin() + 40), kRequest));
+    badLength[0] = 0x41; // header length 4, shorter than any header
+    EXPECT_FALSE(win32::MatchRawPacket(badLength, kRequest));
+    Bytes v6 = full;
+    v6[0] = 0x65;
+    EXPECT_FALSE(win32::MatchRawPacket(v6, kRequest));
+}
+
+TEST(IcmpPacket, DatagramRepliesAndErrorQueueReports) {
+    Bytes reply = EchoReply(0x0001, 7); // the kernel chose the identifier
+    EXPECT_TRUE(win32::MatchDatagramReply(reply, kDest, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramReply(reply, kRouter, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramReply(Bytes(reply.begin(), reply.begin() + 7), kDest, kRequest));
+    Bytes sent = win32::BuildEchoRequest({kDest, 0x0001, 7}, Bytes(32, 'a'));
+    auto report = win32::MatchDatagramError(11, 0, kRouter, kDest, sent, kRequest);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->from, kRouter);
+    EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kRouter, sent, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kDest, Bytes(sent.begin(), sent.begin() + 6), kRequest));
+    EXPECT_FALSE(win32::MatchDatagramError(0, 0, kRouter, kDest, sent, kRequest));
+}

@@ -1,0 +1,101 @@
+// Configuration items with the semantics of Windows private profile files.
+#include "host_fixture.h"
+#include "ini.h"
+#include "temp_dir.h"
+
+using namespace rt::testing;
+
+namespace {
+
+const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC"; // 历史记录 in GBK
+
+std::string ReadItem(const std::string &path, const char *section, const char *key) {
+    return TakeText(Core(0x8c8, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgOmitted()));
+}
+bool WriteItem(const std::string &path, const char *section, const char *key, const char *value) {
+    return ResultInt(Core(0x8cc, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgText(value))) != 0;
+}
+
+} // namespace
+
+TEST(ConfigItems, MissingFileSectionOrKeyReadsEmpty) {
+    TempDir dir;
+    EXPECT_EQ(ReadItem(dir.file("none.ini"), kSection, "url"), "");
+    EXPECT_FALSE(dir.exists("none.ini")) << "reading creates nothing";
+    dir.write("a.ini", "[other]\r\nurl=x\r\n");
+    EXPECT_EQ(ReadItem(dir.file("a.ini"), kSection, "url"), "");
+    EXPECT_EQ(ReadItem(dir.file("a.ini"), "other", "key"), "");
+    EXPECT_EQ(TakeText(Core(0x8c8, ArgText(dir.file("a.ini").c_str()), ArgText("other"), ArgText("nokey"),
+                            ArgText("fallback"))),
+              "fallback");
+}
+
+TEST(ConfigItems, WriteCreatesFileAndSectionAndKeepsTheRest) {
+    TempDir dir;
+    std::string path = dir.file("lsjl.ini");
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|b|"));
+    EXPECT_EQ(dir.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=a|b|\r\n");
+    EXPECT_EQ(ReadItem(path, kSection, "url"), "a|b|");
+
+    dir.write("lsjl.ini", std::string("; comment\n[keep]\nk = v\n\n[") + kSection + "]\nurl=old\nother=1\n");
+    ASSERT_TRUE(WriteItem(path, kSection, "URL", "new|"));
+    EXPECT_EQ(dir.read("lsjl.ini"), std::string("; comment\n[keep]\nk = v\n\n[") + kSection + "]\nURL=new|\nother=1\n")
+        << "the value is replaced in place, every other line kept, LF kept";
+    ASSERT_TRUE(WriteItem(path, "keep", "added", "2"));
+    EXPECT_EQ(ReadItem(path, "KEEP", "added"), "2");
+    EXPECT_EQ(ReadItem(path, "keep", "k"), "v");
+    EXPECT_EQ(dir.read("lsjl.ini").find("k = v\nadded=2\n\n["), 17u) << "a new key goes after the section's last item";
+}
+
+TEST(ConfigItems, ValuesAreTrimmedUnquotedAndNeverSplitLines) {
+    rt::IniDocument doc = rt::IniDocument::Parse("[s]\nq = \"quoted value\" \nempty=\nsp=  a b  \n");
+    EXPECT_EQ(doc.Get("s", "q"), "quoted value");
+    EXPECT_EQ(doc.Get("s", "empty"), "");
+    EXPECT_EQ(doc.Get("s", "sp"), "a b");
+    doc.Set("s", "inject", "x\r\n[evil]\nk=v");
+    EXPECT_FALSE(rt::IniDocument::Parse(doc.Serialize()).Get("evil", "k")) << "line breaks in a value stay in it";
+}
+
+TEST(ConfigItems, GbkNamesCompareBytewiseAndBracketTrailBytesDoNotEndASection) {
+    // "\x81\x5D" is a GBK character whose trail byte is ']'.
+    std::string section = "\x81\x5D\xCA\xB7";
+    rt::IniDocument doc = rt::IniDocument::Parse("[" + section + "]\nurl=1\n[\x81\x7D]\nurl=2\n");
+    EXPECT_EQ(doc.Get(section, "url"), "1");
+    EXPECT_EQ(doc.Get("\x81\x5D", "url"), std::nullopt);
+    EXPECT_EQ(doc.Get("\x81\x5D\xCA\xB7", "URL"), "1");
+    // Upper-casing must not merge two different characters whose trail bytes differ in case only.
+    EXPECT_EQ(doc.Get("\x81\x5D", "url"), std::nullopt);
+    EXPECT_EQ(rt::IniDocument::Parse("[\x81\x61]\nk=1\n").Get("\x81\x41", "k"), std::nullopt);
+}
+
+TEST(ConfigItems, MalformedFilesReadWithoutFault) {
+    const std::string junk[] = {
+        std::string("\0\0\0[", 4), "[", "[]", "[unterminated\nurl=1", "=", "==\n[s]\n=x\n", "\r\r\r\n\n",
+        std::string(100000, '['), "[s]\nurl", std::string("[s]\nurl=a\0b\n", 12), "\xFF\xFE[s]\nurl=1",
+    };
+    for (const std::string &bytes : junk) {
+        rt::IniDocument doc = rt::IniDocument::Parse(bytes);
+        (void)doc.Get("s", "url");
+        doc.Set("s", "url", "v");
+        EXPECT_EQ(rt::IniDocument::Parse(doc.Serialize()).Get("s", "url"), "v");
+    }
+    TempDir dir;
+    dir.write("bad.ini", std::string("\x01\x02[\x81", 4));
+    EXPECT_EQ(ReadItem(dir.file("bad.ini"), kSection, "url"), "");
+    EXPECT_TRUE(WriteItem(dir.file("bad.ini"), kSection, "url", "x|"));
+    EXPECT_EQ(ReadItem(dir.file("bad.ini"), kSection, "url"), "x|");
+}
+
+TEST(ConfigItems, FailedWriteLosesNothing) {
+    TempDir dir;
+    std::string path = dir.file("ro/lsjl.ini");
+    EXPECT_FALSE(WriteItem(path, kSection, "url", "a|")) << "a folder that does not exist";
+    std::filesystem::create_directory(dir.path() / "ro");
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    if (::geteuid() != 0) { // root writes anywhere
+        std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        EXPECT_FALSE(WriteItem(path, kSection, "url", "b|"));
+        EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
+        std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_all);
+    }
+}

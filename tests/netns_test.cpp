@@ -1,0 +1,117 @@
+// Echo requests on a real network: five namespaces joined by veth pairs (tests/netns/topology.sh),
+// a client, three forwarding routers and a target, on the documentation ranges only.
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Shell(const std::string &command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE *)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    if (!pipe) return out;
+    std::array<char, 512> buf;
+    while (std::fgets(buf.data(), buf.size(), pipe.get())) out += buf.data();
+    return out;
+}
+
+// "key=value key=value" into a map.
+std::map<std::string, std::string> Fields(const std::string &line) {
+    std::map<std::string, std::string> f;
+    std::istringstream in(line);
+    std::string word;
+    while (in >> word) {
+        size_t eq = word.find('=');
+        if (eq != std::string::npos) f[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+    return f;
+}
+
+class NamespaceNetwork : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "building network namespaces needs root";
+        prefix_ = "rt" + std::to_string(::getpid());
+        std::string out = Shell(std::string(TOPOLOGY_SCRIPT) + " up " + prefix_);
+        ASSERT_TRUE(out.empty()) << out;
+        up_ = true;
+    }
+    void TearDown() override {
+        if (up_) Shell(std::string(TOPOLOGY_SCRIPT) + " down " + prefix_);
+    }
+
+    std::map<std::string, std::string> Echo(const std::string &destination, int ttl, int timeoutMs,
+                                            const std::string &kind = "raw", int size = 32, bool noise = false) {
+        std::string command = "ip netns exec " + prefix_ + "-client " + DLLPROBE + " echo " + destination + " " +
+                              std::to_string(ttl) + " " + std::to_string(timeoutMs) + " " + std::to_string(size) +
+                              " " + kind + (noise ? " noise" : "");
+        std::string out = Shell(command);
+        auto f = Fields(out);
+        f["output"] = out;
+        return f;
+    }
+
+    std::string prefix_;
+    bool up_ = false;
+};
+
+TEST_F(NamespaceNetwork, EachTtlIsAnsweredByTheNextRouterAndFinallyTheTarget) {
+    for (const char *kind : {"raw", "datagram"}) {
+        SCOPED_TRACE(kind);
+        const char *expected[] = {"192.0.2.2", "198.51.100.2", "198.51.100.6", "203.0.113.2"};
+        for (int ttl = 1; ttl <= 4; ++ttl) {
+            auto r = Echo("203.0.113.2", ttl, 2400, kind);
+            EXPECT_EQ(r["result"], "1") << r["output"];
+            EXPECT_EQ(r["address"], expected[ttl - 1]) << "ttl " << ttl;
+            EXPECT_EQ(r["kind"], kind);
+            EXPECT_EQ(r["status"], ttl < 4 ? "11013" : "0"); // time exceeded on the way, then the echo reply
+        }
+    }
+}
+
+TEST_F(NamespaceNetwork, ARouterThatDropsItsTimeExceededGivesNothingAfterTheTimeout) {
+    Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
+    for (const char *kind : {"raw", "datagram"}) {
+        auto start = std::chrono::steady_clock::now();
+        auto r = Echo("203.0.113.2", 2, 500, kind);
+        auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r["result"], "0") << kind << ": " << r["output"];
+        EXPECT_EQ(r["status"], "11010");
+        EXPECT_GE(waited, std::chrono::milliseconds(500));
+        EXPECT_EQ(Echo("203.0.113.2", 3, 2400, kind)["address"], "198.51.100.6") << "the hop behind it still answers";
+    }
+}
+
+TEST_F(NamespaceNetwork, AnswersToAnotherIdentifierAreIgnored) {
+    // r2 stays silent for our probe while a second handle's echo replies from the same destination
+    // stream in; the raw socket sees them all and must not take any of them.
+    Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
+    for (const char *kind : {"raw", "datagram"}) {
+        auto r = Echo("203.0.113.2", 2, 800, kind, 32, true);
+        EXPECT_EQ(r["result"], "0") << kind << ": " << r["output"];
+        EXPECT_GT(std::stoi(r["noise"]), 0) << "the other handle's pings were answered meanwhile";
+    }
+}
+
+TEST_F(NamespaceNetwork, RequestDataSizeIsCarriedAndEchoed) {
+    for (int size : {32, 128}) {
+        auto r = Echo("203.0.113.2", 64, 2400, "raw", size);
+        EXPECT_EQ(r["result"], "1") << r["output"];
+    }
+}
+
+TEST_F(NamespaceNetwork, NamesResolveThroughTheNamespacesHostsFile) {
+    std::string out = Shell("ip netns exec " + prefix_ + "-client " + DLLPROBE + " resolve target.test");
+    EXPECT_EQ(out, "address=203.0.113.2\n");
+    out = Shell("ip netns exec " + prefix_ + "-client " + DLLPROBE + " resolve unknown-name.invalid");
+    EXPECT_EQ(out, "notfound\n");
+}
+
+} // namespace

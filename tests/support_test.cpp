@@ -1,0 +1,94 @@
+// The image's support routines, run through the direct host.
+#include <cfenv>
+#include <cstring>
+
+#include "host_fixture.h"
+
+using namespace rt::testing;
+
+TEST(TextLength, CountsBytesAtEveryAlignment) {
+    alignas(16) char buffer[64];
+    for (size_t start = 0; start < 16; ++start) {
+        for (size_t len = 0; len < 40; ++len) {
+            std::memset(buffer, 'x', sizeof buffer);
+            buffer[start + len] = 0;
+            EXPECT_EQ(TextLength(buffer + start), len) << "start " << start << " length " << len;
+        }
+    }
+    EXPECT_EQ(TextLength(nullptr), 0u);
+    EXPECT_EQ(TextLength("\xC2\xB7\xD3\xC9"), 4u); // two GBK characters are four bytes
+}
+
+TEST(JoinTexts, JoinsInArgumentOrderAndSkipsNulls) {
+    EXPECT_EQ(Owned(JoinTexts("ab", "", "cd")).str(), "abcd");
+    EXPECT_EQ(Owned(JoinTexts("only", (const char *)nullptr)).str(), "only");
+    // Joining with the shared empty text gives a new copy, not the argument itself.
+    const char *first = "copy me";
+    Owned copy(JoinTexts(first, ""));
+    EXPECT_NE(copy.text(), first);
+    EXPECT_EQ(copy.str(), first);
+    EXPECT_EQ(rt::Runtime::BlockSize(copy.get()), 8u);
+}
+
+TEST(ArrayElementCount, MultipliesDimensions) {
+    const uint32_t empty[] = {1, 0};
+    EXPECT_EQ(ArrayElementCount((Array)empty).count, 0u);
+    const uint32_t none[] = {0};
+    EXPECT_EQ(ArrayElementCount((Array)none).count, 0u);
+    const uint32_t grid[] = {2, 3, 4, 0};
+    ArrayElements e = ArrayElementCount((Array)grid);
+    EXPECT_EQ(e.count, 12u);
+    EXPECT_EQ(e.first, (void *)(grid + 3));
+    EXPECT_EQ(ArrayElementCountOrZero(nullptr).count, 0u);
+    EXPECT_EQ(ArrayElementCountOrZero((Array)grid).count, 12u);
+}
+
+TEST(FloatToInt64, TruncatesTowardZeroWhateverTheRoundingMode) {
+    for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        EXPECT_EQ(FloatToInt64(2.9), 2);
+        EXPECT_EQ(FloatToInt64(-2.9), -2);
+        EXPECT_EQ(FloatToInt64(0.5), 0);
+        EXPECT_EQ(FloatToInt64(4294967295.0), 4294967295LL);
+    }
+    std::fesetround(FE_TONEAREST);
+}
+
+TEST(PushZeros, ZeroesExactlyTheWordsAsked) {
+    uint32_t words[6] = {1, 2, 3, 4, 5, 6};
+    PushZeros(words + 1, 4);
+    EXPECT_EQ(words[0], 1u);
+    for (int i = 1; i < 5; ++i) EXPECT_EQ(words[i], 0u);
+    EXPECT_EQ(words[5], 6u);
+}
+
+TEST(CompareText, OrdersUnsignedBytesAndTreatsNullAsEmpty) {
+    EXPECT_EQ(CompareText("abc", "abc"), 0);
+    EXPECT_EQ(CompareText(nullptr, ""), 0);
+    EXPECT_EQ(CompareText("", nullptr), 0);
+    EXPECT_EQ(CompareText("ab", "abc"), -1); // a proper prefix is smaller
+    EXPECT_EQ(CompareText("abc", "ab"), 1);
+    EXPECT_EQ(CompareText("\x80", "\x7f"), 1); // bytes compare unsigned
+    EXPECT_EQ(CompareText("192.0.2.1", "192.0.2.10"), -1);
+}
+
+TEST(ArrayAccess, IndexesAreCheckedThroughTheErrorService) {
+    Array parts = ResultBytes(rt::Runtime::Instance().CoreCommand(
+        0x190, std::vector<RtTriple>{ArgText("a.b"), ArgText(".")}));
+    EXPECT_STREQ(TextArrayAt(parts, 2, 0x04010001, 7), "b");
+    EXPECT_EXIT(TextArrayAt(parts, 3, 0x04010001, 7), ::testing::ExitedWithCode(1),
+                "Runtime error 1: array index above its bound in subroutine 0x4010001 at position 7");
+    EXPECT_EXIT(TextArrayAt(parts, 0, 0x04010002, 9), ::testing::ExitedWithCode(1),
+                "Runtime error 4: array index below 1 in subroutine 0x4010002 at position 9");
+    ByteSet bytes = MakeBytes("\x01\x02");
+    EXPECT_EQ(ByteSetAt(bytes, 2, 1, 1), 2);
+    EXPECT_EXIT(ByteSetAt(bytes, 3, 1, 1), ::testing::ExitedWithCode(1), ErrorPattern(1));
+    FreeBlock(bytes);
+    FreeTextArray(parts);
+}
+
+TEST(ErrorService, ReportsKindSubroutineAndPosition) {
+    EXPECT_EXIT(RtError(RtErrorStackMoved, 0x04010005, 42), ::testing::ExitedWithCode(1),
+                "Runtime error 6: a DLL command moved the stack pointer in subroutine 0x4010005 at position 42");
+    EXPECT_EXIT(RtError(RtErrorNegativeCount, 0x04010006, 3), ::testing::ExitedWithCode(1), "negative count");
+}

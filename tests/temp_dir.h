@@ -1,0 +1,38 @@
+// A temporary directory for one test, removed with everything in it.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace rt::testing {
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "rttest.XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path &path() const { return path_; }
+    std::string file(const std::string &name) const { return (path_ / name).string(); }
+
+    void write(const std::string &name, const std::string &bytes) const {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+    }
+    std::string read(const std::string &name) const {
+        std::ifstream in(file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+} // namespace rt::testing

@@ -1,0 +1,97 @@
+// Calls the DLL commands through the direct host from the command line, for the namespace tests:
+//   dllprobe echo DEST TTL TIMEOUT_MS [SIZE] [raw|datagram] [noise]
+//   dllprobe resolve NAME
+// "noise" pings DEST from a second handle (another identifier) all the while the probe waits.
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "image/dll.h"
+#include "runtime/host/host.h"
+#include "runtime/win32/platform.h"
+
+namespace win32 = rt::win32;
+
+namespace {
+
+int Echo(int argc, char **argv) {
+    if (argc < 5) return 2;
+    uint32_t destination = Dll_inet_addr(argv[2]);
+    uint8_t options[11] = {uint8_t(std::atoi(argv[3]))};
+    uint32_t timeout = uint32_t(std::atoi(argv[4]));
+    uint32_t size = argc > 5 ? uint32_t(std::atoi(argv[5])) : 32;
+    std::string kind = argc > 6 ? argv[6] : "auto";
+    bool noise = argc > 7 && std::strcmp(argv[7], "noise") == 0;
+    if (kind == "raw") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Raw);
+    if (kind == "datagram") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Datagram);
+
+    uint32_t handle = Dll_IcmpCreateFile();
+    if (handle == 0) {
+        std::printf("result=nohandle\n");
+        return 0;
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> noiseAnswers{0};
+    std::thread pinger;
+    if (noise) {
+        pinger = std::thread([&] {
+            uint32_t other = Dll_IcmpCreateFile();
+            uint8_t ttl64[11] = {64};
+            uint8_t reply[128];
+            while (!stop) {
+                if (Dll_IcmpSendEcho(other, destination, "noise", 5, ttl64, reply, sizeof reply, 200) == 1) ++noiseAnswers;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            Dll_IcmpCloseHandle(other);
+        });
+    }
+    std::string data(size, 'a');
+    uint8_t reply[295];
+    uint32_t n = Dll_IcmpSendEcho(handle, destination, data.data(), size, options, reply, sizeof reply, timeout);
+    stop = true;
+    if (pinger.joinable()) pinger.join();
+    uint32_t address, status, rtt;
+    std::memcpy(&address, reply + win32::kReplyAddress, 4);
+    std::memcpy(&status, reply + win32::kReplyStatus, 4);
+    std::memcpy(&rtt, reply + win32::kReplyRoundTripTime, 4);
+    const char *k = win32::IcmpHandleKind(handle) == win32::IcmpSocketKind::Raw ? "raw" : "datagram";
+    std::printf("result=%u address=%s status=%u rtt=%u kind=%s noise=%d\n", n,
+                reinterpret_cast<const char *>(Dll_inet_ntoa(address)), status, rtt, k, noiseAnswers.load());
+    Dll_IcmpCloseHandle(handle);
+    return 0;
+}
+
+int Resolve(int argc, char **argv) {
+    if (argc < 3) return 2;
+    uint8_t wsadata[400];
+    if (Dll_WSAStartup(0x0101, wsadata) != 0) return 1;
+    uintptr_t host = Dll_gethostbyname(argv[2]);
+    if (!host) {
+        std::printf("notfound\n");
+        return 0;
+    }
+    win32::HostEnt32 record;
+    Dll_RtlMoveMemoryToRecord(&record, host, 16);
+    int32_t first = 0;
+    Dll_RtlMoveMemoryToInt(&first, record.h_addr_list, 4);
+    uint32_t address = 0;
+    Dll_RtlMoveMemoryToAddress(reinterpret_cast<uintptr_t>(&address), uint32_t(first), 4);
+    std::printf("address=%s\n", reinterpret_cast<const char *>(Dll_inet_ntoa(address)));
+    Dll_WSACleanup();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (!rt::host::BindDllCommands()) return 1;
+    if (argc > 1 && std::strcmp(argv[1], "echo") == 0) return Echo(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "resolve") == 0) return Resolve(argc, argv);
+    std::fprintf(stderr, "usage: dllprobe echo DEST TTL TIMEOUT [SIZE] [raw|datagram] [noise] | resolve NAME\n");
+    return 2;
+}
