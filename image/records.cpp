@@ -24,7 +24,7 @@ uint8_t *PackRecord(const FieldLayout *layout, uint32_t fields, const RecordWord
             // The byte set's bytes, as many as the field holds; zeros where it has fewer.
             ArrayElements e = ArrayElementCountOrZero((Array)(uintptr_t)record[i]);
             uint32_t n = e.count < f.length ? e.count : f.length;
-            __builtin_memcpy(p, e.first, n);
+            if (n) __builtin_memcpy(p, e.first, n);
             for (uint32_t k = n; k < f.length; ++k) p[k] = 0;
         } else {
             uint64_t v = record[i];

@@ -28,7 +28,7 @@ Text JoinTextArray(uint32_t count, const TextArg *texts) {
     char *p = out;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t n = TextLength(texts[i]);
-        __builtin_memcpy(p, texts[i], n);
+        if (n) __builtin_memcpy(p, texts[i], n); // a null text has nothing to copy
         p += n;
     }
     *p = 0;
