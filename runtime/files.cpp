@@ -127,7 +127,7 @@ int32_t FileTable::Open(std::string_view path, int32_t mode) {
         ::close(fd);
         return 0;
     }
-    auto file = std::make_unique<File>();
+    std::unique_ptr<File> file(new File); // default-initialised: the cache bytes need no zeroing
     file->fd = fd;
     std::lock_guard lock(mutex_);
     int32_t number = next_++;
@@ -179,6 +179,22 @@ std::optional<std::vector<uint8_t>> FileTable::Read(int32_t number, size_t n) {
     return out;
 }
 
+std::optional<size_t> FileTable::ReadInto(int32_t number, uint8_t *out, size_t n) {
+    std::lock_guard lock(mutex_);
+    File *f = Find(number);
+    if (!f) return std::nullopt;
+    size_t got = 0;
+    bool ok = f->Scan([&](const uint8_t *p, size_t available, bool &done) {
+        size_t take = std::min(available, n - got);
+        std::memcpy(out + got, p, take);
+        got += take;
+        done = got == n;
+        return take;
+    });
+    if (!ok) return std::nullopt;
+    return got;
+}
+
 std::optional<std::string> FileTable::ReadText(int32_t number) {
     std::lock_guard lock(mutex_);
     File *f = Find(number);
@@ -227,6 +243,15 @@ RtResult SeekFile(Args &a) {
 // 0x294: the next n bytes as a byte set (fewer at the end; empty for a closed file).
 RtResult ReadBytes(Args &a) {
     int64_t n = a.count(1);
+    // The small reads of a lookup go straight into the new byte set.
+    constexpr int64_t kDirect = 4096;
+    if (n <= kDirect) {
+        auto *words = static_cast<uint32_t *>(Runtime::Allocate(8 + size_t(n)));
+        auto got = a.runtime().files().ReadInto(int32_t(a.integer(0)), reinterpret_cast<uint8_t *>(words + 2), size_t(n));
+        words[0] = 1;
+        words[1] = uint32_t(got.value_or(0));
+        return RtResult{reinterpret_cast<uintptr_t>(words), RtTypeBytes};
+    }
     auto bytes = a.runtime().files().Read(FileNumber(a), size_t(std::min<int64_t>(n, int64_t(1) << 30)));
     return ResultOfBytes(bytes ? std::span<const uint8_t>(*bytes) : std::span<const uint8_t>());
 }

@@ -41,6 +41,8 @@ class FileTable {
     bool Seek(int32_t number, SeekOrigin origin, int64_t distance);
     // Up to n bytes from the read position (fewer at the end of the file).
     std::optional<std::vector<uint8_t>> Read(int32_t number, size_t n);
+    // The same into the caller's buffer of n bytes; the count read, or nothing for an unknown file.
+    std::optional<size_t> ReadInto(int32_t number, uint8_t *out, size_t n);
     // The bytes up to the next NUL (not included), at most kMaxText of them; the position moves past the NUL.
     std::optional<std::string> ReadText(int32_t number);
     size_t OpenCount() const;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "image/support.h"
+#include "files.h"
 #include "runtime.h"
 
 namespace rt::testing {

@@ -1,0 +1,45 @@
+// ipdb-lookup [--db PATH] [ADDRESS...]
+// Prints "ADDRESS<TAB>PLACE" per address, the place converted from GBK to UTF-8; reads addresses one
+// per line from standard input when none are given. It runs the program's own lookup routines through
+// the runtime; without --db it uses the program's default path, QQWry.dat in the current folder.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "image/support.h"
+#include "ipdb/ipdb.h"
+#include "runtime.h"
+
+namespace {
+
+void PrintPlace(const std::string &address, const char *database) {
+    Text place = LookupLocation(address.c_str(), database);
+    std::printf("%s\t%s\n", address.c_str(), rt::GbkToUtf8(place).c_str());
+    FreeBlock(place);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const char *database = nullptr;
+    std::vector<std::string> addresses;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--db") == 0 && i + 1 < argc) database = argv[++i];
+        else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::puts("usage: ipdb-lookup [--db PATH] [ADDRESS...]");
+            return 0;
+        } else addresses.push_back(argv[i]);
+    }
+    if (addresses.empty()) {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            PrintPlace(line, database);
+            std::fflush(stdout);
+        }
+    }
+    for (const std::string &a : addresses) PrintPlace(a, database);
+    return 0;
+}
