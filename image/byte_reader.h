@@ -36,6 +36,12 @@ class ByteReader {
         std::memcpy(&v, bytes_.data() + offset, 4); // x86-64 is little-endian
         return v;
     }
+    std::optional<uint64_t> u64le(size_t offset) const {
+        if (!has(offset, 8)) return std::nullopt;
+        uint64_t v;
+        std::memcpy(&v, bytes_.data() + offset, 8);
+        return v;
+    }
     // Four bytes kept in the order they are stored (addresses in network byte order).
     std::optional<uint32_t> raw32(size_t offset) const { return u32le(offset); }
 

@@ -1,19 +1,9 @@
-// Service slot 0x04 of the direct host: EAX holds the DLL command index; the bound function is
-// entered with every argument register as the caller left it.
+// The direct host's RtDllCommand is the runtime's slot 0x04 dispatcher itself.
     .text
     .globl RtDllCommand
     .type RtDllCommand, @function
 RtDllCommand:
-    movq rt_dll_function_count@GOTPCREL(%rip), %r11
-    cmpl (%r11), %eax
-    jae 1f
-    movq rt_dll_functions@GOTPCREL(%rip), %r11
-    movq (%r11, %rax, 8), %r11
-    testq %r11, %r11
-    jz 1f
-    jmp *%r11
-1:  movl %eax, %edi
-    jmp rt_dll_unbound@PLT
+    jmp rt_dll_dispatch@PLT
     .size RtDllCommand, . - RtDllCommand
 
     .section .note.GNU-stack, "", @progbits
