@@ -73,7 +73,11 @@ void *FindSymbol(void *library, const char *name) { return ::dlsym(library, name
 void ShowErrorBox(std::string_view message) {
     std::fprintf(stderr, "Error: %.*s\n", int(message.size()), message.data());
     std::fflush(stderr);
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) return;
+    auto set = [](const char *name) {
+        const char *v = std::getenv(name);
+        return v && *v;
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return;
     // A dialog through the desktop's usual tools, whichever is installed; nothing if none is.
     std::string text(message);
     const char *const tools[][6] = {
@@ -81,14 +85,20 @@ void ShowErrorBox(std::string_view message) {
         {"kdialog", "--title", "Error", "--error", text.c_str(), nullptr},
         {"xmessage", "-center", "-title", "Error", text.c_str(), nullptr},
     };
+    // The tools' own complaints (no such display, say) stay out of the program's output.
+    posix_spawn_file_actions_t quiet;
+    ::posix_spawn_file_actions_init(&quiet);
+    ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
     for (const auto &argv : tools) {
         pid_t pid;
-        if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char *const *>(argv), environ) != 0) continue;
+        if (::posix_spawnp(&pid, argv[0], &quiet, nullptr, const_cast<char *const *>(argv), environ) != 0) continue;
         int status;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        if (WIFEXITED(status) && WEXITSTATUS(status) != 127) return;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) break;
     }
+    ::posix_spawn_file_actions_destroy(&quiet);
 }
 
 } // namespace launcher

@@ -241,6 +241,18 @@ MappingInfo FindMapping(const void *address) {
     return info;
 }
 
+void ApplyRelocations(uint8_t *image, const ImageLayout &layout, const uint32_t bases[4]) {
+    uint8_t *code = image + layout.codeData;
+    for (uint32_t i = 0; i < layout.codeRelocs; ++i) {
+        uint32_t entry;
+        std::memcpy(&entry, image + layout.codeHeader + image::kSegRelocs + 4 * i, 4);
+        uint32_t value;
+        std::memcpy(&value, code + image::RelocOffset(entry), 4);
+        value += bases[image::RelocKindOf(entry)];
+        std::memcpy(code + image::RelocOffset(entry), &value, 4);
+    }
+}
+
 PreparedImage PrepareImage(uint8_t *image, size_t size) {
     PreparedImage p;
     ImageLayout layout;
@@ -300,19 +312,11 @@ PreparedImage PrepareImage(uint8_t *image, size_t size) {
     }
     ::mprotect(page, 4096, PROT_READ | PROT_EXEC);
 
-    // Relocations, each adding its kind's base to the value at its offset.
     uint8_t *code = image + layout.codeData;
-    uint32_t bases[4] = {uint32_t(reinterpret_cast<uintptr_t>(page)),
-                         uint32_t(reinterpret_cast<uintptr_t>(image + layout.constData)),
-                         uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
-    for (uint32_t i = 0; i < layout.codeRelocs; ++i) {
-        uint32_t entry;
-        std::memcpy(&entry, image + layout.codeHeader + image::kSegRelocs + 4 * i, 4);
-        uint32_t value;
-        std::memcpy(&value, code + image::RelocOffset(entry), 4);
-        value += bases[image::RelocKindOf(entry)];
-        std::memcpy(code + image::RelocOffset(entry), &value, 4);
-    }
+    const uint32_t bases[4] = {uint32_t(reinterpret_cast<uintptr_t>(page)),
+                               uint32_t(reinterpret_cast<uintptr_t>(image + layout.constData)),
+                               uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
+    ApplyRelocations(image, layout, bases);
     p.code = code;
     p.start = reinterpret_cast<void (*)()>(code + layout.startRoutine);
     return p;

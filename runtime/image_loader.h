@@ -31,6 +31,10 @@ struct DllName {
 };
 std::vector<DllName> ImageDllNames(std::span<const uint8_t> bytes, const ImageLayout &layout);
 
+// Adds each relocation's base (service table, const data, var segment, code data, by kind) to the
+// 32-bit value at its offset in the code. The image must have been validated.
+void ApplyRelocations(uint8_t *image, const ImageLayout &layout, const uint32_t bases[4]);
+
 struct PreparedImage {
     std::string error;             // empty when the image is ready to run
     void (*start)() = nullptr;     // the start routine

@@ -1,0 +1,71 @@
+// The executable as a user starts it: the launcher, its payload and the runtime it loads.
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "temp_dir.h"
+
+using rt::testing::TempDir;
+
+namespace {
+
+struct Outcome {
+    int exitCode;
+    std::string output;
+};
+
+Outcome Execute(const std::string &command) {
+    std::string out;
+    FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
+    std::array<char, 512> buf;
+    while (pipe && std::fgets(buf.data(), buf.size(), pipe)) out += buf.data();
+    int status = pipe ? ::pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+} // namespace
+
+TEST(Startup, TheLauncherHandsTheImageToTheCoreLibraryItUnpacked) {
+    TempDir tmp;
+    std::string report = tmp.file("report");
+    Outcome o = Execute("TMPDIR=" + tmp.path().string() + " FAKE_RTCORE_REPORT=" + report + " " + FAKE_PRODUCT);
+    EXPECT_EQ(o.exitCode, 0) << o.output;
+    std::ifstream in(report);
+    std::string line((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(line.find("dll_count=14 field34=0x1014F"), std::string::npos) << line;
+    EXPECT_TRUE(std::filesystem::exists(tmp.path() / "Q_N46414B45" / "rtcore.slr"));
+}
+
+TEST(Startup, TheRealProgramRunsItsStartRoutineAndEndsWithZero) {
+    TempDir tmp;
+    Outcome o = Execute("TMPDIR=" + tmp.path().string() + " " + PRODUCT);
+    EXPECT_EQ(o.exitCode, 0) << o.output;
+    EXPECT_TRUE(std::filesystem::exists(tmp.path() / "Q_N52544331" / "rtcore.slr"));
+    // A second start reuses the folder and replaces the library.
+    o = Execute("TMPDIR=" + tmp.path().string() + " " + PRODUCT);
+    EXPECT_EQ(o.exitCode, 0) << o.output;
+}
+
+TEST(Startup, ErrorsAreReportedAndTheExitCodeIsStillZero) {
+    TempDir tmp;
+    // The launcher alone carries no payload.
+    Outcome o = Execute("DISPLAY= WAYLAND_DISPLAY= TMPDIR=" + tmp.path().string() + " " + LAUNCHER_ONLY);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.output, "Error: Invalid data in the file!\n");
+    // A payload whose compressed table is damaged.
+    std::ifstream in(PRODUCT, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    bytes[bytes.size() - 200] ^= 0x55;
+    std::string damaged = tmp.file("damaged");
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    std::filesystem::permissions(damaged, std::filesystem::perms::owner_all);
+    o = Execute("DISPLAY= WAYLAND_DISPLAY= TMPDIR=" + tmp.path().string() + " " + damaged);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.output, "Error: Failed to decompress data!\n");
+}
