@@ -70,32 +70,24 @@ inline RtTriple ArgRoutine(void (*routine)()) {
     uint64_t v = (uint64_t)(uintptr_t)routine;
     return RtTriple{(uint32_t)v, (uint32_t)(v >> 32), RtTypeRoutine};
 }
-// A unit passed to a method: window, unit and unit type identifiers, in this order, as three
-// 32-bit integer arguments.
+// A unit passed to a method: one argument triple whose three words are the window, unit and unit
+// type identifiers.
 struct UnitRef {
     uint32_t window;
     uint32_t unit;
     uint32_t type;
 };
+inline RtTriple ArgUnit(UnitRef u) { return RtTriple{u.window, u.unit, u.type}; }
 
 // Calls a core command with the given triples.
 template <typename... Args> inline RtResult Core(uint32_t command, Args... args) {
     const RtTriple triples[] = {args..., ArgOmitted()};
     return RtCoreCommand(command, sizeof...(Args), triples);
 }
-// Calls a support-library command; a unit argument goes first as three integers.
+// Calls a support-library command by its row in the library table.
 template <typename... Args> inline RtResult Library(uint32_t row, uint32_t command, Args... args) {
     const RtTriple triples[] = {args..., ArgOmitted()};
     return RtLibraryCommand(row, command, sizeof...(Args), triples);
-}
-template <typename... Args> inline RtResult UnitCommand(uint32_t command, UnitRef unit, Args... args) {
-    return Core(command, ArgInt((int32_t)unit.window), ArgInt((int32_t)unit.unit), ArgInt((int32_t)unit.type),
-                args...);
-}
-template <typename... Args>
-inline RtResult UnitLibraryCommand(uint32_t row, uint32_t command, UnitRef unit, Args... args) {
-    return Library(row, command, ArgInt((int32_t)unit.window), ArgInt((int32_t)unit.unit), ArgInt((int32_t)unit.type),
-                   args...);
 }
 
 inline Text ResultText(RtResult r) { return (Text)(uintptr_t)r.value; }

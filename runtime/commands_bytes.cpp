@@ -30,7 +30,7 @@ RtResult BytesToValue(Args &a) {
         size_t(offset - 1) <= b.size() ? b.subspan(size_t(offset - 1)) : std::span<const uint8_t>();
     auto take = [&](size_t width) {
         uint64_t v = 0;
-        std::memcpy(&v, from.data(), std::min(width, from.size()));
+        if (!from.empty()) std::memcpy(&v, from.data(), std::min(width, from.size())); // an empty set is 0
         return v;
     };
     switch (type) {

@@ -2,13 +2,28 @@
 // RuntimeEntry it returns, which takes the program image and runs the program.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "image_loader.h"
+#include "qt/qt_frontend.h"
 #include "runtime.h"
 
 namespace {
 
 constexpr uint32_t kInterfaceVersion = 1000;
+
+bool Set(const char *name) {
+    const char *v = std::getenv(name);
+    return v && *v;
+}
+
+// A graphical display to open the window on (or Qt's offscreen platform, asked for by name).
+bool HasDisplay() { return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM"); }
+
+void Refuse(const std::string &message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    rt::Runtime::Instance().frontEnd().ShowMessage(rt::Utf8ToGbk(message), 0, std::string_view("Error"));
+}
 
 } // namespace
 
@@ -18,9 +33,25 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     rt::PreparedImage prepared = rt::PrepareImage(const_cast<uint8_t *>(static_cast<const uint8_t *>(image)),
                                                   where.available);
     if (!prepared.start) {
-        std::fprintf(stderr, "%s\n", prepared.error.c_str());
-        runtime.frontEnd().ShowMessage(rt::Utf8ToGbk(prepared.error), 0, std::string_view("Error"));
+        Refuse(prepared.error);
         return 1;
+    }
+    if (HasDisplay()) {
+        rt::QtFrontEndOptions options;
+        options.form = {prepared.form, prepared.formSize};
+        options.codeSize = prepared.codeSize;
+        uint8_t *code = prepared.code;
+        uint32_t codeSize = prepared.codeSize;
+        options.routineAt = [code, codeSize](uint32_t offset) -> void * {
+            return offset < codeSize ? code + offset : nullptr;
+        };
+        std::string error;
+        auto window = rt::QtFrontEnd::Create(std::move(options), error);
+        if (!window) {
+            Refuse(error);
+            return 1;
+        }
+        runtime.SetFrontEnd(std::move(window));
     }
     prepared.start(); // the start routine ends the program through slot 0x24
     return 0;

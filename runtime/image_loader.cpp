@@ -318,6 +318,9 @@ PreparedImage PrepareImage(uint8_t *image, size_t size) {
                                uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
     ApplyRelocations(image, layout, bases);
     p.code = code;
+    p.codeSize = layout.codeSize;
+    p.form = image + layout.formData;
+    p.formSize = layout.formSize;
     p.start = reinterpret_cast<void (*)()>(code + layout.startRoutine);
     return p;
 }

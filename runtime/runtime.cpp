@@ -93,6 +93,7 @@ Runtime::Runtime() : frontEnd_(MakeConsoleFrontEnd()), files_(std::make_unique<F
     AddFileCommands(core_);
     AddConfigCommands(core_);
     AddMessageCommands(core_);
+    AddWindowCommands(core_, libraries_[1], libraries_[2], libraries_[4]);
 }
 
 Runtime::~Runtime() = default;
@@ -111,15 +112,13 @@ void Runtime::Fail(int32_t kind, const ErrorSite &site, std::string_view detail)
 RtResult Runtime::CoreCommand(uint32_t command, std::span<const RtTriple> triples) {
     Args args(*this, 0, command, triples);
     CommandFn fn = core_.find(command);
-    if (!fn) fn = frontEnd_->FindCommand(0, command);
     if (!fn) args.fail(RtErrorUnknownCommand, "no such command");
     return fn(args);
 }
 
 RtResult Runtime::LibraryCommand(uint32_t row, uint32_t command, std::span<const RtTriple> triples) {
     Args args(*this, row, command, triples);
-    CommandFn fn = row == 0 ? core_.find(command) : nullptr;
-    if (!fn) fn = frontEnd_->FindCommand(row, command);
+    CommandFn fn = row < libraries_.size() ? (row == 0 ? core_ : libraries_[row]).find(command) : nullptr;
     if (!fn) args.fail(RtErrorUnknownCommand, "no such command in this library");
     return fn(args);
 }
@@ -227,6 +226,15 @@ int64_t Args::count(size_t i, int64_t fallback) const {
 uintptr_t Args::routine(size_t i) const {
     if (type(i) != RtTypeRoutine) fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a routine");
     return static_cast<uintptr_t>(raw(i));
+}
+
+Args::Unit Args::unit(size_t i) const {
+    if (omitted(i)) fail(RtErrorBadArgument, "argument " + std::to_string(i + 1) + " must be a unit");
+    const RtTriple &t = triples_[i];
+    // A unit's type word is a unit type identifier: a library row (1 to 5) in its high half.
+    if ((t.type & 0x80000000u) != 0 || (t.type >> 16) == 0 || (t.type >> 16) > 5)
+        fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a unit");
+    return Unit{t.low, t.high, t.type};
 }
 
 // ---- Results -----------------------------------------------------------------------------------

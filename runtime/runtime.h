@@ -60,6 +60,11 @@ class Args {
     int64_t count(size_t i, int64_t fallback = 0) const;
     // A routine address argument.
     uintptr_t routine(size_t i) const;
+    // A unit argument: window, unit and unit type identifiers in one triple.
+    struct Unit {
+        uint32_t window, unit, type;
+    };
+    Unit unit(size_t i) const;
 
     [[noreturn]] void fail(int32_t kind, std::string_view detail) const;
     Runtime &runtime() const { return runtime_; }
@@ -98,26 +103,35 @@ class CommandTable {
 };
 
 // The window side of the runtime. The console front end serves programs and tests without a window;
-// the Qt front end builds the window from the form segment.
+// the Qt front end builds the window from the form segment. Texts are GBK. Every operation may be
+// called from any thread; a front end hands widget work to its own thread.
 class FrontEnd {
   public:
     virtual ~FrontEnd() = default;
-    // Shows a message (GBK text) and returns when it is dismissed. No title: the runtime's default.
+    // Shows a message and returns when it is dismissed. No title: the runtime's default.
     virtual void ShowMessage(std::string_view text, int32_t style, std::optional<std::string_view> title) = 0;
     // Lets pending window events be processed; harmless from any thread.
     virtual void ProcessEvents() {}
-    // Property services; text values are runtime texts (GBK), returned as new blocks.
+    // Property services; a text value is returned as a new runtime text.
     virtual uint64_t GetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) = 0;
     virtual void SetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) = 0;
     // Builds and shows a window; runs events until the program is to end.
     virtual void ShowWindow(uint32_t window) = 0;
     virtual void RunEvents() = 0;
-    // Window, list and library commands that belong to the front end; null when it has none by that number.
-    virtual CommandFn FindCommand(uint32_t library, uint32_t command) {
-        (void)library;
-        (void)command;
-        return nullptr;
-    }
+    // Ends the event loop (the window's "exit" and command 0x360).
+    virtual void RequestQuit() {}
+
+    // The result list: rows of texts. Indexes are zero-based; a bad one answers false.
+    virtual int32_t ListAppendRow(uint32_t window, uint32_t unit) = 0;
+    virtual void ListClear(uint32_t window, uint32_t unit) = 0;
+    virtual bool ListSetCell(uint32_t window, uint32_t unit, int32_t row, int32_t column, std::string_view text) = 0;
+    // The combo box's item list.
+    virtual int32_t ComboCount(uint32_t window, uint32_t unit) = 0;
+    virtual std::optional<std::string> ComboItem(uint32_t window, uint32_t unit, int32_t index) = 0;
+    virtual void ComboAppend(uint32_t window, uint32_t unit, std::string_view text) = 0;
+    virtual void ComboClear(uint32_t window, uint32_t unit) = 0;
+    // Opens a web address in the system's browser (or shows it where there is none).
+    virtual void OpenUrl(std::string_view url) = 0;
 };
 
 // Converts between GBK (code page 936) and UTF-8; bytes that do not convert become '?'.
@@ -164,6 +178,8 @@ class Runtime {
 
   private:
     CommandTable core_;
+    // Support libraries by row of the library table: 1 extended UI, 2 threading, 4 application interface.
+    std::array<CommandTable, 5> libraries_;
     std::unique_ptr<FrontEnd> frontEnd_;
     std::unique_ptr<FileTable> files_;
     ErrorHandler errorHandler_;
@@ -179,6 +195,7 @@ void AddByteSetCommands(CommandTable &table);
 void AddFileCommands(CommandTable &table);
 void AddConfigCommands(CommandTable &table);
 void AddMessageCommands(CommandTable &table);
+void AddWindowCommands(CommandTable &core, CommandTable &extendedUi, CommandTable &threading, CommandTable &api);
 
 std::unique_ptr<FrontEnd> MakeConsoleFrontEnd();
 
