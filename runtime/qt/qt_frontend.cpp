@@ -55,9 +55,9 @@ class QtWindow final : public QtFrontEnd {
         static char name[] = "routetrace";
         static char *argv[] = {name, nullptr};
         if (!qApp) app_ = std::make_unique<QApplication>(argc, argv);
-        // The layout's pixel geometry was designed for a 9-point interface font.
+        // The layout's pixel geometry was designed for a 9-point interface font at 96 dpi: 12 pixels.
         QFont font = QApplication::font();
-        font.setPointSize(9);
+        font.setPixelSize(12);
         QApplication::setFont(font);
         gui_ = std::this_thread::get_id();
         context_ = std::make_unique<QObject>();
@@ -194,7 +194,13 @@ class QtWindow final : public QtFrontEnd {
     void ComboAppend(uint32_t, uint32_t unit, std::string_view text) override {
         std::string t(text);
         OnGui([&] {
-            if (auto *combo = qobject_cast<QComboBox *>(control(unit))) combo->addItem(FromGbk(t));
+            auto *combo = qobject_cast<QComboBox *>(control(unit));
+            if (!combo) return;
+            // Qt would select the first item added to an empty list; the edit field keeps its text.
+            QString kept = combo->currentText();
+            combo->addItem(FromGbk(t));
+            combo->setCurrentIndex(-1);
+            combo->setEditText(kept);
         });
     }
     void ComboClear(uint32_t, uint32_t unit) override {

@@ -1,0 +1,68 @@
+// The target history through the real handlers, the real window and the real file.
+#include <QTimer>
+
+#include "window_fixture.h"
+
+using namespace rt::testing;
+
+namespace {
+
+const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC"; // 历史记录
+
+void Type(QComboBox *box, const QString &text) { box->setEditText(text); }
+
+} // namespace
+
+TEST_F(WindowFixture, AFirstStartWithoutAFileCreatesNone) {
+    EXPECT_TRUE(TargetItems().isEmpty());
+    EXPECT_FALSE(folder_.exists("lsjl.ini"));
+}
+
+TEST_F(WindowFixture, RecordThenLoadGivesBackTheListEmptyAndRepeatedEntriesIncluded) {
+    for (QString target : {"a.example", "", "a.example", "x y", "\xE4\xB8\xAD\xE6\x96\x87.example"}) {
+        Type(TargetBox(), target);
+        RecordHistory();
+    }
+    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=a.example||a.example|x y|\xD6\xD0\xCE\xC4.example|\r\n");
+    QStringList recorded = TargetItems();
+    LoadHistory();
+    EXPECT_EQ(TargetItems(), recorded);
+    EXPECT_EQ(recorded, (QStringList{"a.example", "", "a.example", "x y", QString::fromUtf8("中文.example")}));
+    EXPECT_EQ(TargetBox()->currentText(), QString::fromUtf8("中文.example")) << "loading leaves the edit field alone";
+}
+
+TEST_F(WindowFixture, ABarInsideAnEntrySplitsItAtTheNextLoad) {
+    Type(TargetBox(), "p|q");
+    RecordHistory();
+    EXPECT_EQ(TargetItems(), QStringList{"p|q"});
+    LoadHistory();
+    EXPECT_EQ(TargetItems(), (QStringList{"p", "q"}));
+}
+
+TEST_F(WindowFixture, ClearWritesTheResetValueAndLoadsIt) {
+    folder_.write("lsjl.ini", "[other]\r\nkeep=1\r\n[" + std::string(kSection) + "]\r\nurl=old|\r\n");
+    Type(TargetBox(), "typed");
+    Control<QPushButton>(0x1601013b)->click();
+    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n")
+        << "the file is deleted first, so nothing else survives";
+    EXPECT_EQ(TargetItems(), QStringList{"toviq.example"});
+    EXPECT_EQ(TargetBox()->currentText(), "typed");
+}
+
+TEST_F(WindowFixture, StartRecordsTheTargetStartsTheTraceAndDisablesTheButton) {
+    QPushButton *start = Control<QPushButton>(0x1601002e);
+    Type(TargetBox(), "");
+    start->click();
+    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=|\r\n") << "an empty target is recorded";
+    EXPECT_TRUE(PumpUntil([&] { return start->isEnabled(); })) << "the trace enables the button at its end";
+    Type(TargetBox(), "again");
+    start->click();
+    EXPECT_TRUE(PumpUntil([&] { return start->isEnabled(); }));
+    Type(TargetBox(), "again");
+    start->click();
+    EXPECT_TRUE(PumpUntil([&] { return start->isEnabled(); }));
+    EXPECT_EQ(TargetItems(), (QStringList{"", "again", "again"}));
+    // A new window of the program loads what was recorded.
+    LoadHistory();
+    EXPECT_EQ(TargetItems(), (QStringList{"", "again", "again"}));
+}
