@@ -2,6 +2,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include "trace/trace.h"
 #include "window_fixture.h"
 
 using namespace rt::testing;
@@ -120,4 +121,18 @@ TEST_F(WindowFixture, BadCellsAndItemsEndInTheErrorService) {
     EXPECT_EXIT(Core(0x3bc, ArgUnit(UnitRef{0x52010001, 0x1601000f, 0x0001000E}), ArgInt(0)),
                 ::testing::ExitedWithCode(1), "Runtime error 1:");
     EXPECT_EXIT(Library(1, 0x100, ArgInt(5)), ::testing::ExitedWithCode(1), "is not a unit");
+}
+
+TEST_F(WindowFixture, ResponseTimeTextsAndTheHopNumberOfARow) {
+    QTreeWidget *list = Control<QTreeWidget>(0x1601002f);
+    const std::pair<int32_t, const char *> cases[] = {{0, "<10 ms"},     {9, "<10 ms"}, {10, "10ms"},
+                                                      {1200, "1200ms"}, {1201, "*"},   {2000, "*"}};
+    for (auto [ms, text] : cases) {
+        *CurrentRowCell() = ResultInt(Library(1, 0x100, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
+        FillHopRow(7, ms, "198.51.100.2");
+        QTreeWidgetItem *row = list->topLevelItem(*CurrentRowCell());
+        EXPECT_EQ(row->text(3), U(text)) << ms << " ms";
+        EXPECT_EQ(row->text(0), "7");
+        EXPECT_EQ(row->text(1), "198.51.100.2");
+    }
 }

@@ -42,6 +42,7 @@ struct Channel {
 };
 
 std::atomic<IcmpSocketKind> g_preferred{IcmpSocketKind::Automatic};
+std::atomic<uint32_t> g_timeoutCap{0};
 std::mutex g_mutex;
 std::unordered_map<uint32_t, std::shared_ptr<Channel>> g_channels;
 uint32_t g_nextHandle = 1;
@@ -170,6 +171,7 @@ std::optional<EchoAnswer> ReceiveOne(Channel &c, const EchoRequest &request, std
 } // namespace
 
 void SetIcmpSocketKind(IcmpSocketKind kind) { g_preferred.store(kind); }
+void SetIcmpTimeoutCap(uint32_t milliseconds) { g_timeoutCap.store(milliseconds); }
 
 IcmpSocketKind IcmpHandleKind(uint32_t handle) {
     auto c = FindChannel(handle);
@@ -233,7 +235,8 @@ uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, u
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
     Clock::time_point sent = Clock::now();
-    Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
+    uint32_t cap = g_timeoutCap.load();
+    Clock::time_point deadline = sent + std::chrono::milliseconds(cap ? std::min(cap, timeoutMs) : timeoutMs);
     if (::sendto(c->fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
         WriteFailure(out, replySize, kIpGeneralFailure);
         return 0;

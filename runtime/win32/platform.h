@@ -82,6 +82,9 @@ uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, u
 // Which socket IcmpCreateFile opens. Automatic tries raw first, then the unprivileged datagram kind.
 enum class IcmpSocketKind { Automatic, Raw, Datagram };
 void SetIcmpSocketKind(IcmpSocketKind kind);
+// Tests only: caps every wait for an answer at this many milliseconds (0: no cap), so that a trace
+// through silent hops runs quickly. The program never sets it.
+void SetIcmpTimeoutCap(uint32_t milliseconds);
 // The kind of socket behind a handle; Automatic for an unknown handle.
 IcmpSocketKind IcmpHandleKind(uint32_t handle);
 

@@ -5,6 +5,7 @@
 #          -- 198.51.100.6 r3 203.0.113.1 -- 203.0.113.2 target
 #
 # usage: topology.sh up PREFIX | down PREFIX | drop-time-exceeded PREFIX ROUTER
+#        | restore-time-exceeded PREFIX ROUTER | silence PREFIX NODE
 # Namespaces are named PREFIX-client, PREFIX-r1 ... PREFIX-target. The client's hosts file
 # (/etc/netns/PREFIX-client/hosts) names the target "target.test".
 set -eu
@@ -42,6 +43,8 @@ up)
     run target ip route add default via 203.0.113.1
     mkdir -p "/etc/netns/$p-client"
     printf '127.0.0.1 localhost\n203.0.113.2 target.test\n' > "/etc/netns/$p-client/hosts"
+    # Other names are asked of loopback only: no query leaves for the machine's own nameservers.
+    printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$p-client/resolv.conf"
     ;;
 drop-time-exceeded)
     # Traffic the router sends itself is routed as coming in on lo; a blackhole route toward the
@@ -50,12 +53,21 @@ drop-time-exceeded)
     run "$r" ip route add blackhole 192.0.2.0/30 table 100
     run "$r" ip rule add iif lo table 100 priority 100
     ;;
+restore-time-exceeded)
+    r=$3
+    run "$r" ip rule del iif lo table 100 priority 100
+    run "$r" ip route del blackhole 192.0.2.0/30 table 100
+    ;;
+silence)
+    # The node answers no echo request.
+    run "$3" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
+    ;;
 down)
     for n in client r1 r2 r3 target; do ip netns del "$p-$n" 2>/dev/null || true; done
     rm -rf "/etc/netns/$p-client"
     ;;
 *)
-    echo "usage: $0 up|down|drop-time-exceeded PREFIX [ROUTER]" >&2
+    echo "usage: $0 up|down|drop-time-exceeded|restore-time-exceeded|silence PREFIX [NODE]" >&2
     exit 2
     ;;
 esac

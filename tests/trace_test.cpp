@@ -1,0 +1,252 @@
+// Whole traces through the real handlers and window (offscreen) on the namespace network:
+// client 192.0.2.1 -> r1 192.0.2.2 -> r2 198.51.100.2 -> r3 198.51.100.6 -> target 203.0.113.2.
+#include <QCheckBox>
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "netns/namespace.h"
+#include "qqwry_builder.h"
+#include "window_fixture.h"
+#include "win32/platform.h"
+
+using namespace rt::testing;
+using Q = QqwryBuilder;
+
+namespace {
+
+QString U(const char *utf8) { return QString::fromUtf8(utf8); }
+
+// Records the data size of every echo request that reaches a namespace.
+class Capture {
+  public:
+    explicit Capture(const std::string &ns) {
+        thread_ = std::thread([this, ns] {
+            if (!JoinNetwork(ns)) return;
+            int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+            timeval tv{0, 50000};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            ready_ = true;
+            uint8_t buf[70000];
+            while (!stop_) {
+                ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n < 28) continue;
+                size_t ip = size_t(buf[0] & 15) * 4;
+                if (size_t(n) >= ip + 8 && buf[ip] == 8) {
+                    std::lock_guard lock(mutex_);
+                    requests_.push_back({size_t(n) - ip - 8, std::string(reinterpret_cast<char *>(buf + ip + 8), size_t(n) - ip - 8)});
+                }
+            }
+            ::close(fd);
+        });
+        while (!ready_ && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~Capture() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::pair<size_t, std::string>> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+  private:
+    std::thread thread_;
+    std::atomic<bool> stop_{false}, ready_{false};
+    std::mutex mutex_;
+    std::vector<std::pair<size_t, std::string>> requests_;
+};
+
+class TraceNetwork : public WindowFixture {
+  protected:
+    static void SetUpTestSuite() {
+        if (::geteuid() != 0) {
+            skip_ = "building network namespaces needs root";
+            return;
+        }
+        prefix_ = "rtt" + std::to_string(::getpid());
+        std::string out = Topology("up " + prefix_);
+        if (!out.empty()) {
+            skip_ = "the test network could not be built: " + out;
+            return;
+        }
+        up_ = true;
+        hosts_ = "/tmp/" + prefix_ + ".hosts";
+        resolver_ = "/tmp/" + prefix_ + ".resolv";
+        std::ofstream(hosts_) << "127.0.0.1 localhost\n203.0.113.2 target.test\n";
+        // Names not in the hosts file are asked of loopback only, where nothing answers.
+        std::ofstream(resolver_) << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
+        if (!UseNameFiles(hosts_, resolver_) || !JoinNetwork(prefix_ + "-client")) skip_ = "cannot join the test network";
+    }
+    static void TearDownTestSuite() {
+        if (up_) Topology("down " + prefix_);
+        if (!hosts_.empty()) ::unlink(hosts_.c_str());
+        if (!resolver_.empty()) ::unlink(resolver_.c_str());
+    }
+
+    void SetUp() override {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        WindowFixture::SetUp();
+        rt::win32::SetIcmpTimeoutCap(300);
+        previousFolder_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_.path()); // ".\QQWry.dat" is looked up here
+        Q b;
+        b.Index(Q::Ip("192.0.2.0"), b.Simple(Q::Ip("192.0.2.255"), "\xB2\xE2\xCA\xD4\xCD\xF8\xD2\xBB", "r1")); // 测试网一
+        b.Index(Q::Ip("198.51.100.0"), b.Simple(Q::Ip("198.51.100.255"), "TEST-NET-2", "routers"));
+        b.Index(Q::Ip("203.0.113.0"), b.Simple(Q::Ip("203.0.113.255"), "TEST-NET-3", "\xC4\xBF\xB1\xEA")); // 目标
+        folder_.write("QQWry.dat", b.Finish());
+    }
+    void TearDown() override {
+        if (!skip_.empty()) return;
+        std::filesystem::current_path(previousFolder_);
+        rt::win32::SetIcmpTimeoutCap(0);
+        WindowFixture::TearDown();
+    }
+
+    QPushButton *StartButton() { return Control<QPushButton>(0x1601002e); }
+    QLineEdit *Box(uint32_t id) { return Control<QLineEdit>(id); }
+
+    // Types the target, clicks the start button and waits for the trace to enable it again.
+    void Trace(const QString &target, int seconds = 30) {
+        TargetBox()->setEditText(target);
+        StartButton()->click();
+        ASSERT_FALSE(StartButton()->isEnabled()) << "disabled while the trace runs";
+        ASSERT_TRUE(PumpUntil([&] { return StartButton()->isEnabled(); }, seconds * 1000)) << "the trace did not end";
+    }
+
+    std::vector<QStringList> Rows() {
+        QTreeWidget *list = Control<QTreeWidget>(0x1601002f);
+        std::vector<QStringList> rows;
+        for (int r = 0; r < list->topLevelItemCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < 4; ++c) cells << list->topLevelItem(r)->text(c);
+            rows.push_back(cells);
+        }
+        return rows;
+    }
+    std::vector<std::string> MessageTexts() {
+        std::vector<std::string> texts;
+        for (auto &[text, title] : messages_) texts.push_back(text);
+        return texts;
+    }
+
+    static inline std::string prefix_, hosts_, resolver_, skip_;
+    static inline bool up_ = false;
+    std::filesystem::path previousFolder_;
+};
+
+const QStringList kEmptyRow = {"", "", "", ""};
+
+} // namespace
+
+TEST_F(TraceNetwork, ATraceToTheTargetsNameEndsAfterFourRows) {
+    Trace("target.test");
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    const char *addresses[] = {"192.0.2.2", "198.51.100.2", "198.51.100.6", "203.0.113.2"};
+    const char *places[] = {"测试网一 r1", "TEST-NET-2 routers", "TEST-NET-2 routers", "TEST-NET-3 目标"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(rows[size_t(i)][0], QString::number(i + 1));
+        EXPECT_EQ(rows[size_t(i)][1], U(addresses[i]));
+        EXPECT_EQ(rows[size_t(i)][2], U(places[i]));
+        EXPECT_EQ(rows[size_t(i)][3], U("<10 ms")) << "veth links answer in well under 10 ms";
+    }
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"路由追踪结束"});
+    EXPECT_EQ(messages_[0].second, "Toviq-路由追踪 https://toviq.example/") << "no title of its own";
+    EXPECT_EQ(Box(0x16010010)->text(), "203.0.113.2") << "the address box shows the resolved address";
+    EXPECT_EQ(Box(0x160100df)->text(), "1");
+    EXPECT_EQ(Box(0x160100e0)->text(), "32");
+}
+
+TEST_F(TraceNetwork, ARouterThatDropsItsTimeExceededLeavesAnEmptyRow) {
+    Topology("drop-time-exceeded " + prefix_ + " r2");
+    Trace("203.0.113.2");
+    Topology("restore-time-exceeded " + prefix_ + " r2");
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0][1], "192.0.2.2");
+    EXPECT_EQ(rows[1], kEmptyRow) << "not even the hop number";
+    EXPECT_EQ(rows[2][0], "3");
+    EXPECT_EQ(rows[2][1], "198.51.100.6");
+    EXPECT_EQ(rows[3][1], "203.0.113.2");
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"路由追踪结束"});
+}
+
+TEST_F(TraceNetwork, AnUnresolvableNameIsToldAndEndsAfterOneEmptyRow) {
+    Trace("no-such-host.invalid");
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Kein Host gefunden.", "路由追踪结束"}));
+    ASSERT_EQ(Rows().size(), 1u);
+    EXPECT_EQ(Rows()[0], kEmptyRow);
+    EXPECT_EQ(Box(0x16010010)->text(), "");
+    Trace("http://target.test/");
+    EXPECT_EQ(MessageTexts().size(), 4u) << "a web address with a scheme is passed unchanged and not found";
+}
+
+TEST_F(TraceNetwork, ATargetThatNeverAnswersRunsAll255Hops) {
+    rt::win32::SetIcmpTimeoutCap(15);
+    Topology("silence " + prefix_ + " target");
+    Trace("203.0.113.2", 60);
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 255u);
+    EXPECT_EQ(rows[2][1], "198.51.100.6");
+    for (size_t i = 3; i < rows.size(); ++i) ASSERT_EQ(rows[i], kEmptyRow) << "hop " << i + 1;
+    EXPECT_TRUE(messages_.empty()) << "the hop limit ends without a message";
+    EXPECT_TRUE(StartButton()->isEnabled());
+}
+
+TEST_F(TraceNetwork, CharactersPerPacketAreCorrectedAndCarriedOnTheWire) {
+    Capture capture(prefix_ + "-target");
+    struct Case {
+        const char *typed, *shown;
+        size_t size;
+    } cases[] = {{"", "32", 32},        {"0", "32", 32},    {"20", "32", 32},     {"-5", "32", 32},
+                 {"200", "128", 128},   {"64", "64", 64},   {"40.7", "40.7", 40}, {"31.99999995", "31.99999995", 31},
+                 {"32", "32", 32},      {"128", "128", 128}};
+    QLineEdit *count = Box(0x160100df);
+    QCheckBox *check = Control<QCheckBox>(0x1601002d);
+    for (const Case &c : cases) {
+        Box(0x160100e0)->setText(c.typed);
+        count->setText("7");
+        check->setChecked(!check->isChecked()); // the check box changes nothing
+        Trace("203.0.113.2");
+        EXPECT_EQ(Box(0x160100e0)->text(), U(c.shown)) << c.typed;
+        EXPECT_EQ(count->text(), "1");
+        EXPECT_EQ(Rows().size(), 4u) << c.typed;
+    }
+    auto requests = capture.requests();
+    ASSERT_EQ(requests.size(), std::size(cases)) << "one request reaches the target per trace";
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].first, cases[i].size) << cases[i].typed;
+        EXPECT_EQ(requests[i].second, std::string(cases[i].size, 'a'));
+    }
+}
+
+TEST_F(TraceNetwork, WithoutTheDatabaseThePlaceStaysEmptyAndEachAnswerSaysSo) {
+    std::filesystem::remove(folder_.path() / "QQWry.dat");
+    Trace("203.0.113.2");
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    for (const QStringList &row : rows) {
+        EXPECT_FALSE(row[1].isEmpty());
+        EXPECT_EQ(row[2], "");
+    }
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"没找到数据库", "没找到数据库", "没找到数据库", "没找到数据库",
+                                                        "路由追踪结束"}));
+}
+
+TEST_F(TraceNetwork, ClearingTheHistoryDuringATraceLeavesTheTraceAlone) {
+    Topology("drop-time-exceeded " + prefix_ + " r2"); // a slow hop keeps the trace running
+    TargetBox()->setEditText("203.0.113.2");
+    StartButton()->click();
+    ASSERT_TRUE(PumpUntil([&] { return Rows().size() == 2; }));
+    Control<QPushButton>(0x1601013b)->click(); // while hop 2 waits
+    EXPECT_EQ(TargetItems(), QStringList{"toviq.example"});
+    ASSERT_TRUE(PumpUntil([&] { return StartButton()->isEnabled(); }, 10000));
+    Topology("restore-time-exceeded " + prefix_ + " r2");
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[3][1], "203.0.113.2");
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"路由追踪结束"});
+}
