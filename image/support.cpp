@@ -35,12 +35,18 @@ Text JoinTextArray(uint32_t count, const TextArg *texts) {
     return out;
 }
 
+// Arrays in the const segment are packed without alignment, so their words are read byte-wise.
+static uint32_t ArrayWord(const void *array, uint32_t index) {
+    uint32_t w;
+    __builtin_memcpy(&w, (const uint8_t *)array + 4 * index, 4);
+    return w;
+}
+
 ArrayElements ArrayElementCount(Array array) {
-    const uint32_t *words = (const uint32_t *)array;
-    uint32_t dimensions = words[0];
+    uint32_t dimensions = ArrayWord(array, 0);
     uint32_t count = dimensions == 0 ? 0 : 1;
-    for (uint32_t i = 0; i < dimensions; ++i) count *= words[1 + i];
-    return ArrayElements{count, (void *)(words + 1 + dimensions)};
+    for (uint32_t i = 0; i < dimensions; ++i) count *= ArrayWord(array, 1 + i);
+    return ArrayElements{count, (void *)((uint8_t *)array + 4 * (1 + dimensions))};
 }
 
 ArrayElements ArrayElementCountOrZero(Array array) {

@@ -174,15 +174,21 @@ const uint32_t *Args::array(size_t i) const {
 std::span<const uint8_t> Args::bytes(size_t i) const {
     if (omitted(i)) return {};
     if (type(i) != RtTypeBytes) fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a byte set");
-    const uint32_t *words = reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(raw(i)));
-    if (!words) return {};
-    uint32_t dims = words[0];
+    const uint8_t *array = reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(raw(i)));
+    if (!array) return {};
+    // Byte sets in the image's constants are not aligned: their words are read byte-wise.
+    auto word = [&](uint32_t k) {
+        uint32_t w;
+        std::memcpy(&w, array + 4 * k, 4);
+        return w;
+    };
+    uint32_t dims = word(0);
     uint64_t count = dims == 0 ? 0 : 1;
     for (uint32_t d = 0; d < dims; ++d) {
-        count *= words[1 + d];
+        count *= word(1 + d);
         if (count > UINT32_MAX) fail(RtErrorBadArgument, "byte set larger than 4 GiB");
     }
-    return {reinterpret_cast<const uint8_t *>(words + 1 + dims), size_t(count)};
+    return {array + 4 * (1 + dims), size_t(count)};
 }
 
 int64_t Args::integer(size_t i, int64_t fallback) const {

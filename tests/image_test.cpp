@@ -65,8 +65,14 @@ TEST_F(BuiltImage, HeaderTablesAndChainHaveTheDesignedLayout) {
         if (chain[i].data != 0xFFFFFFFF) {
             EXPECT_EQ(chain[i].data, chain[i].at + chain[i].headerSize) << "data follows its header";
         }
+        if (i > 0 && i != 3) {
+            const Seg &prev = chain[i - 1];
+            uint32_t end = prev.data == 0xFFFFFFFF ? prev.at + prev.headerSize : prev.data + prev.stored;
+            EXPECT_EQ(chain[i].at, end) << names[i] << " follows the segment before it";
+        }
     }
     EXPECT_EQ(chain[5].next, 0xFFFFFFFFu);
+    EXPECT_EQ(chain[3].data % 64, 0u) << "code starts on a 64-byte boundary, keeping its functions' alignment";
     EXPECT_EQ(U32(img_, 0x40), chain[0].at);
     EXPECT_EQ(U32(img_, 0x44), chain[1].at);
     EXPECT_EQ(U32(img_, 0x48), chain[2].at);

@@ -92,3 +92,11 @@ TEST(ErrorService, ReportsKindSubroutineAndPosition) {
                 "Runtime error 6: a DLL command moved the stack pointer in subroutine 0x4010005 at position 42");
     EXPECT_EXIT(RtError(RtErrorNegativeCount, 0x04010006, 3), ::testing::ExitedWithCode(1), "negative count");
 }
+
+TEST(ArrayElementCount, ReadsArraysPackedWithoutAlignment) {
+    alignas(8) uint8_t packed[16] = {0xEE, 1, 0, 0, 0, 1, 0, 0, 0, 0x02}; // a one-byte set at offset 1
+    ArrayElements e = ArrayElementCount((Array)(packed + 1));
+    EXPECT_EQ(e.count, 1u);
+    EXPECT_EQ(*(uint8_t *)e.first, 2);
+    EXPECT_EQ(ResultInt(Core(0x194, ArgBytes(packed + 1))), 1);
+}

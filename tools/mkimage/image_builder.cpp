@@ -85,10 +85,15 @@ void PutU32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
 void Append(std::vector<uint8_t> &b, const void *p, size_t n) {
     b.insert(b.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
 }
-void Align(std::vector<uint8_t> &b, uint64_t alignment, uint8_t fill) {
+// Pads until the bytes' end, placed at `base` in the image, is a multiple of the alignment. The
+// image itself is placed page-aligned, so image offsets stand for alignment in memory.
+void Align(std::vector<uint8_t> &b, uint64_t alignment, uint8_t fill, uint64_t base = 0) {
     if (alignment > 1)
-        while (b.size() % alignment) b.push_back(fill);
+        while ((base + b.size()) % alignment) b.push_back(fill);
 }
+
+// Code starts on this boundary: functions keep the alignment the compiler gave them.
+constexpr uint32_t kCodeAlignment = 64;
 
 bool StartsWith(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -173,9 +178,12 @@ class Builder {
             dllFileNames_.push_back(stored[c.dll]);
             dllFunctionNames_.push_back(stored[c.function]);
         }
+        // The const segment's data follows its header, which follows the library table directly; the
+        // compiler's constants (16-byte SSE operands among them) are aligned by their image offset.
+        uint64_t constBase = HeaderSize() + image::kSegBaseSize;
         for (uint32_t i : constants) {
             const Section &s = obj_.sections[i];
-            Align(const_, s.align, 0);
+            Align(const_, s.align, 0, constBase);
             placement_[i] = {Segment::Const, uint32_t(const_.size())};
             Append(const_, s.bytes.data(), s.bytes.size());
         }
@@ -309,6 +317,15 @@ class Builder {
         return f;
     }
 
+    // The bytes in front of the first segment header: the header, the DLL command table, the library table.
+    static uint32_t HeaderSize() {
+        uint32_t size = image::kDllNames + 8 * uint32_t(std::size(kDllCommands));
+        for (const LibraryRow &row : kLibraries)
+            size += uint32_t(std::strlen(row.name) + std::strlen(row.identifier) + std::strlen(row.major) +
+                             std::strlen(row.minor) + std::strlen(row.description) + 4 + 1);
+        return size + 1;
+    }
+
     BuiltImage Assemble() {
         BuiltImage out;
         std::vector<uint8_t> &img = out.bytes;
@@ -324,6 +341,7 @@ class Builder {
             Append(img, text.c_str(), text.size() + 1);
         }
         img.push_back(0); // the empty row ends the table
+        if (img.size() != HeaderSize()) Error("internal: the header size was foreseen wrongly");
 
         std::vector<uint8_t> form = FormBytes();
         for (const FormInput::Handler &h : form_.handlers) {
@@ -366,9 +384,12 @@ class Builder {
         uint32_t headers[6];
         uint32_t dataOffsets[6];
         for (size_t i = 0; i < 6; ++i) {
-            uint32_t at = uint32_t(img.size());
-            headers[i] = at;
             uint32_t headerSize = image::kSegBaseSize + 4 * uint32_t(segs[i].relocs->size());
+            if (segs[i].data == &code_) // the chain links headers by offset, so padding may precede this one
+                while ((img.size() + headerSize) % kCodeAlignment) img.push_back(0);
+            uint32_t at = uint32_t(img.size());
+            if (i > 0) PutU32(img, headers[i - 1] + image::kSegNext, at);
+            headers[i] = at;
             img.resize(at + headerSize, 0);
             PutU32(img, at + image::kSegHeaderSize, headerSize);
             PutU32(img, at + image::kSegFlags, image::kSegments[i].flags);
@@ -387,7 +408,7 @@ class Builder {
                 PutU32(img, at + image::kSegDataOffset, dataOffsets[i]);
                 Append(img, segs[i].data->data(), segs[i].data->size());
             }
-            PutU32(img, at + image::kSegNext, i + 1 < 6 ? uint32_t(img.size()) : image::kNone);
+            PutU32(img, at + image::kSegNext, image::kNone); // until the next header is placed
         }
 
         // PC-relative references inside the image: code and const run in place, so their distance is fixed.
