@@ -9,21 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "../image/unit_types.h"
+
 namespace rt::form {
 
-enum UnitType : uint32_t {
-    kWindow = 0x00010001,
-    kMenuItem = 0x00010003,
-    kEditBox = 0x00010005,
-    kPicture = 0x00010006,
-    kGroupBox = 0x00010009,
-    kLabel = 0x0001000A,
-    kButton = 0x0001000B,
-    kCheckBox = 0x0001000C,
-    kComboBox = 0x0001000E,
-    kListView = 0x00020004,
-};
-inline constexpr uint32_t kHandCursor = 32649;
+using namespace unit_type;
 
 struct Event {
     int32_t number;

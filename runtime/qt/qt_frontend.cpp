@@ -17,7 +17,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "../form.h"
@@ -223,17 +225,28 @@ class QtWindow final : public QtFrontEnd {
   private:
     bool OnGuiThread() const { return std::this_thread::get_id() == gui_; }
 
-    // Runs f on the window's thread and waits for it.
+    // Runs f on the window's thread and waits for it. The wait uses a standard mutex and condition
+    // variable (rather than Qt's blocking connection) so that thread checkers see the hand-off.
     template <typename F> auto OnGui(F f) -> decltype(f()) {
         using R = decltype(f());
         if (OnGuiThread()) return f();
-        if constexpr (std::is_void_v<R>) {
-            QMetaObject::invokeMethod(context_.get(), f, Qt::BlockingQueuedConnection);
-        } else {
-            std::optional<R> result;
-            QMetaObject::invokeMethod(context_.get(), [&] { result.emplace(f()); }, Qt::BlockingQueuedConnection);
-            return std::move(*result);
-        }
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::conditional_t<std::is_void_v<R>, bool, std::optional<R>> result{};
+        QMetaObject::invokeMethod(
+            context_.get(),
+            [&] {
+                if constexpr (std::is_void_v<R>) f();
+                else result.emplace(f());
+                std::lock_guard lock(mutex);
+                done = true;
+                finished.notify_one();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [&] { return done; });
+        if constexpr (!std::is_void_v<R>) return std::move(*result);
     }
 
     void Call(uint32_t handler) {
