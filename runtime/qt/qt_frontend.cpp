@@ -234,17 +234,19 @@ class QtWindow final : public QtFrontEnd {
         std::condition_variable finished;
         bool done = false;
         std::conditional_t<std::is_void_v<R>, bool, std::optional<R>> result{};
+        // The caller holds the mutex until it waits, and the window's thread runs f holding it: what
+        // the caller prepared is seen by f, and what f produced is seen by the caller.
+        std::unique_lock lock(mutex);
         QMetaObject::invokeMethod(
             context_.get(),
             [&] {
+                std::lock_guard held(mutex);
                 if constexpr (std::is_void_v<R>) f();
                 else result.emplace(f());
-                std::lock_guard lock(mutex);
                 done = true;
                 finished.notify_one();
             },
             Qt::QueuedConnection);
-        std::unique_lock lock(mutex);
         finished.wait(lock, [&] { return done; });
         if constexpr (!std::is_void_v<R>) return std::move(*result);
     }
