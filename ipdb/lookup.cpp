@@ -123,7 +123,7 @@ int64_t AddressToNumber(TextArg address) {
 }
 
 Text PadHex8(TextArg text) {
-    int32_t length = TextLen(text);
+    int32_t length = (int32_t)TextLength(text); // bytes, as the length command counts them
     if (length >= 8) return CopyText(text);
     Text zeros = TextRepeat(8 - length, K_Text0);
     Text padded = JoinTexts(zeros, text);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
+#include <vector>
 
 #include "files.h"
 
@@ -30,11 +31,45 @@ std::string HexWord(uint32_t v) {
 
 } // namespace
 
+// Small blocks (most texts and byte sets are a few bytes) come from a per-thread cache: a lookup
+// holds more of them at once than the C library's own per-thread cache keeps, and the slow path of
+// malloc would then cost a fifth of its time.
+namespace {
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCacheSmallBlocks = false; // AddressSanitizer must see every free
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kCacheSmallBlocks = false;
+#else
+constexpr bool kCacheSmallBlocks = true;
+#endif
+#else
+constexpr bool kCacheSmallBlocks = true;
+#endif
+constexpr size_t kSmallPayload = 48;
+constexpr size_t kSmallBlock = sizeof(BlockHeader) + kSmallPayload;
+constexpr size_t kCacheLimit = 256;
+
+struct SmallBlockCache {
+    std::vector<void *> blocks;
+    ~SmallBlockCache() {
+        for (void *b : blocks) std::free(b);
+    }
+};
+thread_local SmallBlockCache t_cache;
+} // namespace
+
 void *Runtime::Allocate(size_t size) {
-    auto *h = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + size));
-    if (!h) {
-        std::fputs("Runtime error: out of memory\n", stderr);
-        std::_Exit(1);
+    BlockHeader *h;
+    if (kCacheSmallBlocks && size <= kSmallPayload && !t_cache.blocks.empty()) {
+        h = static_cast<BlockHeader *>(t_cache.blocks.back());
+        t_cache.blocks.pop_back();
+    } else {
+        h = static_cast<BlockHeader *>(std::malloc(size <= kSmallPayload ? kSmallBlock : sizeof(BlockHeader) + size));
+        if (!h) {
+            std::fputs("Runtime error: out of memory\n", stderr);
+            std::_Exit(1);
+        }
     }
     h->size = size;
     h->magic = kBlockMagic;
@@ -45,6 +80,10 @@ void Runtime::Free(void *block) {
     if (!block) return; // the image never passes null, but a null is harmless
     auto *h = static_cast<BlockHeader *>(block) - 1;
     h->magic = 0; // a second free of the same block is then seen as foreign, not freed twice
+    if (kCacheSmallBlocks && h->size <= kSmallPayload && t_cache.blocks.size() < kCacheLimit) {
+        t_cache.blocks.push_back(h);
+        return;
+    }
     std::free(h);
 }
 
