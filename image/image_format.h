@@ -44,12 +44,12 @@ inline constexpr uint32_t kSegNameSize = 24;
 inline constexpr uint32_t kNone = 0xFFFFFFFF;
 inline constexpr uint32_t kMaxSegments = 16;
 
-struct SegmentSpec {
+struct SegmentKind {
     std::string_view name;
     uint32_t flags;
 };
 // The segments in chain order with their flags.
-inline constexpr std::array<SegmentSpec, 6> kSegments = {{
+inline constexpr std::array<SegmentKind, 6> kSegments = {{
     {"const", 1},
     {"form", 1},
     {"help", 1},

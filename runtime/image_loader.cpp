@@ -143,10 +143,10 @@ std::vector<std::string> ValidateImage(std::span<const uint8_t> bytes, ImageLayo
     find("help");
     for (const SegmentHeader &h : chain) {
         bool known = false;
-        for (const image::SegmentSpec &spec : image::kSegments)
-            if (spec.name == h.name) {
+        for (const image::SegmentKind &kind : image::kSegments)
+            if (kind.name == h.name) {
                 known = true;
-                if (h.flags != spec.flags) problem("segment " + h.name + ": flags " + Hex(h.flags));
+                if (h.flags != kind.flags) problem("segment " + h.name + ": flags " + Hex(h.flags));
             }
         if (!known) problem("unknown segment \"" + h.name + "\"");
         if (h.relocCount != 0 && h.name != "code") problem("segment " + h.name + " has relocation entries");

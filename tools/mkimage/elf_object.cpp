@@ -7,7 +7,7 @@
 namespace mkimage {
 namespace {
 
-// Field offsets of the ELF64 records (the ELF specification's layout).
+// Field offsets of the ELF64 records (the ELF64 record layout).
 constexpr size_t kIdentClass = 4, kIdentData = 5;
 constexpr size_t kType = 0x10, kMachine = 0x12, kShOff = 0x28, kShEntSize = 0x3A, kShNum = 0x3C, kShStrNdx = 0x3E;
 constexpr size_t kShName = 0, kShType = 4, kShFlags = 8, kShOffset = 0x18, kShSize = 0x20, kShLink = 0x28,
