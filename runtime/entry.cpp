@@ -1,5 +1,7 @@
 // The core runtime library's two entry points: GetNewSock, which the launcher looks up, and the
 // RuntimeEntry it returns, which takes the program image and runs the program.
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +19,35 @@ bool Set(const char *name) {
     return v && *v;
 }
 
-// A graphical display to open the window on (or Qt's offscreen platform, asked for by name).
-bool HasDisplay() { return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM"); }
+// Whether the X display named by DISPLAY accepts a connection. Qt ends the process when it cannot
+// connect, so the runtime asks first, through the XCB library that Qt's own X support loads.
+bool XDisplayReachable() {
+    void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb) return false;
+    using Connect = void *(*)(const char *, int *);
+    using HasError = int (*)(void *);
+    using Disconnect = void (*)(void *);
+    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool reachable = false;
+    if (connect && hasError && disconnect) {
+        void *c = connect(nullptr, nullptr);
+        reachable = c && hasError(c) == 0;
+        if (c) disconnect(c);
+    }
+    ::dlclose(xcb);
+    return reachable;
+}
+
+// A graphical display to open the window on (or a Qt platform asked for by name, such as offscreen).
+bool HasDisplay() {
+    if (Set("QT_QPA_PLATFORM") || Set("WAYLAND_DISPLAY")) return true;
+    if (!Set("DISPLAY")) return false;
+    if (XDisplayReachable()) return true;
+    std::fprintf(stderr, "The display %s cannot be opened; the window cannot be shown.\n", std::getenv("DISPLAY"));
+    return false;
+}
 
 void Refuse(const std::string &message) {
     std::fprintf(stderr, "%s\n", message.c_str());

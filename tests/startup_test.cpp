@@ -69,3 +69,11 @@ TEST(Startup, ErrorsAreReportedAndTheExitCodeIsStillZero) {
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_EQ(o.output, "Error: Failed to decompress data!\n");
 }
+
+TEST(Startup, AnUnreachableDisplayIsReportedNotACrash) {
+    TempDir tmp;
+    // No X server listens on display 9797 (the tests' own Xvfb servers use displays 50 to 249).
+    Outcome o = Execute("DISPLAY=:9797 WAYLAND_DISPLAY= QT_QPA_PLATFORM= TMPDIR=" + tmp.path().string() + " " + PRODUCT);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.output, "The display :9797 cannot be opened; the window cannot be shown.\n");
+}
