@@ -171,14 +171,12 @@ std::optional<EncodedForm> Encode(const Form &form, std::string &error) {
         all.u32(offset);
         offset += 4 + uint32_t(body.size());
     }
-    size_t unitsStart = all.bytes.size();
     for (size_t i = 0; i < bodies.size(); ++i) {
         all.u32(uint32_t(bodies[i].size()));
         size_t bodyStart = all.bytes.size();
         all.raw(bodies[i]);
         for (const auto &[at, symbol] : sites[i]) out.handlerSites.emplace_back(uint32_t(bodyStart + at), symbol);
     }
-    (void)unitsStart;
     uint32_t following = uint32_t(all.bytes.size() - lengthField - 4);
     std::memcpy(all.bytes.data() + lengthField, &following, 4);
     out.bytes = std::move(all.bytes);
