@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 
 #include "image_loader.h"
 #include "qt/qt_frontend.h"
+#include "tui/tui_frontend.h"
 #include "runtime.h"
 
 namespace {
@@ -49,6 +52,12 @@ bool HasDisplay() {
     return false;
 }
 
+// Standard input and output are a terminal that can show a full-screen interface.
+bool InTerminal() {
+    const char *term = std::getenv("TERM");
+    return ::isatty(0) && ::isatty(1) && term && *term && std::strcmp(term, "dumb") != 0;
+}
+
 void Refuse(const std::string &message) {
     std::fprintf(stderr, "%s\n", message.c_str());
     rt::Runtime::Instance().frontEnd().ShowMessage(rt::Utf8ToGbk(message), 0, std::string_view("Error"));
@@ -65,22 +74,23 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
         Refuse(prepared.error);
         return 1;
     }
+    std::span<const uint8_t> form{prepared.form, prepared.formSize};
+    uint8_t *code = prepared.code;
+    uint32_t codeSize = prepared.codeSize;
+    auto routineAt = [code, codeSize](uint32_t offset) -> void * { return offset < codeSize ? code + offset : nullptr; };
+    std::string error;
     if (HasDisplay()) {
-        rt::QtFrontEndOptions options;
-        options.form = {prepared.form, prepared.formSize};
-        options.codeSize = prepared.codeSize;
-        uint8_t *code = prepared.code;
-        uint32_t codeSize = prepared.codeSize;
-        options.routineAt = [code, codeSize](uint32_t offset) -> void * {
-            return offset < codeSize ? code + offset : nullptr;
-        };
-        std::string error;
-        auto window = rt::QtFrontEnd::Create(std::move(options), error);
+        auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt}, error);
         if (!window) {
             Refuse(error);
             return 1;
         }
         runtime.SetFrontEnd(std::move(window));
+    } else if (InTerminal()) {
+        // No graphical display: the same window as a full-screen terminal interface.
+        auto window = rt::TuiFrontEnd::Create({form, codeSize, routineAt, 0, 1}, error);
+        if (window) runtime.SetFrontEnd(std::move(window));
+        else std::fprintf(stderr, "The window cannot be shown: %s\n", error.c_str());
     }
     prepared.start(); // the start routine ends the program through slot 0x24
     return 0;

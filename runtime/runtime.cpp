@@ -142,8 +142,9 @@ void Runtime::SetFrontEnd(std::unique_ptr<FrontEnd> frontEnd) { frontEnd_ = std:
 void Runtime::Fail(int32_t kind, const ErrorSite &site, std::string_view detail) {
     std::string message = DescribeError(kind, site, detail);
     if (errorHandler_) errorHandler_(kind, site, message);
-    std::fprintf(stderr, "%s\n", message.c_str());
     frontEnd_->ShowMessage(Utf8ToGbk(message), 0, std::string_view("Runtime error"));
+    frontEnd_->Shutdown(); // a terminal is put back before the message is printed on it
+    std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(nullptr);
     std::_Exit(1);
 }
@@ -182,6 +183,7 @@ void Runtime::SetProgramFolder(std::string folder) {
 }
 
 void Runtime::Exit(int32_t code) {
+    frontEnd_->Shutdown();
     std::fflush(nullptr);
     // The trace thread may still be inside a probe; ending the process must not wait for it.
     std::_Exit(code);

@@ -132,6 +132,22 @@ class FrontEnd {
     virtual void ComboClear(uint32_t window, uint32_t unit) = 0;
     // Opens a web address in the system's browser (or shows it where there is none).
     virtual void OpenUrl(std::string_view url) = 0;
+    // Puts the terminal or display back as it was; the process is about to end.
+    virtual void Shutdown() {}
+};
+
+// A front end that shows the window to a person (Qt window or terminal). Tests replace the modal
+// message box and the browser through the hooks, and run pending events with Pump.
+class InteractiveFrontEnd : public FrontEnd {
+  public:
+    using MessagePresenter = std::function<void(const std::string &textUtf8, const std::string &titleUtf8)>;
+    virtual void SetMessagePresenter(MessagePresenter presenter) = 0;
+    virtual void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) = 0;
+    // Runs the events that are pending (on the window's thread).
+    virtual void Pump() = 0;
+    // What the result list shows (UTF-8), for tests that run against every front end.
+    virtual int32_t ListRowCount(uint32_t unit) = 0;
+    virtual std::string ListCellText(uint32_t unit, int32_t row, int32_t column) = 0;
 };
 
 // Converts between GBK (code page 936) and UTF-8; bytes that do not convert become '?'.

@@ -26,6 +26,15 @@
 
 namespace rt::testing {
 
+// The application's handlers by symbol, as the host test binaries bind them: the form's handler
+// fields hold a handler's number in these tables instead of a code offset.
+inline const std::vector<std::string> kHandlers = {"RtWindowHandler", "StartClicked", "ClearClicked",
+                                                   "PicturePressed", "AboutSelected", "ExitSelected"};
+inline const std::vector<void *> kRoutines = {
+    reinterpret_cast<void *>(&RtWindowHandler), reinterpret_cast<void *>(&StartClicked),
+    reinterpret_cast<void *>(&ClearClicked),    reinterpret_cast<void *>(&PicturePressed),
+    reinterpret_cast<void *>(&AboutSelected),   reinterpret_cast<void *>(&ExitSelected)};
+
 class WindowFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -78,13 +87,6 @@ class WindowFixture : public ::testing::Test {
         for (int i = 0; i < TargetBox()->count(); ++i) items << TargetBox()->itemText(i);
         return items;
     }
-
-    static inline const std::vector<std::string> kHandlers = {"RtWindowHandler", "StartClicked", "ClearClicked",
-                                                              "PicturePressed", "AboutSelected", "ExitSelected"};
-    static inline const std::vector<void *> kRoutines = {
-        reinterpret_cast<void *>(&RtWindowHandler), reinterpret_cast<void *>(&StartClicked),
-        reinterpret_cast<void *>(&ClearClicked),    reinterpret_cast<void *>(&PicturePressed),
-        reinterpret_cast<void *>(&AboutSelected),   reinterpret_cast<void *>(&ExitSelected)};
 
     TempDir folder_;
     std::vector<uint8_t> formBytes_;

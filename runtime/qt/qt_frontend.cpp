@@ -93,6 +93,22 @@ class QtWindow final : public QtFrontEnd {
         });
     }
 
+    void Pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
+
+    int32_t ListRowCount(uint32_t unit) override {
+        return OnGui([&] {
+            auto *list = qobject_cast<QTreeWidget *>(control(unit));
+            return list ? int32_t(list->topLevelItemCount()) : 0;
+        });
+    }
+    std::string ListCellText(uint32_t unit, int32_t row, int32_t column) override {
+        return OnGui([&] {
+            auto *list = qobject_cast<QTreeWidget *>(control(unit));
+            if (!list || row < 0 || row >= list->topLevelItemCount()) return std::string();
+            return list->topLevelItem(row)->text(column).toStdString();
+        });
+    }
+
     void ProcessEvents() override {
         // Only the window's own thread may run its events; for the trace thread this does nothing.
         if (OnGuiThread()) QCoreApplication::processEvents();

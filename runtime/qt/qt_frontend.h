@@ -22,20 +22,16 @@ struct QtFrontEndOptions {
     std::function<void *(uint32_t offset)> routineAt;
 };
 
-class QtFrontEnd : public FrontEnd {
+class QtFrontEnd : public InteractiveFrontEnd {
   public:
     // Creates the application object on the calling thread, which becomes the window's thread.
     // Nothing when the form segment is malformed: `error` then lists its problems.
     static std::unique_ptr<QtFrontEnd> Create(QtFrontEndOptions options, std::string &error);
     ~QtFrontEnd() override;
 
-    // For tests: the main window, a control by its unit identifier, and hooks that replace the
-    // modal message box and the browser.
+    // For tests: the main window and a control by its unit identifier.
     virtual QMainWindow *mainWindow() const = 0;
     virtual QWidget *control(uint32_t unit) const = 0;
-    using MessagePresenter = std::function<void(const std::string &textUtf8, const std::string &titleUtf8)>;
-    virtual void SetMessagePresenter(MessagePresenter presenter) = 0;
-    virtual void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) = 0;
 };
 
 } // namespace rt

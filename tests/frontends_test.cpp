@@ -1,0 +1,167 @@
+// What the window provides, the same in both front ends: the Qt window (offscreen) and the terminal
+// interface (on a pseudo-terminal). Each test runs against both.
+#include <pty.h>
+
+#include "qt/qt_frontend.h"
+#include "tui/tui_frontend.h"
+#include "window_fixture.h"
+
+using namespace rt::testing;
+
+namespace {
+
+enum class Kind { Qt, Terminal };
+
+class FrontEnds : public ::testing::TestWithParam<Kind> {
+  protected:
+    void SetUp() override {
+        std::string error;
+        auto encoded = form::Encode(form::MainWindow(EMBLEM_SMALL, EMBLEM_LARGE), error);
+        ASSERT_TRUE(encoded) << error;
+        form_ = encoded->bytes;
+        for (const auto &[site, symbol] : encoded->handlerSites) {
+            uint32_t index = uint32_t(std::find(kHandlers.begin(), kHandlers.end(), symbol) -
+                                      kHandlers.begin());
+            std::memcpy(form_.data() + site, &index, 4);
+        }
+        auto routineAt = [](uint32_t i) {
+            return i < kRoutines.size() ? kRoutines[i] : nullptr;
+        };
+        std::unique_ptr<rt::InteractiveFrontEnd> fe;
+        if (GetParam() == Kind::Qt) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            fe = rt::QtFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt}, error);
+        } else {
+            ASSERT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
+            winsize size{24, 80, 0, 0};
+            ::ioctl(slave_, TIOCSWINSZ, &size);
+            ::setenv("TERM", "xterm-256color", 1);
+            fe = rt::TuiFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt, slave_, slave_},
+                                         error);
+            // The terminal's output is read and dropped, so that drawing never blocks.
+            drain_ = std::thread([this] {
+                char buf[4096];
+                while (::read(master_, buf, sizeof buf) > 0) {
+                }
+            });
+        }
+        ASSERT_TRUE(fe) << error;
+        ui_ = fe.get();
+        ui_->SetMessagePresenter([this](const std::string &text, const std::string &) {
+            std::lock_guard lock(mutex_);
+            messages_.push_back(text);
+        });
+        ui_->SetUrlOpener([this](const std::string &url) { urls_.push_back(url); });
+        rt::Runtime::Instance().SetProgramFolder(folder_.path().string());
+        rt::Runtime::Instance().SetFrontEnd(std::move(fe));
+        ui_->ShowWindow(0x52010001);
+    }
+    void TearDown() override {
+        rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd()); // the terminal is put back
+        rt::Runtime::Instance().SetProgramFolder("");
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+        if (drain_.joinable()) drain_.join();
+    }
+
+    std::string Text(uint32_t unit, int32_t property) {
+        Owned t(reinterpret_cast<void *>(RtGetProperty(0x52010001, unit, property, -1)));
+        return t.str();
+    }
+    void SetText(uint32_t unit, int32_t property, const char *gbk) {
+        RtSetProperty(0x52010001, unit, property, -1, (uint64_t)(uintptr_t)gbk);
+    }
+    std::vector<std::string> Messages() {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+
+    static constexpr uint32_t kTarget = 0x1601000f, kAddress = 0x16010010, kStart = 0x1601002e, kList = 0x1601002f;
+    const UnitRef target_{0x52010001, kTarget, 0x0001000E};
+    const UnitRef list_{0x52010001, kList, 0x00020004};
+    TempDir folder_;
+    std::vector<uint8_t> form_;
+    rt::InteractiveFrontEnd *ui_ = nullptr;
+    int master_ = -1, slave_ = -1;
+    std::thread drain_;
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+    std::vector<std::string> urls_;
+};
+
+} // namespace
+
+TEST_P(FrontEnds, PropertiesHoldTextsAndTheDisabledFlag) {
+    SetText(kAddress, RtPropertyEditText, "203.0.113.2");
+    EXPECT_EQ(Text(kAddress, RtPropertyEditText), "203.0.113.2");
+    SetText(kTarget, RtPropertyComboText, "\xD6\xD0\xCE\xC4.example"); // 中文.example
+    EXPECT_EQ(Text(kTarget, RtPropertyComboText), "\xD6\xD0\xCE\xC4.example") << "GBK in, GBK out";
+    EXPECT_EQ(RtGetProperty(0x52010001, kStart, RtPropertyDisabled, -1), 0u);
+    RtSetProperty(0x52010001, kStart, RtPropertyDisabled, -1, 1);
+    EXPECT_EQ(RtGetProperty(0x52010001, kStart, RtPropertyDisabled, -1), 1u);
+}
+
+TEST_P(FrontEnds, TheComboBoxListKeepsItsEditField) {
+    SetText(kTarget, RtPropertyComboText, "typed");
+    for (const char *item : {"a", "", "b|c"}) Core(0x3c4, ArgUnit(target_), ArgText(item), ArgOmitted());
+    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 3);
+    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(2))), "b|c");
+    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(1))), "");
+    EXPECT_EQ(Text(kTarget, RtPropertyComboText), "typed");
+    Core(0x3d0, ArgUnit(target_));
+    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 0);
+    EXPECT_EQ(Text(kTarget, RtPropertyComboText), "typed");
+}
+
+TEST_P(FrontEnds, TheListAppendsFillsAndEmpties) {
+    EXPECT_EQ(ResultInt(Library(1, 0x100, ArgUnit(list_))), 0);
+    EXPECT_EQ(ResultInt(Library(1, 0x100, ArgUnit(list_))), 1);
+    Library(1, 0xd4, ArgUnit(list_), ArgInt(1), ArgInt(2), ArgText("\xB2\xE2\xCA\xD4")); // 测试
+    EXPECT_EQ(ui_->ListRowCount(kList), 2);
+    EXPECT_EQ(ui_->ListCellText(kList, 1, 2), "测试");
+    EXPECT_EQ(ui_->ListCellText(kList, 0, 2), "");
+    Library(1, 0x108, ArgUnit(list_));
+    EXPECT_EQ(ui_->ListRowCount(kList), 0);
+}
+
+TEST_P(FrontEnds, MessagesAndWebAddresses) {
+    ShowMessage("\xC3\xBB\xD5\xD2\xB5\xBD\xCA\xFD\xBE\xDD\xBF\xE2", nullptr); // 没找到数据库
+    EXPECT_EQ(Messages(), std::vector<std::string>{"没找到数据库"});
+    AboutSelected();
+    PicturePressed(1, 2, 3);
+    EXPECT_EQ(urls_, std::vector<std::string>(2, "https://toviq.example/"));
+}
+
+TEST_P(FrontEnds, TheTraceThreadsCallsReachTheWindow) {
+    std::atomic<bool> finished{false};
+    std::thread trace([&] {
+        SetText(kAddress, RtPropertyEditText, "198.51.100.6");
+        int32_t row = ResultInt(Library(1, 0x100, ArgUnit(list_)));
+        Library(1, 0xd4, ArgUnit(list_), ArgInt(row), ArgInt(1), ArgText("198.51.100.6"));
+        ShowMessage("\xC2\xB7\xD3\xC9\xD7\xB7\xD7\xD9\xBD\xE1\xCA\xF8", nullptr);
+        ProcessEvents(); // harmless from this thread
+        RtSetProperty(0x52010001, kStart, RtPropertyDisabled, -1, 0);
+        finished = true;
+    });
+    for (int i = 0; i < 500 && !finished; ++i) ui_->Pump();
+    trace.join();
+    EXPECT_EQ(Text(kAddress, RtPropertyEditText), "198.51.100.6");
+    EXPECT_EQ(ui_->ListCellText(kList, 0, 1), "198.51.100.6");
+    EXPECT_EQ(Messages(), std::vector<std::string>{"路由追踪结束"});
+}
+
+TEST_P(FrontEnds, TheHistoryHandlersWorkTheSame) {
+    for (const char *t : {"a.example", "", "a.example"}) {
+        SetText(kTarget, RtPropertyComboText, t);
+        RecordHistory();
+    }
+    LoadHistory();
+    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 3);
+    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(2))), "a.example");
+    ClearHistory();
+    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 1);
+    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(0))), "toviq.example");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWindows, FrontEnds, ::testing::Values(Kind::Qt, Kind::Terminal),
+                         [](const ::testing::TestParamInfo<Kind> &p) { return p.param == Kind::Qt ? "Qt" : "Terminal"; });
