@@ -571,15 +571,16 @@ class TuiWindow final : public TuiFrontEnd {
         attroff(attr);
     }
 
+    // Frames use the wide-character line drawing, which ncursesw writes as UTF-8 box characters.
     void Frame(const tui::Cell &c, std::string_view title) {
-        mvhline(c.row, c.col + 1, ACS_HLINE, c.width - 2);
-        mvhline(c.row + c.height - 1, c.col + 1, ACS_HLINE, c.width - 2);
-        mvvline(c.row + 1, c.col, ACS_VLINE, c.height - 2);
-        mvvline(c.row + 1, c.col + c.width - 1, ACS_VLINE, c.height - 2);
-        mvaddch(c.row, c.col, ACS_ULCORNER);
-        mvaddch(c.row, c.col + c.width - 1, ACS_URCORNER);
-        mvaddch(c.row + c.height - 1, c.col, ACS_LLCORNER);
-        mvaddch(c.row + c.height - 1, c.col + c.width - 1, ACS_LRCORNER);
+        mvhline_set(c.row, c.col + 1, WACS_HLINE, c.width - 2);
+        mvhline_set(c.row + c.height - 1, c.col + 1, WACS_HLINE, c.width - 2);
+        mvvline_set(c.row + 1, c.col, WACS_VLINE, c.height - 2);
+        mvvline_set(c.row + 1, c.col + c.width - 1, WACS_VLINE, c.height - 2);
+        mvadd_wch(c.row, c.col, WACS_ULCORNER);
+        mvadd_wch(c.row, c.col + c.width - 1, WACS_URCORNER);
+        mvadd_wch(c.row + c.height - 1, c.col, WACS_LLCORNER);
+        mvadd_wch(c.row + c.height - 1, c.col + c.width - 1, WACS_LRCORNER);
         if (!title.empty()) Put(c.row, c.col + 2, c.width - 4, " " + std::string(title) + " ", A_BOLD);
     }
 
@@ -707,7 +708,7 @@ class TuiWindow final : public TuiFrontEnd {
         Frame(box, "");
         for (size_t i = 0; i < menuItems_.size(); ++i) {
             std::string caption = GbkToUtf8(menuItems_[i]->caption);
-            if (caption == "-") mvhline(box.row + 1 + int(i), box.col + 1, ACS_HLINE, box.width - 2);
+            if (caption == "-") mvhline_set(box.row + 1 + int(i), box.col + 1, WACS_HLINE, box.width - 2);
             else Put(box.row + 1 + int(i), box.col + 2, box.width - 3, caption, int(i) == menuIndex_ ? A_REVERSE : A_NORMAL);
         }
     }

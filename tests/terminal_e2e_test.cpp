@@ -1,0 +1,124 @@
+// build/routetrace in a terminal (tmux), inside the namespace network's client: typed at, read back
+// with capture-pane. Captures go to build/test-artifacts.
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "netns/namespace.h"
+#include "qqwry_builder.h"
+#include "temp_dir.h"
+
+using namespace rt::testing;
+using Q = QqwryBuilder;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Shell(const std::string &command) {
+    std::string out;
+    if (FILE *p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, p)) out += buf;
+        ::pclose(p);
+    }
+    return out;
+}
+
+class Terminal : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "the namespace network needs root";
+        if (Shell("command -v tmux").empty()) GTEST_SKIP() << "tmux is needed (scripts/setup installs it)";
+        prefix_ = "rtm" + std::to_string(::getpid());
+        session_ = prefix_;
+        ASSERT_EQ(Topology("up " + prefix_), "");
+        std::filesystem::copy_file(PRODUCT, folder_.path() / "routetrace");
+        std::filesystem::permissions(folder_.path() / "routetrace", std::filesystem::perms::owner_all);
+        Q b;
+        b.Index(Q::Ip("192.0.2.0"), b.Simple(Q::Ip("203.0.113.255"), "\xB2\xE2\xCA\xD4\xCD\xF8", "tty")); // 测试网
+        folder_.write("QQWry.dat", b.Finish());
+        std::filesystem::create_directories(ARTIFACTS);
+    }
+    void TearDown() override {
+        if (!session_.empty()) Shell("tmux kill-session -t " + session_);
+        if (!prefix_.empty()) Topology("down " + prefix_);
+    }
+
+    void Start(int columns, int rows) {
+        std::string tmp = folder_.file("tmp");
+        std::filesystem::create_directories(tmp);
+        std::string program = "cd " + folder_.path().string() + " && env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR=" + tmp +
+                              " TERM=xterm-256color ./routetrace; echo EXIT=$?; sleep 60";
+        Shell("tmux new-session -d -s " + session_ + " -x " + std::to_string(columns) + " -y " + std::to_string(rows) +
+              " \"ip netns exec " + prefix_ + "-client sh -c '" + program + "'\"");
+        ASSERT_TRUE(WaitFor("开始追踪", 5s)) << Screen();
+    }
+    std::string Screen() { return Shell("tmux capture-pane -p -t " + session_); }
+    void Keys(const std::string &keys) {
+        Shell("tmux send-keys -t " + session_ + " " + keys);
+        std::this_thread::sleep_for(150ms);
+    }
+    bool WaitFor(const std::string &text, std::chrono::milliseconds within) {
+        auto end = std::chrono::steady_clock::now() + within;
+        while (Screen().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+    void Keep(const std::string &name) { std::ofstream(std::string(ARTIFACTS) + "/" + name) << Screen(); }
+
+    TempDir folder_;
+    std::string prefix_, session_;
+};
+
+const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC";
+
+} // namespace
+
+TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
+    Start(80, 24);
+    Keep("terminal-80x24-start.txt");
+    Keys("'target.test'");
+    for (int i = 0; i < 6; ++i) Keys("Tab"); // target box, clear, IP, count, size, check box, start
+    Keys("Enter");
+    ASSERT_TRUE(WaitFor("路由追踪结束", 10s)) << Screen();
+    Keep("terminal-80x24-message.txt");
+    Keys("Enter"); // dismisses the message
+    std::string screen = Screen();
+    Keep("terminal-80x24-trace.txt");
+    EXPECT_EQ(screen.find("路由追踪结束"), std::string::npos);
+    for (const char *hop : {"192.0.2.2", "198.51.100.2", "198.51.100.6", "203.0.113.2"})
+        EXPECT_NE(screen.find(hop), std::string::npos) << hop << "\n" << screen;
+    EXPECT_NE(screen.find("测试网 tty"), std::string::npos) << "places from the database beside the program";
+    EXPECT_NE(screen.find("┌─ 目标 ─"), std::string::npos) << "frames in box-drawing characters";
+    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=target.test|\r\n");
+
+    for (int i = 0; i < 5; ++i) Keys("BTab"); // back to "清除历史记录"
+    Keys("Enter");
+    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n");
+
+    Keys("F10");
+    EXPECT_TRUE(WaitFor("关于Toviq", 2s));
+    Keys("Up Enter"); // "退出"
+    EXPECT_TRUE(WaitFor("EXIT=0", 3s)) << Screen();
+}
+
+TEST_F(Terminal, ResizingDuringATraceAndALargeTerminal) {
+    Topology("silence " + prefix_ + " target"); // the trace keeps going
+    Start(200, 60);
+    Keys("'203.0.113.2'");
+    for (int i = 0; i < 6; ++i) Keys("Tab");
+    Keys("Enter");
+    ASSERT_TRUE(WaitFor("198.51.100.6", 5s)) << Screen();
+    Keep("terminal-200x60-trace.txt");
+    Shell("tmux resize-window -t " + session_ + " -x 70 -y 20");
+    EXPECT_TRUE(WaitFor("terminal too small", 3s)) << Screen();
+    Shell("tmux resize-window -t " + session_ + " -x 90 -y 30");
+    EXPECT_TRUE(WaitFor("开始追踪", 3s)) << Screen();
+    Keep("terminal-90x30-resized.txt");
+    Keys("C-c"); // ends at once, whatever the trace is doing
+    EXPECT_TRUE(WaitFor("EXIT=0", 3s)) << Screen();
+}
