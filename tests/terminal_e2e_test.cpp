@@ -100,6 +100,14 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
     Keys("Enter");
     EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n");
 
+    // The target box's history: Down opens it, Enter takes the item into the edit field.
+    Keys("BTab Down");
+    EXPECT_TRUE(WaitFor("toviq.example", 2s)) << Screen();
+    Keys("Enter");
+    std::string row = Screen();
+    row = row.substr(row.find("目标网址"), 60);
+    EXPECT_NE(row.find("toviq.example"), std::string::npos) << row;
+
     Keys("F10");
     EXPECT_TRUE(WaitFor("关于Toviq", 2s));
     Keys("Up Enter"); // "退出"
