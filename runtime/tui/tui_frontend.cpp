@@ -397,7 +397,10 @@ class TuiWindow final : public TuiFrontEnd {
     }
 
     void Press(ControlState &c) {
-        if (!c.enabled) return; // a disabled button cannot be pressed
+        {
+            std::lock_guard lock(mutex_); // the trace thread enables the start button
+            if (!c.enabled) return;       // a disabled button cannot be pressed
+        }
         if (c.def->type == form::kPicture) {
             if (auto h = form_.Handler(c.def->id, -1)) Call(*h, 1, 0, 0);
         } else if (auto h = form_.Handler(c.def->id, 0)) {
@@ -467,6 +470,7 @@ class TuiWindow final : public TuiFrontEnd {
     }
 
     void OpenMenu() {
+        if (menuItems_.empty()) return;
         menuOpen_ = true;
         menuIndex_ = 0;
         dirty_ = true;
