@@ -263,6 +263,14 @@ DecodeResult DecodeForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
     return result;
 }
 
+std::optional<Form> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize, std::string &error) {
+    DecodeResult decoded = DecodeForm(bytes, codeSize);
+    if (decoded.form) return std::move(decoded.form);
+    error = "The window description is invalid:";
+    for (const std::string &p : decoded.problems) error += "\n  " + p;
+    return std::nullopt;
+}
+
 std::optional<Icon> DecodeIco(std::span<const uint8_t> bytes) {
     ByteReader r(bytes);
     if (r.u16le(0) != 0 || r.u16le(2) != 1 || !r.u16le(4) || *r.u16le(4) < 1) return std::nullopt;

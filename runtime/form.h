@@ -66,6 +66,9 @@ struct DecodeResult {
 // Decodes and checks the segment. Handlers must lie below codeSize (0: not checked).
 DecodeResult DecodeForm(std::span<const uint8_t> bytes, uint32_t codeSize = 0);
 
+// The window's description for a front end: decoded, or nothing with `error` listing its problems.
+std::optional<Form> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize, std::string &error);
+
 // A decoded icon: width x height pixels, ARGB, top row first.
 struct Icon {
     uint32_t width = 0, height = 0;

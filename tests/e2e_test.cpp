@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "netns/namespace.h"
+#include "shell.h"
 #include "qqwry_builder.h"
 #include "temp_dir.h"
 
@@ -26,15 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Shell(const std::string &command) {
-    std::string out;
-    if (FILE *p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, p)) out += buf;
-        ::pclose(p);
-    }
-    return out;
-}
 
 pid_t Spawn(const std::vector<std::string> &args) {
     std::vector<char *> argv;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "netns/namespace.h"
+#include "shell.h"
 #include "qqwry_builder.h"
 #include "temp_dir.h"
 
@@ -16,15 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string Shell(const std::string &command) {
-    std::string out;
-    if (FILE *p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, p)) out += buf;
-        ::pclose(p);
-    }
-    return out;
-}
 
 class Terminal : public ::testing::Test {
   protected:

@@ -384,13 +384,9 @@ class QtWindow final : public QtFrontEnd {
 QtFrontEnd::~QtFrontEnd() = default;
 
 std::unique_ptr<QtFrontEnd> QtFrontEnd::Create(QtFrontEndOptions options, std::string &error) {
-    form::DecodeResult decoded = form::DecodeForm(options.form, options.codeSize);
-    if (!decoded.form) {
-        error = "The window description is invalid:";
-        for (const std::string &p : decoded.problems) error += "\n  " + p;
-        return nullptr;
-    }
-    return std::make_unique<QtWindow>(std::move(options), std::move(*decoded.form));
+    auto decoded = form::DecodeWindowForm(options.form, options.codeSize, error);
+    if (!decoded) return nullptr;
+    return std::make_unique<QtWindow>(std::move(options), std::move(*decoded));
 }
 
 } // namespace rt

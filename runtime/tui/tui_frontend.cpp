@@ -759,13 +759,9 @@ class TuiWindow final : public TuiFrontEnd {
 TuiFrontEnd::~TuiFrontEnd() = default;
 
 std::unique_ptr<TuiFrontEnd> TuiFrontEnd::Create(TuiFrontEndOptions options, std::string &error) {
-    form::DecodeResult decoded = form::DecodeForm(options.form, options.codeSize);
-    if (!decoded.form) {
-        error = "The window description is invalid:";
-        for (const std::string &p : decoded.problems) error += "\n  " + p;
-        return nullptr;
-    }
-    auto window = std::make_unique<TuiWindow>(std::move(options), std::move(*decoded.form));
+    auto decoded = form::DecodeWindowForm(options.form, options.codeSize, error);
+    if (!decoded) return nullptr;
+    auto window = std::make_unique<TuiWindow>(std::move(options), std::move(*decoded));
     if (!window->Start(error)) return nullptr;
     return window;
 }
