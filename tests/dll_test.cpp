@@ -52,9 +52,9 @@ TEST_F(DllCommands, ResolvesIntoThe16ByteHostRecordAndCopiesOutOfIt) {
     Dll_RtlMoveMemoryToAddress((uintptr_t)address, (uint32_t)first, 4);
     EXPECT_EQ(address[0], 127);
     EXPECT_EQ(Dll_gethostbyname("192.0.2.7") != 0, true) << "a dotted address resolves to itself";
-    EXPECT_EQ(Dll_gethostbyname("no-such-host.invalid"), 0u);
     EXPECT_EQ(Dll_gethostbyname(""), 0u);
-    EXPECT_EQ(Dll_gethostbyname("http://localhost/"), 0u) << "nothing is stripped from the name";
+    // Names that are not found need a resolver: those cases run in the namespace tests, where only
+    // loopback is asked, so that no query leaves this machine.
     EXPECT_EQ(Dll_WSACleanup(), 0);
     EXPECT_EQ(Dll_gethostbyname("localhost"), 0u) << "no lookups once the socket layer is released";
 }

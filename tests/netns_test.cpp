@@ -112,6 +112,8 @@ TEST_F(NamespaceNetwork, NamesResolveThroughTheNamespacesHostsFile) {
     EXPECT_EQ(out, "address=203.0.113.2\n");
     out = Shell("ip netns exec " + prefix_ + "-client " + DLLPROBE + " resolve unknown-name.invalid");
     EXPECT_EQ(out, "notfound\n");
+    out = Shell("ip netns exec " + prefix_ + "-client " + DLLPROBE + " resolve http://target.test/");
+    EXPECT_EQ(out, "notfound\n") << "nothing is stripped from the name";
 }
 
 } // namespace
