@@ -21,9 +21,14 @@ int64_t StoredAddressValue(const uint8_t *bytes) {
     return value;
 }
 
-// The start address of entry k (counted from 1) of the index at `first`.
+// The position of entry k (counted from 1) of the index at `first`, computed in double precision.
+int64_t EntryPosition(int64_t first, int64_t k) {
+    return FloatToInt64((double)first + (double)(k - 1) * ConstDouble(K_Seven));
+}
+
+// The start address of entry k of the index at `first`.
 int64_t EntryStart(int32_t file, int64_t first, int64_t k) {
-    FileSeek(file, FloatToInt64((double)first + (double)(k - 1) * ConstDouble(K_Seven)));
+    FileSeek(file, EntryPosition(first, k));
     ByteSet entry = FileRead(file, kEntrySize);
     int64_t start = StoredAddressValue(entry);
     FreeBlock(entry);
@@ -67,7 +72,7 @@ Text LookupLocation(TextArg address, TextArg databasePath) {
     if (count >= 1) {
         int64_t a = AddressToNumber(address);
         int64_t k = FindIndexEntry(file, first, 1, count, a, 0);
-        FileSeek(file, FloatToInt64((double)first + (double)(k - 1) * ConstDouble(K_Seven)));
+        FileSeek(file, EntryPosition(first, k));
         ByteSet entry = FileRead(file, kEntrySize);
         int64_t start = StoredAddressValue(entry);
         int64_t recordPosition = (uint32_t)BytesToInt(entry, 5); // bytes 4..6: a 24-bit position

@@ -163,22 +163,6 @@ bool FileTable::Seek(int32_t number, SeekOrigin origin, int64_t distance) {
     return true;
 }
 
-std::optional<std::vector<uint8_t>> FileTable::Read(int32_t number, size_t n) {
-    std::lock_guard lock(mutex_);
-    File *f = Find(number);
-    if (!f) return std::nullopt;
-    std::vector<uint8_t> out;
-    out.reserve(std::min<size_t>(n, 1 << 16));
-    bool ok = f->Scan([&](const uint8_t *p, size_t available, bool &done) {
-        size_t take = std::min(available, n - out.size());
-        out.insert(out.end(), p, p + take);
-        done = out.size() == n;
-        return take;
-    });
-    if (!ok) return std::nullopt;
-    return out;
-}
-
 std::optional<size_t> FileTable::ReadInto(int32_t number, uint8_t *out, size_t n) {
     std::lock_guard lock(mutex_);
     File *f = Find(number);
@@ -193,6 +177,22 @@ std::optional<size_t> FileTable::ReadInto(int32_t number, uint8_t *out, size_t n
     });
     if (!ok) return std::nullopt;
     return got;
+}
+
+std::optional<std::vector<uint8_t>> FileTable::Read(int32_t number, size_t n) {
+    // In pieces, so that a large count allocates only what the file holds.
+    constexpr size_t kPiece = 1 << 16;
+    std::vector<uint8_t> out;
+    while (out.size() < n) {
+        size_t want = std::min(kPiece, n - out.size());
+        size_t at = out.size();
+        out.resize(at + want);
+        auto got = ReadInto(number, out.data() + at, want);
+        if (!got) return std::nullopt;
+        out.resize(at + *got);
+        if (*got < want) break; // the end of the file
+    }
+    return out;
 }
 
 std::optional<std::string> FileTable::ReadText(int32_t number) {

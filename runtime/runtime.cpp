@@ -205,13 +205,6 @@ std::string_view Args::text(size_t i) const {
     return p ? std::string_view(p) : std::string_view();
 }
 
-const uint32_t *Args::array(size_t i) const {
-    if (omitted(i)) return nullptr;
-    if (type(i) != RtTypeBytes && type(i) != RtTypeText)
-        fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not an array");
-    return reinterpret_cast<const uint32_t *>(static_cast<uintptr_t>(raw(i)));
-}
-
 std::span<const uint8_t> Args::bytes(size_t i) const {
     if (omitted(i)) return {};
     if (type(i) != RtTypeBytes) fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a byte set");
@@ -316,32 +309,49 @@ RtResult ResultOfDouble(double v) { return RtResult{std::bit_cast<uint64_t>(v), 
 // ---- GBK <-> UTF-8 -----------------------------------------------------------------------------
 
 namespace {
-std::string Convert(std::string_view in, const char *to, const char *from) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == iconv_t(-1)) return std::string(in);
-    std::string out;
-    out.resize(in.size() * 4 + 4);
-    char *src = const_cast<char *>(in.data());
-    size_t srcLeft = in.size();
-    char *dst = out.data();
-    size_t dstLeft = out.size();
-    while (srcLeft > 0) {
-        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != size_t(-1)) break;
-        if (errno == E2BIG) break; // cannot happen with 4 bytes per input byte
-        // An invalid or incomplete sequence: show one '?' and skip a byte.
-        if (dstLeft == 0) break;
-        *dst++ = '?';
-        --dstLeft;
-        ++src;
-        --srcLeft;
+
+// An iconv descriptor per thread and direction, opened once: conversions sit on every cell and text
+// property the window shows.
+class Converter {
+  public:
+    Converter(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (cd_ != iconv_t(-1)) iconv_close(cd_);
     }
-    out.resize(out.size() - dstLeft);
-    iconv_close(cd);
-    return out;
-}
+    std::string operator()(std::string_view in) {
+        if (cd_ == iconv_t(-1)) return std::string(in);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr); // back to the initial state
+        std::string out(in.size() * 4 + 4, '\0');
+        char *src = const_cast<char *>(in.data());
+        size_t srcLeft = in.size();
+        char *dst = out.data();
+        size_t dstLeft = out.size();
+        while (srcLeft > 0) {
+            if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != size_t(-1)) break;
+            if (errno == E2BIG || dstLeft == 0) break; // cannot happen with 4 bytes per input byte
+            // An invalid or incomplete sequence: show one '?' and skip a byte.
+            *dst++ = '?';
+            --dstLeft;
+            ++src;
+            --srcLeft;
+        }
+        out.resize(out.size() - dstLeft);
+        return out;
+    }
+
+  private:
+    iconv_t cd_;
+};
+
 } // namespace
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK"); }
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8"); }
+std::string GbkToUtf8(std::string_view gbk) {
+    thread_local Converter convert("UTF-8", "GBK");
+    return convert(gbk);
+}
+std::string Utf8ToGbk(std::string_view utf8) {
+    thread_local Converter convert("GBK", "UTF-8");
+    return convert(utf8);
+}
 
 } // namespace rt

@@ -50,8 +50,6 @@ class Args {
     std::string_view text(size_t i) const;
     // A byte set argument; omitted reads as empty.
     std::span<const uint8_t> bytes(size_t i) const;
-    // An array argument of any element type, as its address; null when omitted.
-    const uint32_t *array(size_t i) const;
     // A numeric argument as an integer (floating values truncated toward zero); omitted gives fallback.
     int64_t integer(size_t i, int64_t fallback = 0) const;
     // A numeric argument as a double; omitted gives fallback.

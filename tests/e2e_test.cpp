@@ -16,11 +16,10 @@
 
 #include "netns/namespace.h"
 #include "shell.h"
-#include "qqwry_builder.h"
+#include "program_folder.h"
 #include "temp_dir.h"
 
 using namespace rt::testing;
-using Q = QqwryBuilder;
 extern char **environ;
 
 namespace {
@@ -80,11 +79,7 @@ class Desktop : public ::testing::Test {
         prefix_ = "rte" + std::to_string(::getpid());
         ASSERT_EQ(Topology("up " + prefix_), "");
         // The program in a folder of its own, with the database the test wrote beside it.
-        std::filesystem::copy_file(PRODUCT, folder_.path() / "routetrace");
-        std::filesystem::permissions(folder_.path() / "routetrace", std::filesystem::perms::owner_all);
-        Q b;
-        b.Index(Q::Ip("192.0.2.0"), b.Simple(Q::Ip("203.0.113.255"), "\xB2\xE2\xCA\xD4\xCD\xF8", "e2e")); // 测试网
-        folder_.write("QQWry.dat", b.Finish());
+        InstallProgram(folder_, PRODUCT, "\xB2\xE2\xCA\xD4\xCD\xF8", "e2e"); // 测试网
         std::filesystem::create_directories(ARTIFACTS);
     }
     void TearDown() override {

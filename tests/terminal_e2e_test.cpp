@@ -8,11 +8,10 @@
 
 #include "netns/namespace.h"
 #include "shell.h"
-#include "qqwry_builder.h"
+#include "program_folder.h"
 #include "temp_dir.h"
 
 using namespace rt::testing;
-using Q = QqwryBuilder;
 using namespace std::chrono_literals;
 
 namespace {
@@ -26,11 +25,7 @@ class Terminal : public ::testing::Test {
         prefix_ = "rtm" + std::to_string(::getpid());
         session_ = prefix_;
         ASSERT_EQ(Topology("up " + prefix_), "");
-        std::filesystem::copy_file(PRODUCT, folder_.path() / "routetrace");
-        std::filesystem::permissions(folder_.path() / "routetrace", std::filesystem::perms::owner_all);
-        Q b;
-        b.Index(Q::Ip("192.0.2.0"), b.Simple(Q::Ip("203.0.113.255"), "\xB2\xE2\xCA\xD4\xCD\xF8", "tty")); // 测试网
-        folder_.write("QQWry.dat", b.Finish());
+        InstallProgram(folder_, PRODUCT, "\xB2\xE2\xCA\xD4\xCD\xF8", "tty"); // 测试网
         std::filesystem::create_directories(ARTIFACTS);
     }
     void TearDown() override {

@@ -72,6 +72,13 @@ size_t PrevChar(const std::string &s, size_t at) {
 class TuiWindow final : public TuiFrontEnd {
   public:
     TuiWindow(TuiFrontEndOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
+        // The form's own texts are GBK and never change: converted once here, they are shown as they are.
+        form_.window.caption = GbkToUtf8(form_.window.caption);
+        for (form::Control &c : form_.controls) {
+            c.caption = GbkToUtf8(c.caption);
+            for (form::Column &column : c.columns) column.caption = GbkToUtf8(column.caption);
+        }
+        for (form::MenuItem &m : form_.menu) m.caption = GbkToUtf8(m.caption);
         for (const form::Control &c : form_.controls) {
             state_[c.id].def = &c;
             if (Focusable(c.type)) focusOrder_.push_back(c.id);
@@ -129,7 +136,7 @@ class TuiWindow final : public TuiFrontEnd {
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::string t = GbkToUtf8(text);
-        std::string caption = title ? GbkToUtf8(*title) : GbkToUtf8(form_.window.caption);
+        std::string caption = title ? GbkToUtf8(*title) : form_.window.caption;
         if (presenter_) {
             presenter_(t, caption);
             return;
@@ -294,7 +301,7 @@ class TuiWindow final : public TuiFrontEnd {
         getmaxyx(stdscr, rows, cols);
         std::map<uint32_t, int> captions;
         for (const form::Control &c : form_.controls) {
-            std::string caption = GbkToUtf8(c.caption);
+            std::string caption = c.caption;
             int decoration = c.type == form::kButton ? 2 : c.type == form::kCheckBox ? 4 : 0;
             if (c.type == form::kPicture) caption = "(Toviq)";
             captions[c.id] = tui::DisplayWidth(caption) + decoration;
@@ -478,7 +485,7 @@ class TuiWindow final : public TuiFrontEnd {
 
     void MenuKey(bool code, int ch) {
         int n = int(menuItems_.size());
-        auto separator = [&](int i) { return GbkToUtf8(menuItems_[size_t(i)]->caption) == "-"; };
+        auto separator = [&](int i) { return menuItems_[size_t(i)]->caption == "-"; };
         if (code && (ch == KEY_DOWN || ch == KEY_UP)) {
             int step = ch == KEY_DOWN ? 1 : -1;
             do menuIndex_ = ((menuIndex_ + step) % n + n) % n;
@@ -539,7 +546,7 @@ class TuiWindow final : public TuiFrontEnd {
         if (menuOpen_) {
             int index = row - 2; // the menu's items start below its top border
             menuOpen_ = false;
-            if (index >= 0 && index < int(menuItems_.size()) && GbkToUtf8(menuItems_[size_t(index)]->caption) != "-")
+            if (index >= 0 && index < int(menuItems_.size()) && menuItems_[size_t(index)]->caption != "-")
                 SelectMenuItem(index);
             dirty_ = true;
             return;
@@ -605,9 +612,9 @@ class TuiWindow final : public TuiFrontEnd {
         }
         // The menu bar, with the window's caption at its right.
         mvhline(0, 0, ' ' | A_REVERSE, cols);
-        std::string entry = form_.menu.empty() ? "" : " " + GbkToUtf8(form_.menu[0].caption) + " ";
+        std::string entry = form_.menu.empty() ? "" : " " + form_.menu[0].caption + " ";
         Put(0, 1, cols - 1, entry, menuOpen_ ? A_NORMAL : A_REVERSE);
-        std::string caption = GbkToUtf8(form_.window.caption);
+        const std::string &caption = form_.window.caption;
         int captionWidth = tui::DisplayWidth(caption);
         if (captionWidth + 12 < cols) Put(0, cols - captionWidth - 1, captionWidth, caption, A_REVERSE);
 
@@ -618,7 +625,7 @@ class TuiWindow final : public TuiFrontEnd {
                 const tui::Cell &cell = layout_.cells.at(def.id);
                 const ControlState &c = state_.at(def.id);
                 bool focus = def.id == focused;
-                std::string captionText = GbkToUtf8(def.caption);
+                const std::string &captionText = def.caption;
                 attr_t disabled = c.enabled ? A_NORMAL : A_DIM;
                 switch (def.type) {
                 case form::kGroupBox: Frame(cell, captionText); break;
@@ -678,7 +685,7 @@ class TuiWindow final : public TuiFrontEnd {
         }
         mvhline(cell.row, cell.col, ' ' | A_REVERSE, cell.width);
         for (size_t i = 0; i < starts.size(); ++i)
-            Put(cell.row, starts[i], widths[i], GbkToUtf8(def.columns[i].caption), A_REVERSE | (focus ? A_BOLD : A_NORMAL));
+            Put(cell.row, starts[i], widths[i], def.columns[i].caption, A_REVERSE | (focus ? A_BOLD : A_NORMAL));
         int visible = cell.height - 1;
         for (int r = 0; r < visible && size_t(c.scroll + r) < c.rows.size(); ++r) {
             const auto &row = c.rows[size_t(c.scroll + r)];
@@ -706,12 +713,12 @@ class TuiWindow final : public TuiFrontEnd {
 
     void DrawMenu() {
         int width = 4;
-        for (const form::MenuItem *m : menuItems_) width = std::max(width, tui::DisplayWidth(GbkToUtf8(m->caption)) + 4);
+        for (const form::MenuItem *m : menuItems_) width = std::max(width, tui::DisplayWidth(m->caption) + 4);
         tui::Cell box{1, 1, width, int(menuItems_.size()) + 2};
         for (int r = 0; r < box.height; ++r) mvhline(box.row + r, box.col, ' ', box.width);
         Frame(box, "");
         for (size_t i = 0; i < menuItems_.size(); ++i) {
-            std::string caption = GbkToUtf8(menuItems_[i]->caption);
+            const std::string &caption = menuItems_[i]->caption;
             if (caption == "-") mvhline_set(box.row + 1 + int(i), box.col + 1, WACS_HLINE, box.width - 2);
             else Put(box.row + 1 + int(i), box.col + 2, box.width - 3, caption, int(i) == menuIndex_ ? A_REVERSE : A_NORMAL);
         }
