@@ -2,7 +2,7 @@
 // command, a new runtime text, and freeing it. Target: under 100 ns per call.
 #include <benchmark/benchmark.h>
 
-#include "image/support.h"
+#include "app/support.h"
 
 static void LeftOfText(benchmark::State &state) {
     for (auto _ : state) {

@@ -8,9 +8,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "image/dll.h"
-#include "image/support.h"
-#include "trace/trace.h"
+#include "contract/dll.h"
+#include "app/support.h"
+#include "app/trace/trace.h"
 
 namespace {
 

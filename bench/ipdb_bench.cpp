@@ -7,8 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "image/support.h"
-#include "ipdb/ipdb.h"
+#include "app/support.h"
+#include "app/ipdb/ipdb.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // as the trace-versus-traceroute comparison runs it. Prints the rows' addresses.
 #include <cstdio>
 
-#include "image/support.h"
-#include "runtime.h"
-#include "trace/trace.h"
+#include "app/support.h"
+#include "runtime/core/runtime.h"
+#include "app/trace/trace.h"
 
 int main(int argc, char **argv) {
     if (argc != 2) return 2;

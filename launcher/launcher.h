@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "payload.h"
+#include "formats/payload/payload.h"
 
 namespace launcher {
 

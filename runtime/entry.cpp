@@ -8,10 +8,10 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "image_loader.h"
-#include "qt/qt_frontend.h"
-#include "tui/tui_frontend.h"
-#include "runtime.h"
+#include "runtime/core/image_loader.h"
+#include "runtime/frontends/qt/qt_frontend.h"
+#include "runtime/frontends/tui/tui_frontend.h"
+#include "runtime/core/runtime.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "host_fixture.h"
-#include "image/dll.h"
+#include "contract/dll.h"
 #include "runtime/host/host.h"
-#include "runtime/win32/platform.h"
+#include "runtime/platform/linux/platform.h"
 
 using namespace rt::testing;
 namespace win32 = rt::win32;

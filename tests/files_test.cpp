@@ -1,5 +1,5 @@
 // File commands as the location lookup uses them.
-#include "files.h"
+#include "runtime/core/files.h"
 #include "host_fixture.h"
 #include "temp_dir.h"
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "form.h"
-#include "runtime.h"
-#include "ui/form_model.h"
+#include "formats/form/form.h"
+#include "runtime/core/runtime.h"
+#include "formats/form/form_model.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // interface (on a pseudo-terminal). Each test runs against both.
 #include <pty.h>
 
-#include "qt/qt_frontend.h"
-#include "tui/tui_frontend.h"
+#include "runtime/frontends/qt/qt_frontend.h"
+#include "runtime/frontends/tui/tui_frontend.h"
 #include "window_fixture.h"
 
 using namespace rt::testing;

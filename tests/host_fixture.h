@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "image/support.h"
-#include "files.h"
-#include "runtime.h"
+#include "app/support.h"
+#include "runtime/core/files.h"
+#include "runtime/core/runtime.h"
 
 namespace rt::testing {
 

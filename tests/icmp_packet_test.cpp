@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "runtime/win32/icmp_packet.h"
-#include "runtime/win32/platform.h"
+#include "formats/packet/icmp_packet.h"
+#include "runtime/platform/linux/platform.h"
 
 namespace win32 = rt::win32;
 using Bytes = std::vector<uint8_t>;

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "host_fixture.h"
-#include "image/image_format.h"
-#include "image_loader.h"
+#include "formats/image/image_format.h"
+#include "runtime/core/image_loader.h"
 #include "recording_frontend.h"
 
 namespace {
@@ -102,7 +102,7 @@ TEST_F(BuiltImage, DllTableLibraryTableAndConstants) {
     uint32_t constData = chain[0].data;
     std::vector<std::pair<std::string, std::string>> expected = {
 #define DLL_COMMAND(index, dll, function, thunk) {dll, function},
-#include "image/dll_commands.def"
+#include "contract/dll_commands.def"
 #undef DLL_COMMAND
     };
     std::set<uint32_t> offsets;

@@ -1,6 +1,6 @@
 // Configuration items with the semantics of Windows private profile files.
 #include "host_fixture.h"
-#include "ini.h"
+#include "formats/ini/ini.h"
 #include "temp_dir.h"
 
 using namespace rt::testing;

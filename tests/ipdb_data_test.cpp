@@ -7,7 +7,7 @@
 #include <random>
 
 #include "host_fixture.h"
-#include "ipdb/ipdb.h"
+#include "app/ipdb/ipdb.h"
 #include "qqwry_builder.h"
 #include "qqwry_reference.h"
 #include "recording_frontend.h"

@@ -1,6 +1,6 @@
 // Location lookups on small databases that each test writes itself.
 #include "host_fixture.h"
-#include "ipdb/ipdb.h"
+#include "app/ipdb/ipdb.h"
 #include "qqwry_builder.h"
 #include "recording_frontend.h"
 #include "temp_dir.h"

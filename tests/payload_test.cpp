@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "launcher/payload.h"
+#include "formats/payload/payload.h"
 
 using namespace payload;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime.h"
+#include "runtime/core/runtime.h"
 
 namespace rt::testing {
 

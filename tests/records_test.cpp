@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "host_fixture.h"
-#include "image/dll.h"
-#include "image/records.h"
+#include "contract/dll.h"
+#include "app/records.h"
 
 using namespace rt::testing;
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "form.h"
-#include "runtime.h"
-#include "tui/layout.h"
-#include "ui/form_encoder.h"
+#include "formats/form/form.h"
+#include "runtime/core/runtime.h"
+#include "runtime/frontends/tui/layout.h"
+#include "formats/form/form_encoder.h"
 
 namespace {
 

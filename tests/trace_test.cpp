@@ -10,7 +10,7 @@
 #include "netns/namespace.h"
 #include "qqwry_builder.h"
 #include "window_fixture.h"
-#include "win32/platform.h"
+#include "runtime/platform/linux/platform.h"
 
 using namespace rt::testing;
 using Q = QqwryBuilder;

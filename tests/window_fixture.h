@@ -18,11 +18,11 @@
 #include <thread>
 
 #include "host_fixture.h"
-#include "image/commands.h"
-#include "qt/qt_frontend.h"
+#include "app/commands.h"
+#include "runtime/frontends/qt/qt_frontend.h"
 #include "temp_dir.h"
-#include "ui/form_encoder.h"
-#include "ui/ui.h"
+#include "formats/form/form_encoder.h"
+#include "app/window/ui.h"
 
 namespace rt::testing {
 

@@ -2,7 +2,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 
-#include "trace/trace.h"
+#include "app/trace/trace.h"
 #include "window_fixture.h"
 
 using namespace rt::testing;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "image/support.h"
-#include "ipdb/ipdb.h"
-#include "runtime.h"
+#include "app/support.h"
+#include "app/ipdb/ipdb.h"
+#include "runtime/core/runtime.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "ui/form_encoder.h"
+#include "formats/form/form_encoder.h"
 
 int main(int argc, char **argv) {
     if (argc != 5) {

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "launcher/payload.h"
+#include "formats/payload/payload.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The direct host: the image's service entry points (image/rt.h) defined by calling the runtime
 // directly, so that application routines run in ordinary binaries without an image.
-#include "../../image/rt.h"
-#include "../services.h"
+#include "contract/rt.h"
+#include "runtime/core/services.h"
 #include "host.h"
 
 #include <string_view>
 
-#include "../win32/platform.h"
+#include "runtime/platform/linux/platform.h"
 
 extern "C" {
 void RtError(int32_t kind, uint32_t subroutine, int32_t position) { rt::service::Error(kind, subroutine, position); }
@@ -39,7 +39,7 @@ bool BindDllCommands() {
     rt::service::rt_dll_functions[index] = rt::win32::FindDllFunction(dll, function);              \
     all = all && rt::service::rt_dll_functions[index] != nullptr;                                  \
     count = index + 1;
-#include "../../image/dll_commands.def"
+#include "contract/dll_commands.def"
 #undef DLL_COMMAND
     rt::service::rt_dll_function_count = count;
     return all;

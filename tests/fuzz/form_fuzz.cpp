@@ -1,7 +1,7 @@
 // Any bytes as a form segment, and any bytes as an icon: decoded or refused, never read outside.
 #include <cstdint>
 
-#include "form.h"
+#include "formats/form/form.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::span<const uint8_t> bytes(data, size);

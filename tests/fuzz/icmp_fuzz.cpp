@@ -1,7 +1,7 @@
 // Any bytes as a packet from a raw ICMP socket, a datagram reply, or a quoted request.
 #include <cstdint>
 
-#include "win32/icmp_packet.h"
+#include "formats/packet/icmp_packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::span<const uint8_t> bytes(data, size);

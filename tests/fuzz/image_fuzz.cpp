@@ -1,7 +1,7 @@
 // Any bytes as a program image: validation lists problems and never reads outside the bytes.
 #include <cstdint>
 
-#include "image_loader.h"
+#include "runtime/core/image_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     rt::ImageLayout layout;

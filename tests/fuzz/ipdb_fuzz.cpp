@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "image/support.h"
-#include "ipdb/ipdb.h"
+#include "app/support.h"
+#include "app/ipdb/ipdb.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The database lives in a memory file, opened by path like a real one.

@@ -1,7 +1,7 @@
 // Any bytes as an executable with a payload: read, decode, inflate and walk without fault.
 #include <cstdint>
 
-#include "launcher/payload.h"
+#include "formats/payload/payload.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     payload::MemorySource source({data, size});

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "image/dll.h"
+#include "contract/dll.h"
 #include "runtime/host/host.h"
-#include "runtime/win32/platform.h"
+#include "runtime/platform/linux/platform.h"
 
 namespace win32 = rt::win32;
 

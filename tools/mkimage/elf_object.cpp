@@ -2,7 +2,7 @@
 
 #include <elf.h>
 
-#include "../../image/byte_reader.h"
+#include "formats/byte_reader.h"
 
 namespace mkimage {
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "../../image/image_format.h"
+#include "formats/image/image_format.h"
 
 namespace mkimage {
 namespace {
@@ -41,8 +41,8 @@ const std::map<std::string, IdentifierValue> &Identifiers() {
 #define LIBRARY_ROW(name, value) m[#name] = {value, FixupGroup::LibraryRows};
 #define UNIT_TYPE(name, value) m[#name] = {value, FixupGroup::UnitTypes};
 #define DLL_COMMAND(index, dll, function, thunk) m["DllIdx_" #thunk] = {index, FixupGroup::DllIndexes};
-#include "../../image/dll_commands.def"
-#include "../../image/identifiers.def"
+#include "contract/dll_commands.def"
+#include "contract/identifiers.def"
 #undef UNIT_ID
 #undef LIBRARY_ROW
 #undef UNIT_TYPE
@@ -58,7 +58,7 @@ struct DllCommand {
 };
 constexpr DllCommand kDllCommands[] = {
 #define DLL_COMMAND(index, dll, function, thunk) {dll, function},
-#include "../../image/dll_commands.def"
+#include "contract/dll_commands.def"
 #undef DLL_COMMAND
 };
 
