@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "formats/io/io.h"
 #include "platform.h"
 
 extern char **environ;
@@ -43,23 +44,7 @@ bool IsPrivate(const std::string &path, bool wantFile) {
 }
 
 bool ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
-    std::string target = folder + "/" + name;
-    std::string temporary = folder + "/." + name + "." + std::to_string(::getpid()) + ".part";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0700);
-    if (fd < 0) return false;
-    size_t written = 0;
-    while (written < content.size()) {
-        ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += size_t(n);
-    }
-    bool ok = ::close(fd) == 0 && written == content.size();
-    if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return rt::io::WriteFileAtomic(folder + "/" + name, content, 0700).ok();
 }
 
 void *LoadLibrary(const std::string &path) {

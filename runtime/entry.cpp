@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "runtime/core/image_loader.h"
+#include "runtime/platform/platform.h"
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
 #include "runtime/core/runtime.h"
@@ -68,12 +69,13 @@ void Refuse(const std::string &message) {
 extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const void *image) {
     rt::Runtime &runtime = rt::Runtime::Instance();
     rt::MappingInfo where = rt::FindMapping(image);
-    rt::PreparedImage prepared = rt::PrepareImage(const_cast<uint8_t *>(static_cast<const uint8_t *>(image)),
-                                                  where.available);
-    if (!prepared.start) {
-        Refuse(prepared.error);
+    auto loaded = rt::PrepareImage(const_cast<uint8_t *>(static_cast<const uint8_t *>(image)), where.available,
+                                   rt::platform::FindDllFunction);
+    if (!loaded) {
+        Refuse(rt::Describe(loaded.error()));
         return 1;
     }
+    const rt::PreparedImage &prepared = *loaded;
     std::span<const uint8_t> form{prepared.form, prepared.formSize};
     uint8_t *code = prepared.code;
     uint32_t codeSize = prepared.codeSize;

@@ -7,7 +7,7 @@
 #include "host_fixture.h"
 #include "contract/dll.h"
 #include "runtime/host/host.h"
-#include "runtime/platform/linux/platform.h"
+#include "runtime/platform/linux/win32_api.h"
 
 using namespace rt::testing;
 namespace win32 = rt::win32;

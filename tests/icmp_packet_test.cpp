@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "formats/packet/icmp_packet.h"
-#include "runtime/platform/linux/platform.h"
+#include "runtime/platform/linux/win32_api.h"
 
 namespace win32 = rt::win32;
 using Bytes = std::vector<uint8_t>;

@@ -7,7 +7,9 @@
 
 #include "host_fixture.h"
 #include "formats/image/image_format.h"
+#include "formats/image/image_view.h"
 #include "runtime/core/image_loader.h"
+#include "runtime/platform/platform.h"
 #include "recording_frontend.h"
 
 namespace {
@@ -168,16 +170,19 @@ TEST_F(BuiltImage, StubsEndTheCodeInSlotOrderAndReloc1ReadsByCounts) {
 }
 
 TEST_F(BuiltImage, ValidatesAndRelocationsInAnyOrderGiveTheSameCode) {
-    rt::ImageLayout layout;
-    ASSERT_EQ(rt::ValidateImage(img_, layout), std::vector<std::string>{});
+    image::Validation valid = image::ValidateImage(img_);
+    ASSERT_TRUE(valid.image) << rt::DescribeFindings("problems", valid.problems);
+    const image::Layout &layout = valid.image->layout();
     const uint32_t bases[4] = {0x10000000, 0x20000000, 0x30000000, 0x40000000};
     std::vector<uint8_t> a = img_, b = img_;
     std::vector<uint32_t> entries(layout.codeRelocs);
     std::memcpy(entries.data(), b.data() + layout.codeHeader + 56, 4 * entries.size());
     std::shuffle(entries.begin(), entries.end(), std::mt19937(1));
     std::memcpy(b.data() + layout.codeHeader + 56, entries.data(), 4 * entries.size());
-    rt::ApplyRelocations(a.data(), layout, bases);
-    rt::ApplyRelocations(b.data(), layout, bases);
+    valid.image->ApplyRelocations(a.data(), bases);
+    image::Validation shuffled = image::ValidateImage(b);
+    ASSERT_TRUE(shuffled.image);
+    shuffled.image->ApplyRelocations(b.data(), bases);
     EXPECT_TRUE(std::equal(a.begin() + layout.codeData, a.begin() + layout.codeData + layout.codeSize,
                            b.begin() + layout.codeData));
     // A kind-0 entry turns a slot offset into the slot's address.
@@ -187,12 +192,11 @@ TEST_F(BuiltImage, ValidatesAndRelocationsInAnyOrderGiveTheSameCode) {
 }
 
 TEST_F(BuiltImage, MalformedImagesAreRefusedWithEveryProblemNamed) {
-    rt::ImageLayout layout;
-    ASSERT_TRUE(rt::ValidateImage(img_, layout).empty());
-    auto problems = [](const std::vector<uint8_t> &bytes) {
-        rt::ImageLayout l;
-        return rt::ValidateImage(bytes, l);
-    };
+    image::Validation valid = image::ValidateImage(img_);
+    ASSERT_TRUE(valid.image);
+    const image::Layout layout = valid.image->layout();
+    auto problems = [](const std::vector<uint8_t> &bytes) { return rt::Codes(image::ValidateImage(bytes).problems); };
+    using P = image::Problem;
     for (size_t n : {size_t(0), size_t(0x30), size_t(0x90), size_t(layout.constData), size_t(layout.codeData + 10),
                      img_.size() - 5, img_.size() - 1})
         EXPECT_FALSE(problems(std::vector<uint8_t>(img_.begin(), img_.begin() + std::ptrdiff_t(n))).empty()) << "cut at " << n;
@@ -200,39 +204,35 @@ TEST_F(BuiltImage, MalformedImagesAreRefusedWithEveryProblemNamed) {
     std::vector<Seg> chain = Chain(img_);
     std::vector<uint8_t> loop = img_;
     Put(loop, chain[2].at + 4, chain[0].at);
-    auto p = problems(loop);
-    ASSERT_FALSE(p.empty());
-    EXPECT_NE(p[0].find("loops"), std::string::npos);
+    EXPECT_EQ(problems(loop).at(0), P::ChainLoops);
 
     std::vector<uint8_t> outside = img_;
     Put(outside, chain[1].at + 44, 0x7FFFFFF0);
-    EXPECT_FALSE(problems(outside).empty());
+    EXPECT_EQ(problems(outside), std::vector<P>{P::DataOutside});
 
     std::vector<uint8_t> kind = img_;
     Put(kind, layout.codeHeader + 56, (U32(kind, layout.codeHeader + 56) & ~7u) | 5);
-    p = problems(kind);
-    ASSERT_EQ(p.size(), 1u);
-    EXPECT_NE(p[0].find("unknown kind 5"), std::string::npos);
+    EXPECT_EQ(problems(kind), std::vector<P>{P::UnknownRelocationKind});
 
     std::vector<uint8_t> far = img_;
     Put(far, layout.codeHeader + 60, (layout.codeSize - 2) << 3 | 1);
-    EXPECT_FALSE(problems(far).empty()) << "a relocation without 4 bytes to spare";
+    EXPECT_EQ(problems(far), std::vector<P>{P::RelocationOutsideCode}) << "a relocation without 4 bytes to spare";
 
     std::vector<uint8_t> start = img_;
     Put(start, 0x3C, layout.codeSize);
-    EXPECT_FALSE(problems(start).empty());
+    EXPECT_EQ(problems(start), std::vector<P>{P::StartOutsideCode});
 
     std::vector<uint8_t> group = img_;
     Put(group, layout.reloc1Data, 0x40000000);
-    EXPECT_FALSE(problems(group).empty()) << "a fixup count past the image";
+    EXPECT_EQ(problems(group), std::vector<P>{P::FixupGroupOutside}) << "a fixup count past the image";
 
     std::vector<uint8_t> flagsChanged = img_;
     Put(flagsChanged, chain[3].at + 8, 1);
-    EXPECT_FALSE(problems(flagsChanged).empty());
+    EXPECT_EQ(problems(flagsChanged), std::vector<P>{P::WrongFlags});
 
-    rt::PreparedImage refused = rt::PrepareImage(loop.data(), loop.size());
-    EXPECT_EQ(refused.start, nullptr);
-    EXPECT_NE(refused.error.find("The program image is invalid"), std::string::npos);
+    auto refused = rt::PrepareImage(loop.data(), loop.size(), rt::platform::FindDllFunction);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, rt::LoadError::InvalidImage);
 }
 
 namespace {
@@ -246,8 +246,9 @@ class ReportingFrontEnd : public rt::testing::RecordingFrontEnd {
 
 TEST_F(BuiltImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
     std::vector<uint8_t> copy = img_; // heap memory: the loader runs a low copy
-    rt::PreparedImage prepared = rt::PrepareImage(copy.data(), copy.size());
-    ASSERT_NE(prepared.start, nullptr) << prepared.error;
+    auto loaded = rt::PrepareImage(copy.data(), copy.size(), rt::platform::FindDllFunction);
+    ASSERT_TRUE(loaded) << rt::Describe(loaded.error());
+    rt::PreparedImage prepared = *loaded;
     EXPECT_LT(reinterpret_cast<uintptr_t>(prepared.code), uintptr_t(1) << 31);
     EXPECT_EXIT(
         {

@@ -10,7 +10,7 @@
 #include "netns/namespace.h"
 #include "qqwry_builder.h"
 #include "window_fixture.h"
-#include "runtime/platform/linux/platform.h"
+#include "runtime/platform/linux/win32_api.h"
 
 using namespace rt::testing;
 using Q = QqwryBuilder;

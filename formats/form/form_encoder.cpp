@@ -1,6 +1,6 @@
 #include "form_encoder.h"
 
-#include <iconv.h>
+#include "formats/text/text.h"
 
 #include <cstring>
 #include <fstream>
@@ -30,27 +30,12 @@ class Writer {
     std::vector<uint8_t> bytes;
 };
 
-std::optional<std::string> ToGbk(const std::string &utf8) {
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == iconv_t(-1)) return std::nullopt;
-    std::string out(utf8.size() * 2 + 4, '\0');
-    char *in = const_cast<char *>(utf8.data());
-    size_t inLeft = utf8.size();
-    char *o = out.data();
-    size_t outLeft = out.size();
-    size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv_close(cd);
-    if (r == size_t(-1)) return std::nullopt;
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
 } // namespace
 
 std::optional<EncodedForm> Encode(const Form &form, std::string &error) {
     EncodedForm out;
     auto gbk = [&](const std::string &s) -> std::string {
-        auto g = ToGbk(s);
+        auto g = rt::Utf8ToGbkExact(s);
         if (!g) error = "no GBK form for \"" + s + "\"";
         return g.value_or("");
     };

@@ -1,17 +1,6 @@
 #include "ini.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
-#include "runtime/core/files.h"
-#include "runtime/core/gbk.h"
-#include "runtime/core/runtime.h"
+#include "formats/text/text.h"
 
 namespace rt {
 namespace {
@@ -70,7 +59,7 @@ size_t IniDocument::FindSection(std::string_view section) const {
     std::string_view wanted = TrimBlanks(section);
     for (size_t i = 0; i < lines_.size(); ++i) {
         auto name = SectionName(lines_[i].text);
-        if (name && GbkEqualsIgnoreCase(*name, wanted)) return i;
+        if (name && EqualsIgnoreCase(*name, wanted)) return i;
     }
     return std::string::npos;
 }
@@ -88,7 +77,7 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
     std::string_view wanted = TrimBlanks(key);
     for (size_t i = header + 1; i < lines_.size() && !SectionName(lines_[i].text); ++i) {
         auto k = ItemKey(lines_[i].text);
-        if (!k || !GbkEqualsIgnoreCase(*k, wanted)) continue;
+        if (!k || !EqualsIgnoreCase(*k, wanted)) continue;
         std::string_view line = lines_[i].text;
         std::string_view value = TrimBlanks(line.substr(line.find('=') + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
@@ -112,7 +101,7 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     std::string_view wanted = TrimBlanks(key);
     for (size_t i = header + 1; i < lines_.size() && !SectionName(lines_[i].text); ++i) {
         auto k = ItemKey(lines_[i].text);
-        if (k && GbkEqualsIgnoreCase(*k, wanted)) {
+        if (k && EqualsIgnoreCase(*k, wanted)) {
             lines_[i].text = item;
             return;
         }
@@ -127,79 +116,6 @@ std::string IniDocument::Serialize() const {
         if (i + 1 < lines_.size() || finalNewline_) out += newline_;
     }
     return out;
-}
-
-namespace {
-
-std::optional<std::string> ReadWholeFile(const std::string &path) {
-    int fd = OpenExisting(path, O_RDONLY);
-    if (fd < 0) return std::nullopt;
-    std::string bytes;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.append(buf, size_t(n));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-} // namespace
-
-std::string ReadProfileString(const std::string &path, std::string_view section, std::string_view key) {
-    auto bytes = ReadWholeFile(path);
-    if (!bytes) return {};
-    return IniDocument::Parse(*bytes).Get(section, key).value_or(std::string());
-}
-
-bool WriteProfileString(const std::string &path, std::string_view section, std::string_view key,
-                        std::string_view value) {
-    auto bytes = ReadWholeFile(path);
-    IniDocument doc = IniDocument::Parse(bytes.value_or(std::string()));
-    doc.Set(section, key, value);
-    std::string out = doc.Serialize();
-
-    std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    size_t written = 0;
-    while (written < out.size()) {
-        ssize_t n = ::write(fd, out.data() + written, out.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += size_t(n);
-    }
-    bool ok = written == out.size() && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
-// 0x8c8: read a configuration item (file, section, key, default); missing reads as the default or "".
-RtResult ReadItem(Args &a) {
-    auto bytes = ReadWholeFile(NativePath(a.text(0)));
-    std::optional<std::string> v;
-    if (bytes) v = IniDocument::Parse(*bytes).Get(a.text(1), a.text(2));
-    return ResultOfText(v ? std::string_view(*v) : a.text(3));
-}
-
-// 0x8cc: write a configuration item (file, section, key, value); true when written.
-RtResult WriteItem(Args &a) {
-    return ResultOfBool(WriteProfileString(NativePath(a.text(0)), a.text(1), a.text(2), a.text(3)));
-}
-
-} // namespace
-
-void AddConfigCommands(CommandTable &table) {
-    table.add(0x8c8, ReadItem);
-    table.add(0x8cc, WriteItem);
 }
 
 } // namespace rt

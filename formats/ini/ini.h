@@ -45,11 +45,4 @@ class IniDocument {
     bool finalNewline_ = true;
 };
 
-// Reads key from section of the file at path; missing file, section or key give the empty text.
-std::string ReadProfileString(const std::string &path, std::string_view section, std::string_view key);
-// Writes the key, creating the file and section when missing; false when the file cannot be written.
-// The file is replaced as a whole through a temporary file, so a failed write loses nothing.
-bool WriteProfileString(const std::string &path, std::string_view section, std::string_view key,
-                        std::string_view value);
-
 } // namespace rt

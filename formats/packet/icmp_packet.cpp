@@ -1,7 +1,6 @@
 #include "icmp_packet.h"
 
 #include "formats/byte_reader.h"
-#include "runtime/platform/linux/platform.h"
 
 namespace rt::win32 {
 namespace {

@@ -9,6 +9,22 @@
 
 namespace rt::win32 {
 
+// Status values of ICMP_ECHO_REPLY.
+enum IpStatus : uint32_t {
+    kIpSuccess = 0,
+    kIpBufTooSmall = 11001,
+    kIpDestNetUnreachable = 11002,
+    kIpDestHostUnreachable = 11003,
+    kIpDestProtUnreachable = 11004,
+    kIpDestPortUnreachable = 11005,
+    kIpPacketTooBig = 11009,
+    kIpReqTimedOut = 11010,
+    kIpTtlExpiredTransit = 11013,
+    kIpBadDestination = 11018,
+    kIpGeneralFailure = 11050,
+};
+
+
 struct EchoRequest {
     uint32_t destination; // network byte order
     uint16_t identifier;  // ignored for datagram sockets, where the kernel chooses it

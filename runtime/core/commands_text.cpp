@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "gbk.h"
+#include "formats/text/text.h"
 #include "runtime.h"
 
 namespace rt {

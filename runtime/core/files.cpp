@@ -10,7 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "gbk.h"
+#include "formats/io/io.h"
+#include "formats/text/text.h"
 #include "runtime.h"
 
 namespace rt {
@@ -21,24 +22,23 @@ std::string NativePath(std::string_view path) {
     return p;
 }
 
-int OpenExisting(const std::string &path, int flags) {
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT) return fd;
+std::string FindExisting(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return path;
     size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     std::string_view name = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
     DIR *dir = ::opendir(folder.c_str());
-    if (!dir) return -1;
-    std::string match;
+    if (!dir) return path;
+    std::string found = path;
     while (dirent *e = ::readdir(dir)) {
-        if (GbkEqualsIgnoreCase(e->d_name, name)) {
-            match = e->d_name;
+        if (EqualsIgnoreCase(e->d_name, name)) {
+            found = folder + "/" + e->d_name;
             break;
         }
     }
     ::closedir(dir);
-    if (match.empty()) return -1;
-    return ::open((folder + "/" + match).c_str(), flags | O_CLOEXEC);
+    return found;
 }
 
 // An open file with its read position and a few cached 4 KiB blocks: a location lookup makes dozens
@@ -115,18 +115,13 @@ int32_t FileTable::Open(std::string_view path, int32_t mode) {
     if (native.empty()) return 0;
     int fd;
     switch (OpenMode(mode)) {
-    case OpenMode::Read: fd = OpenExisting(native, O_RDONLY); break;
-    case OpenMode::Write: fd = OpenExisting(native, O_WRONLY); break;
-    case OpenMode::ReadWrite: fd = OpenExisting(native, O_RDWR); break;
-    case OpenMode::Rewrite: fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); break;
+    case OpenMode::Read: fd = io::OpenRegular(FindExisting(native), O_RDONLY).value_or(-1); break;
+    case OpenMode::Write: fd = io::OpenRegular(FindExisting(native), O_WRONLY).value_or(-1); break;
+    case OpenMode::ReadWrite: fd = io::OpenRegular(FindExisting(native), O_RDWR).value_or(-1); break;
+    case OpenMode::Rewrite: fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644); break;
     default: return 0;
     }
     if (fd < 0) return 0;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return 0;
-    }
     std::unique_ptr<File> file(new File); // default-initialised: the cache bytes need no zeroing
     file->fd = fd;
     std::lock_guard lock(mutex_);

@@ -16,9 +16,10 @@ namespace rt {
 // backslashes become slashes.
 std::string NativePath(std::string_view path);
 
-// Opens an existing file; when the exact name is missing, a name in the same folder that differs only
-// in ASCII letter case is taken instead (the image's paths come from a case-insensitive system).
-int OpenExisting(const std::string &path, int flags);
+// The path of an existing file: the path itself, or when nothing has that exact name, a name in the
+// same folder that differs only in ASCII letter case (the image's paths come from a case-insensitive
+// system). The path unchanged when neither exists.
+std::string FindExisting(const std::string &path);
 
 enum class OpenMode : int32_t {
     Read = 1,      // existing file, reading

@@ -1,42 +1,17 @@
-// Validates, places and fixes up a program image, and gives its start routine.
+// Places and fixes up a validated program image, builds its service table, binds its DLL commands,
+// and gives its start routine.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
+#include <string_view>
+
+#include "formats/result.h"
 
 namespace rt {
 
-struct ImageLayout {
-    uint32_t constData = 0, constSize = 0;
-    uint32_t formData = 0, formSize = 0;
-    uint32_t codeData = 0, codeSize = 0;
-    uint32_t codeHeader = 0, codeRelocs = 0;
-    uint32_t varSize = 0;
-    uint32_t reloc1Data = 0;
-    uint32_t startRoutine = 0;
-    uint32_t dllCount = 0;
-    uint32_t extent = 0; // bytes from the image's start to the end of the last thing it holds
-};
-
-// Checks every header, range, relocation and fixup of an image held in `bytes` and lists each
-// problem; the layout is meaningful only when the list is empty.
-std::vector<std::string> ValidateImage(std::span<const uint8_t> bytes, ImageLayout &layout);
-
-// The DLL file and function names of the image's DLL command table (valid image).
-struct DllName {
-    std::string dll;
-    std::string function;
-};
-std::vector<DllName> ImageDllNames(std::span<const uint8_t> bytes, const ImageLayout &layout);
-
-// Adds each relocation's base (service table, const data, var segment, code data, by kind) to the
-// 32-bit value at its offset in the code. The image must have been validated.
-void ApplyRelocations(uint8_t *image, const ImageLayout &layout, const uint32_t bases[4]);
-
 struct PreparedImage {
-    std::string error;             // empty when the image is ready to run
     void (*start)() = nullptr;     // the start routine
     uint8_t *code = nullptr;       // the code segment's data, as placed
     uint32_t codeSize = 0;
@@ -46,10 +21,24 @@ struct PreparedImage {
     uint32_t *serviceTable = nullptr;
 };
 
+enum class LoadError {
+    InvalidImage,       // validation found problems (listed in the detail)
+    MissingDllFunction, // the platform lacks a function the image calls
+    NoLowMemory,        // nothing could be mapped below 2 GiB
+};
+struct LoadFailure {
+    LoadError code;
+    std::string detail;
+};
+std::string Describe(const LoadFailure &f);
+
+// The platform's function for a DLL file name and function name; null when it has none.
+using DllResolver = void *(*)(std::string_view dll, std::string_view function);
+
 // Places the image at `image` (fixing it up in place when that memory is writable, executable and
-// below 2 GiB, otherwise in a copy), builds the service table and binds the DLL commands.
-// `size` bounds every read.
-PreparedImage PrepareImage(uint8_t *image, size_t size);
+// below 2 GiB, otherwise in a copy), builds the service table and binds the DLL commands through
+// `resolve`. `size` bounds every read.
+Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, DllResolver resolve);
 
 // The readable bytes from an address to the end of the mapping that holds it (from /proc/self/maps),
 // and whether that mapping is writable and executable.

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iconv.h>
 #include <vector>
 
 #include "files.h"
@@ -305,53 +304,5 @@ RtResult ResultOfTextArray(std::span<const std::string_view> texts) {
 }
 
 RtResult ResultOfDouble(double v) { return RtResult{std::bit_cast<uint64_t>(v), RtTypeDouble}; }
-
-// ---- GBK <-> UTF-8 -----------------------------------------------------------------------------
-
-namespace {
-
-// An iconv descriptor per thread and direction, opened once: conversions sit on every cell and text
-// property the window shows.
-class Converter {
-  public:
-    Converter(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
-    ~Converter() {
-        if (cd_ != iconv_t(-1)) iconv_close(cd_);
-    }
-    std::string operator()(std::string_view in) {
-        if (cd_ == iconv_t(-1)) return std::string(in);
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr); // back to the initial state
-        std::string out(in.size() * 4 + 4, '\0');
-        char *src = const_cast<char *>(in.data());
-        size_t srcLeft = in.size();
-        char *dst = out.data();
-        size_t dstLeft = out.size();
-        while (srcLeft > 0) {
-            if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != size_t(-1)) break;
-            if (errno == E2BIG || dstLeft == 0) break; // cannot happen with 4 bytes per input byte
-            // An invalid or incomplete sequence: show one '?' and skip a byte.
-            *dst++ = '?';
-            --dstLeft;
-            ++src;
-            --srcLeft;
-        }
-        out.resize(out.size() - dstLeft);
-        return out;
-    }
-
-  private:
-    iconv_t cd_;
-};
-
-} // namespace
-
-std::string GbkToUtf8(std::string_view gbk) {
-    thread_local Converter convert("UTF-8", "GBK");
-    return convert(gbk);
-}
-std::string Utf8ToGbk(std::string_view utf8) {
-    thread_local Converter convert("GBK", "UTF-8");
-    return convert(utf8);
-}
 
 } // namespace rt

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "contract/abi.h"
+#include "formats/text/text.h"
 
 namespace rt {
 
@@ -148,9 +149,6 @@ class InteractiveFrontEnd : public FrontEnd {
     virtual std::string ListCellText(uint32_t unit, int32_t row, int32_t column) = 0;
 };
 
-// Converts between GBK (code page 936) and UTF-8; bytes that do not convert become '?'.
-std::string GbkToUtf8(std::string_view gbk);
-std::string Utf8ToGbk(std::string_view utf8);
 
 class Runtime {
   public:

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "runtime/platform/linux/platform.h"
+#include "runtime/platform/platform.h"
 
 extern "C" {
 void RtError(int32_t kind, uint32_t subroutine, int32_t position) { rt::service::Error(kind, subroutine, position); }
@@ -36,7 +36,7 @@ bool BindDllCommands() {
     bool all = true;
     uint32_t count = 0;
 #define DLL_COMMAND(index, dll, function, thunk)                                                     \
-    rt::service::rt_dll_functions[index] = rt::win32::FindDllFunction(dll, function);              \
+    rt::service::rt_dll_functions[index] = rt::platform::FindDllFunction(dll, function);              \
     all = all && rt::service::rt_dll_functions[index] != nullptr;                                  \
     count = index + 1;
 #include "contract/dll_commands.def"

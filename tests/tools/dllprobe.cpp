@@ -13,7 +13,7 @@
 
 #include "contract/dll.h"
 #include "runtime/host/host.h"
-#include "runtime/platform/linux/platform.h"
+#include "runtime/platform/linux/win32_api.h"
 
 namespace win32 = rt::win32;
 

@@ -21,7 +21,7 @@
 #include <unordered_map>
 
 #include "formats/packet/icmp_packet.h"
-#include "platform.h"
+#include "win32_api.h"
 
 namespace rt::win32 {
 namespace {

@@ -1,12 +1,14 @@
-// The system functions that the image calls as DLL commands, provided on Linux.
+// The system functions that the image calls as DLL commands, emulated on Linux.
 //
-// Signatures follow the image's declarations (image/dll.h) under the SysV calling convention.
+// Signatures follow the image's declarations (contract/dll.h) under the SysV calling convention.
 // Records that the image reads field by field keep the 32-bit Windows layout: the hostent that
 // gethostbyname returns, and the ICMP_ECHO_REPLY that IcmpSendEcho writes.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
+
+#include "formats/packet/icmp_packet.h"
 
 namespace rt::win32 {
 
@@ -39,21 +41,6 @@ struct HostEnt32 {
 static_assert(sizeof(HostEnt32) == 16);
 
 // ---- ICMP.DLL ----------------------------------------------------------------------------------
-// Status values of ICMP_ECHO_REPLY.
-enum IpStatus : uint32_t {
-    kIpSuccess = 0,
-    kIpBufTooSmall = 11001,
-    kIpDestNetUnreachable = 11002,
-    kIpDestHostUnreachable = 11003,
-    kIpDestProtUnreachable = 11004,
-    kIpDestPortUnreachable = 11005,
-    kIpPacketTooBig = 11009,
-    kIpReqTimedOut = 11010,
-    kIpTtlExpiredTransit = 11013,
-    kIpBadDestination = 11018,
-    kIpGeneralFailure = 11050,
-};
-
 // IP_OPTION_INFORMATION of 32-bit Windows: the first 8 bytes of the option record.
 inline constexpr uint32_t kOptionTtl = 0;
 inline constexpr uint32_t kOptionTos = 1;
@@ -93,10 +80,5 @@ void RtlMoveMemory(uintptr_t destination, uintptr_t source, uint32_t length);
 uint32_t GlobalSize(const void *block);
 int32_t lstrlenA(uintptr_t text);
 uintptr_t lstrcpyA(char *destination, uintptr_t source);
-
-// ---- Binding ------------------------------------------------------------------------------------
-// The function for a DLL file name (without regard to case; "kernel32" and "kernel32.dll" are one
-// module) and an exported function name; null when this platform has no such function.
-void *FindDllFunction(std::string_view dll, std::string_view function);
 
 } // namespace rt::win32

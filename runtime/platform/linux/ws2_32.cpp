@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "platform.h"
+#include "win32_api.h"
 
 namespace rt::win32 {
 namespace {

@@ -1,0 +1,40 @@
+// Whole-file reads and writes for the files the program keeps: regular files only, read with a size
+// cap, replaced atomically without following a link and keeping the old file's mode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "formats/result.h"
+
+namespace rt::io {
+
+enum class Error {
+    Missing,     // no such file
+    NotRegular,  // a folder, a FIFO, a device: never read, since it may block or never end
+    TooLarge,    // larger than the cap
+    ReadFailed,  // opening or reading failed otherwise
+    WriteFailed, // the temporary file could not be created, written, synced or renamed
+};
+std::string_view Describe(Error e);
+
+// The open descriptor of an existing regular file, opened without blocking (a FIFO would wait for a
+// writer) and checked with fstat.
+Result<int, Error> OpenRegular(const std::string &path, int flags = 0);
+
+// The whole file, at most `cap` bytes of it; a larger file is TooLarge, not cut.
+Result<std::string, Error> ReadFile(const std::string &path, size_t cap);
+
+// Writes the bytes to a new file in the same folder (O_EXCL | O_NOFOLLOW, an unpredictable name),
+// syncs it, and renames it over `path`, so that readers see the old file or the new one, never a
+// mix, and a link planted at the temporary name is never followed. The new file gets `mode`, or the
+// replaced file's mode when one exists; the folder is synced after the rename.
+Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode = 0644);
+inline Result<bool, Error> WriteFileAtomic(const std::string &path, std::string_view bytes, uint32_t mode = 0644) {
+    return WriteFileAtomic(path, {reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()}, mode);
+}
+
+} // namespace rt::io
