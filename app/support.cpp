@@ -61,14 +61,6 @@ int64_t FloatToInt64(double value) {
     return result;
 }
 
-void PushZeros(void *destination, uint32_t words) {
-    uint32_t *p = (uint32_t *)destination;
-    for (uint32_t i = 0; i < words; ++i) {
-        // volatile keeps the compiler from turning the loop back into a memset call
-        ((volatile uint32_t *)p)[i] = 0;
-    }
-}
-
 int32_t CompareText(TextArg a, TextArg b) {
     const unsigned char *x = (const unsigned char *)(a ? a : "");
     const unsigned char *y = (const unsigned char *)(b ? b : "");

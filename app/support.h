@@ -1,6 +1,7 @@
 // Support routines of the image: small routines that all application code uses.
 #pragma once
 
+#include "app/constants.h"
 #include "contract/rt.h"
 
 // Bytes before the NUL; 0 for a null text.
@@ -25,9 +26,6 @@ ArrayElements ArrayElementCountOrZero(Array array);
 // A floating value truncated toward zero, whatever rounding mode is set.
 int64_t FloatToInt64(double value);
 
-// Fills n 32-bit words at the destination with zeros (omitted argument triples, fresh records).
-void PushZeros(void *destination, uint32_t words);
-
 // Compares two texts byte by byte as unsigned values; null counts as empty.
 // 0 when equal, -1 when the first is smaller at the first difference (a proper prefix is smaller), 1 otherwise.
 int32_t CompareText(TextArg a, TextArg b);
@@ -46,7 +44,10 @@ TextArg TextArrayAt(Array array, int32_t index, uint32_t subroutine, int32_t pos
 // The byte at a 1-based index of a byte set, checked the same way.
 uint8_t ByteSetAt(ByteSet bytes, int32_t index, uint32_t subroutine, int32_t position);
 
-// Floating comparisons with the program's tolerance of 1e-7.
-inline bool FloatEquals(double a, double b) { return a - b <= 1e-7 && b - a <= 1e-7; }
-inline bool FloatLess(double a, double b) { return a - b < -1e-7; }
-inline bool FloatGreater(double a, double b) { return a - b > 1e-7; }
+// Floating comparisons with the program's tolerance of 1e-7 (a constant of the image).
+inline bool FloatEquals(double a, double b) {
+    double tolerance = ConstDouble(K_Tolerance);
+    return a - b <= tolerance && b - a <= tolerance;
+}
+inline bool FloatLess(double a, double b) { return a - b < ConstDouble(K_MinusTolerance); }
+inline bool FloatGreater(double a, double b) { return a - b > ConstDouble(K_Tolerance); }

@@ -6,7 +6,7 @@
 
 static void LeftOfText(benchmark::State &state) {
     for (auto _ : state) {
-        Text t = ResultText(Core(0x134, ArgText("192.168.100.200"), ArgInt(3)));
+        Text t = ResultText(CallUnchecked(cmd::TextLeft, ArgText("192.168.100.200"), ArgInt(3)));
         benchmark::DoNotOptimize(t);
         RtFree(t);
     }
@@ -14,14 +14,14 @@ static void LeftOfText(benchmark::State &state) {
 BENCHMARK(LeftOfText);
 
 static void LengthOfText(benchmark::State &state) {
-    for (auto _ : state) benchmark::DoNotOptimize(ResultInt(Core(0x130, ArgText("192.168.100.200"))));
+    for (auto _ : state) benchmark::DoNotOptimize(ResultInt(CallUnchecked(cmd::TextLength, ArgText("192.168.100.200"))));
 }
 BENCHMARK(LengthOfText);
 
 static void HexOfNumber(benchmark::State &state) {
     int32_t v = 0;
     for (auto _ : state) {
-        Text t = ResultText(Core(0x1d4, ArgInt(v++)));
+        Text t = ResultText(CallUnchecked(cmd::HexText, ArgInt(v++)));
         benchmark::DoNotOptimize(t);
         RtFree(t);
     }

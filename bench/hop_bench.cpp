@@ -30,7 +30,7 @@ void HopOverhead(benchmark::State &state) {
     Text hop = nullptr;
     UnitRef list{0x52010001, 0x1601002f, 0x00020004};
     for (auto _ : state) {
-        *CurrentRowCell() = ResultInt(Library(1, 0x100, ArgUnit(list)));
+        *CurrentRowCell() = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(list)));
         ProbeHop(handle, htonl(0x7F000001), 32, &hop, reply, options);
     }
     Dll_IcmpCloseHandle(handle);

@@ -7,11 +7,11 @@ using namespace rt::testing;
 
 namespace {
 
-int32_t Open(const std::string &path) { return ResultInt(Core(0x270, ArgText(path.c_str()), ArgInt(1), ArgInt(1))); }
-std::string Read(int32_t f, int32_t n) { return TakeBytes(Core(0x294, ArgInt(f), ArgInt(n))); }
+int32_t Open(const std::string &path) { return ResultInt(CallUnchecked(cmd::FileOpen, ArgText(path.c_str()), ArgInt(1), ArgInt(1))); }
+std::string Read(int32_t f, int32_t n) { return TakeBytes(CallUnchecked(cmd::FileRead, ArgInt(f), ArgInt(n))); }
 void Seek(int32_t f, int32_t origin, int32_t distance) {
-    if (origin == 0) Core(0x288, ArgInt(f), ArgOmitted(), ArgInt(distance));
-    else Core(0x288, ArgInt(f), ArgInt(origin), ArgInt(distance));
+    if (origin == 0) CallUnchecked(cmd::FileSeek, ArgInt(f), ArgOmitted(), ArgInt(distance));
+    else CallUnchecked(cmd::FileSeek, ArgInt(f), ArgInt(origin), ArgInt(distance));
 }
 
 } // namespace
@@ -23,7 +23,7 @@ TEST(FileCommands, ReadBytesAndTextsAtPositions) {
     int32_t f = Open(dir.file("data.bin"));
     ASSERT_NE(f, 0);
     EXPECT_EQ(Read(f, 4), std::string("\x08\x00\x00\x00", 4));
-    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), "abc");
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), "abc");
     EXPECT_EQ(Read(f, 2), "ta"); // the text read moved past its NUL
     Seek(f, 3, -1);             // one byte back
     EXPECT_EQ(Read(f, 9), "ail"); // fewer bytes at the end of the file
@@ -32,10 +32,10 @@ TEST(FileCommands, ReadBytesAndTextsAtPositions) {
     EXPECT_EQ(Read(f, 2), "bc");
     Seek(f, 1, 1000); // beyond the end: reads are empty, texts too
     EXPECT_EQ(Read(f, 3), "");
-    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), "");
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), "");
     Seek(f, 2, -2); // from the end
-    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), "il"); // no NUL: the rest of the file
-    Core(0x278, ArgInt(f));
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), "il"); // no NUL: the rest of the file
+    CallUnchecked(cmd::FileClose, ArgInt(f));
     EXPECT_EQ(Read(f, 3), "") << "a closed file reads as empty";
     EXPECT_EQ(rt::Runtime::Instance().files().OpenCount(), 0u);
 }
@@ -50,9 +50,9 @@ TEST(FileCommands, ReadsAcrossCacheBlocks) {
     Seek(f, 1, 4090);
     EXPECT_EQ(Read(f, 12), content.substr(4090, 12));
     Seek(f, 1, 100);
-    EXPECT_EQ(TakeText(Core(0x29c, ArgInt(f), ArgOmitted())), content.substr(100, 8899));
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), content.substr(100, 8899));
     EXPECT_EQ(Read(f, 3), content.substr(9000, 3));
-    Core(0x278, ArgInt(f));
+    CallUnchecked(cmd::FileClose, ArgInt(f));
 }
 
 TEST(FileCommands, WindowsPathsAndLetterCase) {
@@ -62,23 +62,23 @@ TEST(FileCommands, WindowsPathsAndLetterCase) {
     int32_t f = Open(windowsStyle);
     ASSERT_NE(f, 0) << "backslashes and another letter case still find the file";
     EXPECT_EQ(Read(f, 2), "db");
-    Core(0x278, ArgInt(f));
+    CallUnchecked(cmd::FileClose, ArgInt(f));
     EXPECT_EQ(Open(dir.file("missing.dat")), 0);
     EXPECT_EQ(Open(dir.path().string()), 0) << "a folder is no file";
-    EXPECT_EQ(ResultInt(Core(0x270, ArgText(dir.file("QQWry.dat").c_str()), ArgInt(99), ArgInt(1))), 0);
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::FileOpen, ArgText(dir.file("QQWry.dat").c_str()), ArgInt(99), ArgInt(1))), 0);
 }
 
 TEST(FileCommands, DeleteAndProgramFolder) {
     TempDir dir;
     dir.write("lsjl.ini", "x");
-    Core(0x244, ArgText((dir.path().string() + "\\lsjl.ini").c_str()));
+    CallUnchecked(cmd::FileDelete, ArgText((dir.path().string() + "\\lsjl.ini").c_str()));
     EXPECT_FALSE(dir.exists("lsjl.ini"));
-    EXPECT_EQ(ResultInt(Core(0x244, ArgText(dir.file("lsjl.ini").c_str()))), 0);
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::FileDelete, ArgText(dir.file("lsjl.ini").c_str()))), 0);
 
-    std::string exeFolder = TakeText(Core(0x104));
+    std::string exeFolder = TakeText(CallUnchecked(cmd::ProgramFolder));
     EXPECT_FALSE(exeFolder.empty());
     EXPECT_NE(exeFolder.back(), '/');
     rt::Runtime::Instance().SetProgramFolder(dir.path().string());
-    EXPECT_EQ(TakeText(Core(0x104)), dir.path().string());
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ProgramFolder)), dir.path().string());
     rt::Runtime::Instance().SetProgramFolder("");
 }

@@ -103,24 +103,24 @@ TEST_P(FrontEnds, PropertiesHoldTextsAndTheDisabledFlag) {
 
 TEST_P(FrontEnds, TheComboBoxListKeepsItsEditField) {
     SetText(kTarget, RtPropertyComboText, "typed");
-    for (const char *item : {"a", "", "b|c"}) Core(0x3c4, ArgUnit(target_), ArgText(item), ArgOmitted());
-    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 3);
-    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(2))), "b|c");
-    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(1))), "");
+    for (const char *item : {"a", "", "b|c"}) CallUnchecked(cmd::ComboAppend, ArgUnit(target_), ArgText(item), ArgOmitted());
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::ComboCount, ArgUnit(target_))), 3);
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(2))), "b|c");
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(1))), "");
     EXPECT_EQ(Text(kTarget, RtPropertyComboText), "typed");
-    Core(0x3d0, ArgUnit(target_));
-    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 0);
+    CallUnchecked(cmd::ComboClear, ArgUnit(target_));
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::ComboCount, ArgUnit(target_))), 0);
     EXPECT_EQ(Text(kTarget, RtPropertyComboText), "typed");
 }
 
 TEST_P(FrontEnds, TheListAppendsFillsAndEmpties) {
-    EXPECT_EQ(ResultInt(Library(1, 0x100, ArgUnit(list_))), 0);
-    EXPECT_EQ(ResultInt(Library(1, 0x100, ArgUnit(list_))), 1);
-    Library(1, 0xd4, ArgUnit(list_), ArgInt(1), ArgInt(2), ArgText("\xB2\xE2\xCA\xD4")); // 测试
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(list_))), 0);
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(list_))), 1);
+    CallUnchecked(cmd::ListSetCell, ArgUnit(list_), ArgInt(1), ArgInt(2), ArgText("\xB2\xE2\xCA\xD4")); // 测试
     EXPECT_EQ(ui_->ListRowCount(kList), 2);
     EXPECT_EQ(ui_->ListCellText(kList, 1, 2), "测试");
     EXPECT_EQ(ui_->ListCellText(kList, 0, 2), "");
-    Library(1, 0x108, ArgUnit(list_));
+    CallUnchecked(cmd::ListClear, ArgUnit(list_));
     EXPECT_EQ(ui_->ListRowCount(kList), 0);
 }
 
@@ -136,8 +136,8 @@ TEST_P(FrontEnds, TheTraceThreadsCallsReachTheWindow) {
     std::atomic<bool> finished{false};
     std::thread trace([&] {
         SetText(kAddress, RtPropertyEditText, "198.51.100.6");
-        int32_t row = ResultInt(Library(1, 0x100, ArgUnit(list_)));
-        Library(1, 0xd4, ArgUnit(list_), ArgInt(row), ArgInt(1), ArgText("198.51.100.6"));
+        int32_t row = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(list_)));
+        CallUnchecked(cmd::ListSetCell, ArgUnit(list_), ArgInt(row), ArgInt(1), ArgText("198.51.100.6"));
         ShowMessage("\xC2\xB7\xD3\xC9\xD7\xB7\xD7\xD9\xBD\xE1\xCA\xF8", nullptr);
         ProcessEvents(); // harmless from this thread
         RtSetProperty(0x52010001, kStart, RtPropertyDisabled, -1, 0);
@@ -162,11 +162,11 @@ TEST_P(FrontEnds, TheHistoryHandlersWorkTheSame) {
         RecordHistory();
     }
     LoadHistory();
-    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 3);
-    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(2))), "a.example");
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::ComboCount, ArgUnit(target_))), 3);
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(2))), "a.example");
     ClearHistory();
-    EXPECT_EQ(ResultInt(Core(0x3b0, ArgUnit(target_))), 1);
-    EXPECT_EQ(TakeText(Core(0x3bc, ArgUnit(target_), ArgInt(0))), "toviq.example");
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::ComboCount, ArgUnit(target_))), 1);
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(0))), "toviq.example");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWindows, FrontEnds, ::testing::Values(Kind::Qt, Kind::Terminal),

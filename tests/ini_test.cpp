@@ -10,10 +10,10 @@ namespace {
 const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC"; // 历史记录 in GBK
 
 std::string ReadItem(const std::string &path, const char *section, const char *key) {
-    return TakeText(Core(0x8c8, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgOmitted()));
+    return TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgOmitted()));
 }
 bool WriteItem(const std::string &path, const char *section, const char *key, const char *value) {
-    return ResultInt(Core(0x8cc, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgText(value))) != 0;
+    return ResultInt(CallUnchecked(cmd::WriteConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgText(value))) != 0;
 }
 
 } // namespace
@@ -25,7 +25,7 @@ TEST(ConfigItems, MissingFileSectionOrKeyReadsEmpty) {
     dir.write("a.ini", "[other]\r\nurl=x\r\n");
     EXPECT_EQ(ReadItem(dir.file("a.ini"), kSection, "url"), "");
     EXPECT_EQ(ReadItem(dir.file("a.ini"), "other", "key"), "");
-    EXPECT_EQ(TakeText(Core(0x8c8, ArgText(dir.file("a.ini").c_str()), ArgText("other"), ArgText("nokey"),
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(dir.file("a.ini").c_str()), ArgText("other"), ArgText("nokey"),
                             ArgText("fallback"))),
               "fallback");
 }

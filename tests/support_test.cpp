@@ -54,14 +54,6 @@ TEST(FloatToInt64, TruncatesTowardZeroWhateverTheRoundingMode) {
     std::fesetround(FE_TONEAREST);
 }
 
-TEST(PushZeros, ZeroesExactlyTheWordsAsked) {
-    uint32_t words[6] = {1, 2, 3, 4, 5, 6};
-    PushZeros(words + 1, 4);
-    EXPECT_EQ(words[0], 1u);
-    for (int i = 1; i < 5; ++i) EXPECT_EQ(words[i], 0u);
-    EXPECT_EQ(words[5], 6u);
-}
-
 TEST(CompareText, OrdersUnsignedBytesAndTreatsNullAsEmpty) {
     EXPECT_EQ(CompareText("abc", "abc"), 0);
     EXPECT_EQ(CompareText(nullptr, ""), 0);
@@ -98,5 +90,5 @@ TEST(ArrayElementCount, ReadsArraysPackedWithoutAlignment) {
     ArrayElements e = ArrayElementCount((Array)(packed + 1));
     EXPECT_EQ(e.count, 1u);
     EXPECT_EQ(*(uint8_t *)e.first, 2);
-    EXPECT_EQ(ResultInt(Core(0x194, ArgBytes(packed + 1))), 1);
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::BytesLength, ArgBytes(packed + 1))), 1);
 }

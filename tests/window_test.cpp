@@ -98,8 +98,8 @@ TEST_F(WindowFixture, ExitEndsTheEventLoop) {
 TEST_F(WindowFixture, TheTraceThreadReachesTheControlsThroughTheWindowsThread) {
     std::thread trace([] {
         RtSetProperty(0x52010001, 0x16010010, RtPropertyEditText, -1, (uint64_t)(uintptr_t) "203.0.113.2");
-        int32_t row = ResultInt(Library(1, 0x100, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
-        Library(1, 0xd4, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004}), ArgInt(row), ArgInt(2),
+        int32_t row = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
+        CallUnchecked(cmd::ListSetCell, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004}), ArgInt(row), ArgInt(2),
                 ArgText("\xD6\xD0\xB9\xFA"));
         ShowMessage("\xC2\xB7\xD3\xC9\xD7\xB7\xD7\xD9\xBD\xE1\xCA\xF8", nullptr); // 路由追踪结束
         ProcessEvents(); // from the trace thread: harmless
@@ -116,11 +116,11 @@ TEST_F(WindowFixture, TheTraceThreadReachesTheControlsThroughTheWindowsThread) {
 
 TEST_F(WindowFixture, BadCellsAndItemsEndInTheErrorService) {
     UnitRef list{0x52010001, 0x1601002f, 0x00020004};
-    EXPECT_EXIT(Library(1, 0xd4, ArgUnit(list), ArgInt(0), ArgInt(0), ArgText("x")), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(CallUnchecked(cmd::ListSetCell, ArgUnit(list), ArgInt(0), ArgInt(0), ArgText("x")), ::testing::ExitedWithCode(1),
                 "Runtime error 1:");
-    EXPECT_EXIT(Core(0x3bc, ArgUnit(UnitRef{0x52010001, 0x1601000f, 0x0001000E}), ArgInt(0)),
+    EXPECT_EXIT(CallUnchecked(cmd::ComboItem, ArgUnit(UnitRef{0x52010001, 0x1601000f, 0x0001000E}), ArgInt(0)),
                 ::testing::ExitedWithCode(1), "Runtime error 1:");
-    EXPECT_EXIT(Library(1, 0x100, ArgInt(5)), ::testing::ExitedWithCode(1), "is not a unit");
+    EXPECT_EXIT(CallUnchecked(cmd::ListAppendRow, ArgInt(5)), ::testing::ExitedWithCode(1), "is not a unit");
 }
 
 TEST_F(WindowFixture, ResponseTimeTextsAndTheHopNumberOfARow) {
@@ -128,7 +128,7 @@ TEST_F(WindowFixture, ResponseTimeTextsAndTheHopNumberOfARow) {
     const std::pair<int32_t, const char *> cases[] = {{0, "<10 ms"},     {9, "<10 ms"}, {10, "10ms"},
                                                       {1200, "1200ms"}, {1201, "*"},   {2000, "*"}};
     for (auto [ms, text] : cases) {
-        *CurrentRowCell() = ResultInt(Library(1, 0x100, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
+        *CurrentRowCell() = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
         FillHopRow(7, ms, "198.51.100.2");
         QTreeWidgetItem *row = list->topLevelItem(*CurrentRowCell());
         EXPECT_EQ(row->text(3), U(text)) << ms << " ms";

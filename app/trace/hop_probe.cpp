@@ -20,8 +20,7 @@ constexpr int32_t kSlowest = 1200; // above: "*"
 enum Column { ColumnHop, ColumnAddress, ColumnPlace, ColumnTime };
 
 void SetCell(int32_t column, TextArg text) {
-    Library(RT_SYMBOL_VALUE(LibRow_ExtendedUi), 0xd4, ArgUnit(UNIT_REF(Id_ResultList, Type_ListView)),
-            ArgInt(*CurrentRowCell()), ArgInt(column), ArgText(text));
+    ListSetCell(UNIT_REF(Id_ResultList, Type_ListView), *CurrentRowCell(), column, text);
 }
 
 // The reply record's size as the platform measures the block that holds it.

@@ -17,6 +17,8 @@ inline int32_t *CurrentRowCell() {
 
 // The body of the trace thread.
 void TraceRun();
+// The trace thread's entry routine: the trace run.
+extern "C" void RtThreadEntry();
 // Whether the socket layer could be started.
 bool SocketCheck();
 // The dotted address of the target, or the empty text after a message.

@@ -3,7 +3,6 @@
 #include "contract/identifiers.h"
 #include "app/subroutines.h"
 #include "app/support.h"
-#include "app/window/ui.h"
 #include "trace.h"
 
 // In the var segment, zero at start; used by the trace thread alone.
@@ -49,10 +48,8 @@ int32_t CorrectedDataSize() {
     Text typed = GetText(box, RtPropertyEditText);
     double x = TextToDouble(typed);
     FreeBlock(typed);
-    double tolerance = ConstDouble(K_Tolerance);
-    if (x <= tolerance && -x <= tolerance) SetText(box, K_Text32);
-    else if (x - ConstDouble(K_ThirtyTwo) < ConstDouble(K_MinusTolerance)) SetText(box, K_Text32);
-    else if (x - ConstDouble(K_OneTwentyEight) > tolerance) SetText(box, K_Text128);
+    if (FloatEquals(x, 0) || FloatLess(x, ConstDouble(K_ThirtyTwo))) SetText(box, K_Text32);
+    else if (FloatGreater(x, ConstDouble(K_OneTwentyEight))) SetText(box, K_Text128);
     Text corrected = GetText(box, RtPropertyEditText);
     int32_t size = (int32_t)FloatToInt64(TextToDouble(corrected));
     FreeBlock(corrected);
@@ -108,7 +105,7 @@ Text ResolveTarget(TextArg target) {
 void TraceRun() {
     SetText(RT_SYMBOL_VALUE(Id_AddressBox), K_Empty);
     SetText(RT_SYMBOL_VALUE(Id_PacketCountBox), K_TextOne);
-    Library(RT_SYMBOL_VALUE(LibRow_ExtendedUi), 0x108, ArgUnit(ResultList()));
+    ListClear(ResultList());
     int32_t dataSize = CorrectedDataSize();
 
     if (!SocketCheck()) {
@@ -135,9 +132,7 @@ void TraceRun() {
     Text hopAddress = nullptr; // absent until the first answer; compares equal to the empty text
     for (int32_t hop = kFirstHop; hop <= kLastHop; ++hop) {
         options[OptTtl] = (RecordWord)hop;
-        *CurrentRowCell() = ResultInt(Library(RT_SYMBOL_VALUE(LibRow_ExtendedUi), 0x100, ArgUnit(ResultList()),
-                                              ArgOmitted(), ArgOmitted(), ArgOmitted(), ArgOmitted(), ArgOmitted(),
-                                              ArgOmitted()));
+        *CurrentRowCell() = ListAppendRow(ResultList());
         ProcessEvents();
         ProbeHop(handle, destination, dataSize, &hopAddress, reply, options);
         ProcessEvents();

@@ -1,5 +1,6 @@
 #include "app/commands.h"
 #include "contract/identifiers.h"
+#include "app/trace/trace.h"
 #include "ui.h"
 
 extern "C" {
@@ -9,18 +10,16 @@ void RtWindowHandler() { LoadHistory(); }
 void StartClicked() {
     RecordHistory();
     // The trace runs on a thread of its own; the handler keeps no handle and does not wait.
-    Library(RT_SYMBOL_VALUE(LibRow_Threading), 0, ArgRoutine(RtThreadEntry), ArgOmitted(), ArgOmitted());
+    StartThread(RtThreadEntry);
     // Disabled only once the thread has been started; the trace enables it again at its end.
     RtSetProperty(CONTROL(Id_StartButton), RtPropertyDisabled, -1, 1);
 }
 
 void ClearClicked() { ClearHistory(); }
 
-void PicturePressed(int32_t, int32_t, int32_t) {
-    Library(RT_SYMBOL_VALUE(LibRow_AppInterface), 0xe0, ArgText(K_MakerAddress));
-}
+void PicturePressed(int32_t, int32_t, int32_t) { OpenUrl(K_MakerAddress); }
 
-void AboutSelected() { Library(RT_SYMBOL_VALUE(LibRow_AppInterface), 0xe0, ArgText(K_MakerAddress)); }
+void AboutSelected() { OpenUrl(K_MakerAddress); }
 
-void ExitSelected() { Core(0x360, ArgUnit(UNIT_REF(Id_WindowUnit, Type_Window)), ArgOmitted()); }
+void ExitSelected() { EndProgram(UNIT_REF(Id_WindowUnit, Type_Window)); }
 }

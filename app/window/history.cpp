@@ -20,13 +20,13 @@ Text HistoryPath() {
 
 void LoadHistory() {
     Text path = HistoryPath();
-    Core(0x3d0, ArgUnit(TargetBox())); // the edit field keeps its text
+    ComboClear(TargetBox()); // the edit field keeps its text
     Text value = ReadConfigItem(path, K_HistorySection, K_HistoryKey);
     // Every piece followed by "|" is an entry; an empty remainder after the last one is none.
     Array entries = SplitText(value, K_Bar);
     uint32_t count = ArrayElementCount(entries).count;
     for (uint32_t i = 1; i <= count; ++i)
-        Core(0x3c4, ArgUnit(TargetBox()), ArgText(TextArrayAt(entries, (int32_t)i, Sub_LoadHistory, 4)), ArgOmitted());
+        ComboAppend(TargetBox(), TextArrayAt(entries, (int32_t)i, Sub_LoadHistory, 4));
     FreeTextArray(entries);
     FreeBlock(value);
     FreeBlock(path);
@@ -35,14 +35,14 @@ void LoadHistory() {
 void RecordHistory() {
     // The target as typed: not trimmed, an empty one kept, repeats kept.
     Text target = (Text)(uintptr_t)RtGetProperty(CONTROL(Id_TargetBox), RtPropertyComboText, -1);
-    Core(0x3c4, ArgUnit(TargetBox()), ArgText(target), ArgOmitted());
+    ComboAppend(TargetBox(), target);
     FreeBlock(target);
 
     Text path = HistoryPath();
     Text value = CopyText(K_Empty);
-    int32_t count = ResultInt(Core(0x3b0, ArgUnit(TargetBox())));
+    int32_t count = ComboCount(TargetBox());
     for (int32_t i = 0; i < count; ++i) {
-        Text item = ResultText(Core(0x3bc, ArgUnit(TargetBox()), ArgInt(i)));
+        Text item = ComboItem(TargetBox(), i);
         Text longer = JoinTexts(value, item, K_Bar);
         FreeBlock(item);
         FreeBlock(value);

@@ -17,6 +17,4 @@ void ClearClicked();                                // "清除历史记录"
 void PicturePressed(int32_t, int32_t, int32_t);     // a mouse button on the emblem
 void AboutSelected();                               // menu "关于Toviq"
 void ExitSelected();                                // menu "退出"
-// The trace thread's entry routine.
-void RtThreadEntry();
 }

@@ -9,7 +9,6 @@
 namespace image {
 
 // ---- Header (offsets from the image's first byte) ----
-inline constexpr uint32_t kReservedBytes = 0x24;     // all zero
 inline constexpr uint32_t kFirstSegment = 0x24;      // offset of the first segment header
 inline constexpr uint32_t kUnsettled28 = 0x28;       // 1
 inline constexpr uint32_t kUnsettled2C = 0x2C;       // 3
@@ -83,21 +82,14 @@ struct ServiceSlot {
     std::string_view symbol; // the entry point the application calls
     uint32_t slot;
 };
-// The stubs at the end of the code segment, in this order.
-inline constexpr std::array<ServiceSlot, 12> kStubOrder = {{
-    {"RtExit", 0x24},
-    {"RtRunEvents", 0x28},
-    {"RtShowWindow", 0x2C},
-    {"RtRegister", 0x30},
-    {"RtCoreCommand", 0x0C},
-    {"RtFree", 0x20},
-    {"RtAlloc", 0x18},
-    {"RtError", 0x00},
-    {"RtLibraryCommand", 0x08},
-    {"RtDllCommand", 0x04},
-    {"RtGetProperty", 0x10},
-    {"RtSetProperty", 0x14},
-}};
+// The stubs at the end of the code segment, in the order of contract/services.def.
+inline constexpr ServiceSlot kStubOrder[] = {
+#define SERVICE(slot, name, result, parameters, arguments) {#name, slot},
+#define DLL_SERVICE(slot, name) {#name, slot},
+#include "contract/services.def"
+#undef SERVICE
+#undef DLL_SERVICE
+};
 // A stub: mov r11d, [slot] (the slot address is a 32-bit absolute operand); jmp r11.
 inline constexpr std::array<uint8_t, 11> kStubBytes = {0x44, 0x8B, 0x1C, 0x25, 0, 0, 0, 0, 0x41, 0xFF, 0xE3};
 inline constexpr uint32_t kStubOperand = 4;

@@ -7,19 +7,19 @@
 namespace rt {
 namespace {
 
-// 0x194: length of a byte set.
+// BytesLength: length of a byte set.
 RtResult ByteLength(Args &a) { return ResultOfInt(int32_t(a.bytes(0).size())); }
 
-// 0x198: the bytes of a text, without its NUL.
+// TextToBytes: the bytes of a text, without its NUL.
 RtResult TextBytes(Args &a) {
     std::string_view t = a.text(0);
     return ResultOfBytes({reinterpret_cast<const uint8_t *>(t.data()), t.size()});
 }
 
-// Type codes of 0x19c.
+// Type codes of BytesToValue.
 enum DataType : int64_t { kByte = 1, kShort = 2, kInt = 3, kLong = 4, kFloat = 5, kDouble = 6, kText = 10 };
 
-// 0x19c: the value stored at a 1-based offset (default 1) of a byte set, little-endian. Bytes
+// BytesToValue: the value stored at a 1-based offset (default 1) of a byte set, little-endian. Bytes
 // missing at the end read as zero, so three bytes read as an integer give their 24-bit value.
 RtResult BytesToValue(Args &a) {
     std::span<const uint8_t> b = a.bytes(0);
@@ -48,13 +48,13 @@ RtResult BytesToValue(Args &a) {
     }
 }
 
-// 0x1a0: the first n bytes.
+// BytesLeft: the first n bytes.
 RtResult LeftBytes(Args &a) {
     std::span<const uint8_t> b = a.bytes(0);
     return ResultOfBytes(b.first(size_t(std::min<int64_t>(a.count(1), int64_t(b.size())))));
 }
 
-// 0x1a4: the last n bytes.
+// BytesRight: the last n bytes.
 RtResult RightBytes(Args &a) {
     std::span<const uint8_t> b = a.bytes(0);
     return ResultOfBytes(b.last(size_t(std::min<int64_t>(a.count(1), int64_t(b.size())))));
@@ -63,11 +63,11 @@ RtResult RightBytes(Args &a) {
 } // namespace
 
 void AddByteSetCommands(CommandTable &table) {
-    table.add(0x194, ByteLength);
-    table.add(0x198, TextBytes);
-    table.add(0x19c, BytesToValue);
-    table.add(0x1a0, LeftBytes);
-    table.add(0x1a4, RightBytes);
+    table.add(cmd::BytesLength, ByteLength);
+    table.add(cmd::TextToBytes, TextBytes);
+    table.add(cmd::BytesToValue, BytesToValue);
+    table.add(cmd::BytesLeft, LeftBytes);
+    table.add(cmd::BytesRight, RightBytes);
 }
 
 } // namespace rt

@@ -43,7 +43,7 @@ double TextToNumber(std::string_view t) {
 
 namespace {
 
-// 0x164: the numeric value of a text as a double.
+// TextToDouble: the numeric value of a text as a double.
 RtResult ToNumber(Args &a) { return ResultOfDouble(TextToNumber(a.text(0))); }
 
 std::string DoubleText(double v) {
@@ -54,7 +54,7 @@ std::string DoubleText(double v) {
     return std::string(buf, r.ptr);
 }
 
-// 0x168: the decimal text of a number (integers exactly; doubles in their shortest exact form).
+// NumberText: the decimal text of a number (integers exactly; doubles in their shortest exact form).
 RtResult ToText(Args &a) {
     switch (a.type(0)) {
     case RtTypeFloat:
@@ -64,7 +64,7 @@ RtResult ToText(Args &a) {
     }
 }
 
-// 0x1d4: hexadecimal text, upper case, at most 8 digits; negative values in 32-bit two's complement.
+// HexText: hexadecimal text, upper case, at most 8 digits; negative values in 32-bit two's complement.
 RtResult HexText(Args &a) {
     uint32_t v = uint32_t(uint64_t(a.integer(0)));
     char buf[16];
@@ -74,7 +74,7 @@ RtResult HexText(Args &a) {
     return ResultOfText(std::string_view(buf, size_t(r.ptr - buf)));
 }
 
-// 0x9dc: the integer value of a text: the number rule above, truncated toward zero and held to
+// TextToInt: the integer value of a text: the number rule above, truncated toward zero and held to
 // the 32-bit range.
 RtResult ToInteger(Args &a) {
     double v = std::trunc(TextToNumber(a.text(0)));
@@ -83,21 +83,17 @@ RtResult ToInteger(Args &a) {
     return ResultOfInt(int32_t(v));
 }
 
-// 0x44: a / b in double precision (IEEE results for a zero divisor).
+// Divide: a / b in double precision (IEEE results for a zero divisor).
 RtResult Divide(Args &a) { return ResultOfDouble(a.real(0) / a.real(1)); }
-
-// 0x6c: a raised to the power b.
-RtResult Power(Args &a) { return ResultOfDouble(std::pow(a.real(0), a.real(1))); }
 
 } // namespace
 
 void AddNumberCommands(CommandTable &table) {
-    table.add(0x164, ToNumber);
-    table.add(0x168, ToText);
-    table.add(0x1d4, HexText);
-    table.add(0x9dc, ToInteger);
-    table.add(0x44, Divide);
-    table.add(0x6c, Power);
+    table.add(cmd::TextToDouble, ToNumber);
+    table.add(cmd::NumberText, ToText);
+    table.add(cmd::HexText, HexText);
+    table.add(cmd::TextToInt, ToInteger);
+    table.add(cmd::Divide, Divide);
 }
 
 } // namespace rt

@@ -10,23 +10,23 @@
 namespace rt {
 namespace {
 
-// 0x130: length in bytes.
+// TextLength: length in bytes.
 RtResult Length(Args &a) { return ResultOfInt(int32_t(a.text(0).size())); }
 
-// 0x134: the leftmost n bytes (all of them when n is larger).
+// TextLeft: the leftmost n bytes (all of them when n is larger).
 RtResult Left(Args &a) {
     std::string_view t = a.text(0);
     return ResultOfText(t.substr(0, size_t(std::min<int64_t>(a.count(1), int64_t(t.size())))));
 }
 
-// 0x138: the rightmost n bytes.
+// TextRight: the rightmost n bytes.
 RtResult Right(Args &a) {
     std::string_view t = a.text(0);
     size_t n = size_t(std::min<int64_t>(a.count(1), int64_t(t.size())));
     return ResultOfText(t.substr(t.size() - n));
 }
 
-// 0x13c: n bytes from the 1-based start position; a start past the end gives the empty text.
+// TextMiddle: n bytes from the 1-based start position; a start past the end gives the empty text.
 RtResult Middle(Args &a) {
     std::string_view t = a.text(0);
     int64_t start = a.integer(1, 1);
@@ -36,13 +36,7 @@ RtResult Middle(Args &a) {
     return ResultOfText(t.substr(size_t(start - 1), size_t(std::min<int64_t>(n, int64_t(t.size()) - (start - 1)))));
 }
 
-// 0x140: the one-byte text with that character code; code 0 gives the empty text.
-RtResult Character(Args &a) {
-    char c = char(uint8_t(a.integer(0)));
-    return ResultOfText(c ? std::string_view(&c, 1) : std::string_view());
-}
-
-// 0x150: ASCII letters in upper case, two-byte characters untouched.
+// TextUpper: ASCII letters in upper case, two-byte characters untouched.
 RtResult Upper(Args &a) { return ResultOfText(GbkUpper(a.text(0))); }
 
 // Blanks: ASCII space and control white space, and the full-width space A1 A1.
@@ -68,7 +62,7 @@ size_t TrailingBlanks(std::string_view t) {
     return t.size() - end;
 }
 
-// 0x174: without leading and trailing blanks.
+// TextTrim: without leading and trailing blanks.
 RtResult Trim(Args &a) {
     std::string_view t = a.text(0);
     size_t lead = LeadingBlanks(t);
@@ -80,14 +74,14 @@ RtResult Trim(Args &a) {
 // Texts above this size are refused rather than exhausting memory on a bad count.
 constexpr int64_t kMaxTextBytes = int64_t(1) << 30;
 
-// 0x184: a text of n spaces, which the caller then overwrites.
+// TextSpaces: a text of n spaces, which the caller then overwrites.
 RtResult Spaces(Args &a) {
     int64_t n = a.count(0);
     if (n > kMaxTextBytes) a.fail(RtErrorBadArgument, "text of " + std::to_string(n) + " bytes");
     return ResultOfText(std::string(size_t(n), ' '));
 }
 
-// 0x188: the text repeated count times.
+// TextRepeat: the text repeated count times.
 RtResult Repeat(Args &a) {
     int64_t n = a.count(0);
     std::string_view t = a.text(1);
@@ -99,7 +93,7 @@ RtResult Repeat(Args &a) {
     return ResultOfText(out);
 }
 
-// 0x190: the pieces between the separators, as an array of texts. The separator defaults to ","
+// SplitText: the pieces between the separators, as an array of texts. The separator defaults to ","
 // and an empty remainder after the last separator is no piece, so "a|b|" and "a|b" both give two
 // pieces, "|" gives one empty piece and the empty text gives none. The optional third argument
 // caps the number of pieces.
@@ -126,7 +120,7 @@ RtResult Split(Args &a) {
     return ResultOfTextArray(pieces);
 }
 
-// 0x6f8: normalisation to half width: full-width ASCII forms (A3 A1..A3 FE) become their ASCII
+// HalfWidth: normalisation to half width: full-width ASCII forms (A3 A1..A3 FE) become their ASCII
 // characters, the full-width space becomes a space and the ideographic full stop a "." (so that a
 // dotted address typed with an input method still splits into its four parts).
 RtResult HalfWidth(Args &a) {
@@ -157,17 +151,16 @@ RtResult HalfWidth(Args &a) {
 } // namespace
 
 void AddTextCommands(CommandTable &table) {
-    table.add(0x130, Length);
-    table.add(0x134, Left);
-    table.add(0x138, Right);
-    table.add(0x13c, Middle);
-    table.add(0x140, Character);
-    table.add(0x150, Upper);
-    table.add(0x174, Trim);
-    table.add(0x184, Spaces);
-    table.add(0x188, Repeat);
-    table.add(0x190, Split);
-    table.add(0x6f8, HalfWidth);
+    table.add(cmd::TextLength, Length);
+    table.add(cmd::TextLeft, Left);
+    table.add(cmd::TextRight, Right);
+    table.add(cmd::TextMiddle, Middle);
+    table.add(cmd::TextUpper, Upper);
+    table.add(cmd::TextTrim, Trim);
+    table.add(cmd::TextSpaces, Spaces);
+    table.add(cmd::TextRepeat, Repeat);
+    table.add(cmd::SplitText, Split);
+    table.add(cmd::HalfWidth, HalfWidth);
 }
 
 } // namespace rt

@@ -11,13 +11,13 @@ FrontEnd &Ui(Args &a) { return a.runtime().frontEnd(); }
 
 // ---- The combo box (core library) ----
 
-// 0x3b0: the number of items.
+// ComboCount: the number of items.
 RtResult ComboCount(Args &a) {
     auto u = a.unit(0);
     return ResultOfInt(Ui(a).ComboCount(u.window, u.unit));
 }
 
-// 0x3bc: the text of the item at a zero-based index.
+// ComboItem: the text of the item at a zero-based index.
 RtResult ComboItem(Args &a) {
     auto u = a.unit(0);
     int64_t index = a.integer(1);
@@ -27,21 +27,21 @@ RtResult ComboItem(Args &a) {
     return ResultOfText(*text);
 }
 
-// 0x3c4: appends an item (the third argument, a position, is left out by the program).
+// ComboAppend: appends an item (the third argument, a position, is left out by the program).
 RtResult ComboAppend(Args &a) {
     auto u = a.unit(0);
     Ui(a).ComboAppend(u.window, u.unit, a.text(1));
     return ResultOfNothing();
 }
 
-// 0x3d0: empties the item list; the edit field keeps its text.
+// ComboClear: empties the item list; the edit field keeps its text.
 RtResult ComboClear(Args &a) {
     auto u = a.unit(0);
     Ui(a).ComboClear(u.window, u.unit);
     return ResultOfNothing();
 }
 
-// 0x360: ends the program (the window as a unit, one argument left out).
+// EndProgram: ends the program (the window as a unit, one argument left out).
 RtResult EndProgram(Args &a) {
     (void)a.unit(0);
     Ui(a).RequestQuit();
@@ -50,20 +50,20 @@ RtResult EndProgram(Args &a) {
 
 // ---- The result list (extended UI library, row 1) ----
 
-// 0x100: appends an empty row at the end; the six further arguments are left out. Its index.
+// ListAppendRow: appends an empty row at the end; the six further arguments are left out. Its index.
 RtResult ListAppend(Args &a) {
     auto u = a.unit(0);
     return ResultOfInt(Ui(a).ListAppendRow(u.window, u.unit));
 }
 
-// 0x108: removes all rows.
+// ListClear: removes all rows.
 RtResult ListClear(Args &a) {
     auto u = a.unit(0);
     Ui(a).ListClear(u.window, u.unit);
     return ResultOfNothing();
 }
 
-// 0xd4: sets the text of a cell (row and column zero-based).
+// ListSetCell: sets the text of a cell (row and column zero-based).
 RtResult ListSetCell(Args &a) {
     auto u = a.unit(0);
     int64_t row = a.integer(1), column = a.integer(2);
@@ -75,7 +75,7 @@ RtResult ListSetCell(Args &a) {
 
 // ---- Threads (threading library, row 2) ----
 
-// 0: starts a routine of the program on a new thread; the two further arguments are left out.
+// StartThread: starts a routine of the program on a new thread; the two further arguments are left out.
 // The thread is not waited for: ending the program ends it.
 RtResult StartThread(Args &a) {
     auto routine = reinterpret_cast<void (*)()>(a.routine(0));
@@ -85,7 +85,7 @@ RtResult StartThread(Args &a) {
 
 // ---- Web addresses (application-interface library, row 4) ----
 
-// 0xe0: opens a web address in the system's browser.
+// OpenUrl: opens a web address in the system's browser.
 RtResult OpenUrl(Args &a) {
     Ui(a).OpenUrl(a.text(0));
     return ResultOfBool(true);
@@ -93,17 +93,17 @@ RtResult OpenUrl(Args &a) {
 
 } // namespace
 
-void AddWindowCommands(CommandTable &core, CommandTable &extendedUi, CommandTable &threading, CommandTable &api) {
-    core.add(0x3b0, ComboCount);
-    core.add(0x3bc, ComboItem);
-    core.add(0x3c4, ComboAppend);
-    core.add(0x3d0, ComboClear);
-    core.add(0x360, EndProgram);
-    extendedUi.add(0x100, ListAppend);
-    extendedUi.add(0x108, ListClear);
-    extendedUi.add(0xd4, ListSetCell);
-    threading.add(0, StartThread);
-    api.add(0xe0, OpenUrl);
+void AddWindowCommands(CommandTable &table) {
+    table.add(cmd::ComboCount, ComboCount);
+    table.add(cmd::ComboItem, ComboItem);
+    table.add(cmd::ComboAppend, ComboAppend);
+    table.add(cmd::ComboClear, ComboClear);
+    table.add(cmd::EndProgram, EndProgram);
+    table.add(cmd::ListAppendRow, ListAppend);
+    table.add(cmd::ListClear, ListClear);
+    table.add(cmd::ListSetCell, ListSetCell);
+    table.add(cmd::StartThread, StartThread);
+    table.add(cmd::OpenUrl, OpenUrl);
 }
 
 } // namespace rt

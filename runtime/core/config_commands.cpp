@@ -20,7 +20,7 @@ std::optional<std::string> ReadConfigFile(const std::string &path) {
     return std::nullopt;
 }
 
-// 0x8c8: read a configuration item (file, section, key, default); missing reads as the default or "".
+// ReadConfigItem: read a configuration item (file, section, key, default); missing reads as the default or "".
 RtResult ReadItem(Args &a) {
     auto bytes = ReadConfigFile(FindExisting(NativePath(a.text(0))));
     std::optional<std::string> v;
@@ -28,7 +28,7 @@ RtResult ReadItem(Args &a) {
     return ResultOfText(v ? std::string_view(*v) : a.text(3));
 }
 
-// 0x8cc: write a configuration item (file, section, key, value), creating the file and section when
+// WriteConfigItem: write a configuration item (file, section, key, value), creating the file and section when
 // missing; true when written.
 RtResult WriteItem(Args &a) {
     std::string path = FindExisting(NativePath(a.text(0)));
@@ -42,8 +42,8 @@ RtResult WriteItem(Args &a) {
 } // namespace
 
 void AddConfigCommands(CommandTable &table) {
-    table.add(0x8c8, ReadItem);
-    table.add(0x8cc, WriteItem);
+    table.add(cmd::ReadConfigItem, ReadItem);
+    table.add(cmd::WriteConfigItem, WriteItem);
 }
 
 } // namespace rt

@@ -221,21 +221,21 @@ namespace {
 
 int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
-// 0x270: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
+// FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
 RtResult OpenFile(Args &a) {
     return ResultOfInt(a.runtime().files().Open(a.text(0), int32_t(a.integer(1, 1))));
 }
 
-// 0x278: close.
+// FileClose: close.
 RtResult CloseFile(Args &a) { return ResultOfBool(a.runtime().files().Close(FileNumber(a))); }
 
-// 0x288: move the read position (file, origin: 1 start (default), 2 end, 3 current; distance).
+// FileSeek: move the read position (file, origin: 1 start (default), 2 end, 3 current; distance).
 RtResult SeekFile(Args &a) {
     int64_t origin = a.integer(1, 1);
     return ResultOfBool(a.runtime().files().Seek(FileNumber(a), SeekOrigin(origin), a.integer(2)));
 }
 
-// 0x294: the next n bytes as a byte set (fewer at the end; empty for a closed file).
+// FileRead: the next n bytes as a byte set (fewer at the end; empty for a closed file).
 RtResult ReadBytes(Args &a) {
     int64_t n = a.count(1);
     // The small reads of a lookup go straight into the new byte set.
@@ -251,28 +251,28 @@ RtResult ReadBytes(Args &a) {
     return ResultOfBytes(bytes ? std::span<const uint8_t>(*bytes) : std::span<const uint8_t>());
 }
 
-// 0x29c: the text up to the next NUL.
+// FileReadText: the text up to the next NUL.
 RtResult ReadText(Args &a) {
     auto text = a.runtime().files().ReadText(FileNumber(a));
     return ResultOfText(text ? std::string_view(*text) : std::string_view());
 }
 
-// 0x244: delete a file.
+// FileDelete: delete a file.
 RtResult DeleteFile(Args &a) { return ResultOfBool(::unlink(NativePath(a.text(0)).c_str()) == 0); }
 
-// 0x104: the program's folder, without a trailing separator.
+// ProgramFolder: the program's folder, without a trailing separator.
 RtResult ProgramFolder(Args &a) { return ResultOfText(a.runtime().ProgramFolder()); }
 
 } // namespace
 
 void AddFileCommands(CommandTable &table) {
-    table.add(0x270, OpenFile);
-    table.add(0x278, CloseFile);
-    table.add(0x288, SeekFile);
-    table.add(0x294, ReadBytes);
-    table.add(0x29c, ReadText);
-    table.add(0x244, DeleteFile);
-    table.add(0x104, ProgramFolder);
+    table.add(cmd::FileOpen, OpenFile);
+    table.add(cmd::FileClose, CloseFile);
+    table.add(cmd::FileSeek, SeekFile);
+    table.add(cmd::FileRead, ReadBytes);
+    table.add(cmd::FileReadText, ReadText);
+    table.add(cmd::FileDelete, DeleteFile);
+    table.add(cmd::ProgramFolder, ProgramFolder);
 }
 
 } // namespace rt

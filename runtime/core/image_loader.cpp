@@ -11,35 +11,8 @@
 #include "runtime.h"
 #include "services.h"
 
-extern "C" void rt_dll_dispatch();
-
 namespace rt {
 namespace {
-
-[[noreturn]] void UnusedSlot() {
-    ErrorSite site;
-    site.command = 0x1C;
-    Runtime::Instance().Fail(RtErrorUnknownCommand, site, "service slot 0x1C is not in use");
-}
-
-// The functions behind the slots, by slot offset / 4.
-void *SlotFunction(uint32_t slot) {
-    switch (slot) {
-    case 0x00: return reinterpret_cast<void *>(&service::Error);
-    case 0x04: return reinterpret_cast<void *>(&rt_dll_dispatch);
-    case 0x08: return reinterpret_cast<void *>(&service::LibraryCommand);
-    case 0x0C: return reinterpret_cast<void *>(&service::CoreCommand);
-    case 0x10: return reinterpret_cast<void *>(&service::GetProperty);
-    case 0x14: return reinterpret_cast<void *>(&service::SetProperty);
-    case 0x18: return reinterpret_cast<void *>(&service::Alloc);
-    case 0x20: return reinterpret_cast<void *>(&service::Free);
-    case 0x24: return reinterpret_cast<void *>(&service::Exit);
-    case 0x28: return reinterpret_cast<void *>(&service::RunEvents);
-    case 0x2C: return reinterpret_cast<void *>(&service::ShowWindow);
-    case 0x30: return reinterpret_cast<void *>(&service::Register);
-    default: return reinterpret_cast<void *>(&UnusedSlot);
-    }
-}
 
 void *MapLow(size_t size, int protection) {
     void *p = ::mmap(nullptr, size, protection, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
@@ -110,7 +83,7 @@ Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, Dll
     p.serviceTable = reinterpret_cast<uint32_t *>(page);
     for (uint32_t i = 0; i < image::kSlotCount; ++i) {
         uint8_t *t = page + kTrampolines + i * kTrampolineSize;
-        uint64_t target = reinterpret_cast<uint64_t>(SlotFunction(i * 4));
+        uint64_t target = reinterpret_cast<uint64_t>(service::SlotFunction(i * 4));
         const uint8_t code[] = {0x49, 0xBB};
         std::memcpy(t, code, 2);
         std::memcpy(t + 2, &target, 8);

@@ -125,13 +125,13 @@ Runtime &Runtime::Instance() {
 }
 
 Runtime::Runtime() : frontEnd_(MakeConsoleFrontEnd()), files_(std::make_unique<FileTable>()) {
-    AddTextCommands(core_);
-    AddNumberCommands(core_);
-    AddByteSetCommands(core_);
-    AddFileCommands(core_);
-    AddConfigCommands(core_);
-    AddMessageCommands(core_);
-    AddWindowCommands(core_, libraries_[1], libraries_[2], libraries_[4]);
+    AddTextCommands(commands_);
+    AddNumberCommands(commands_);
+    AddByteSetCommands(commands_);
+    AddFileCommands(commands_);
+    AddConfigCommands(commands_);
+    AddMessageCommands(commands_);
+    AddWindowCommands(commands_);
 }
 
 Runtime::~Runtime() = default;
@@ -150,14 +150,14 @@ void Runtime::Fail(int32_t kind, const ErrorSite &site, std::string_view detail)
 
 RtResult Runtime::CoreCommand(uint32_t command, std::span<const RtTriple> triples) {
     Args args(*this, 0, command, triples);
-    CommandFn fn = core_.find(command);
+    CommandFn fn = commands_.find(kLibRow_Core, command);
     if (!fn) args.fail(RtErrorUnknownCommand, "no such command");
     return fn(args);
 }
 
 RtResult Runtime::LibraryCommand(uint32_t row, uint32_t command, std::span<const RtTriple> triples) {
     Args args(*this, row, command, triples);
-    CommandFn fn = row < libraries_.size() ? (row == 0 ? core_ : libraries_[row]).find(command) : nullptr;
+    CommandFn fn = commands_.find(row, command);
     if (!fn) args.fail(RtErrorUnknownCommand, "no such command in this library");
     return fn(args);
 }

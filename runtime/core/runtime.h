@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "contract/abi.h"
+#include "contract/commands.h"
 #include "formats/text/text.h"
 
 namespace rt {
@@ -87,18 +88,28 @@ inline RtResult ResultOfNothing() { return RtResult{0, 0}; }
 
 using CommandFn = RtResult (*)(Args &args);
 
-// Command numbers are multiples of four below this bound.
-inline constexpr uint32_t kCommandLimit = 0x1000;
-
+// The commands of the core library (row 0) and the support libraries, registered by their rows of
+// the command table (contract/commands.def); nothing else can be registered.
 class CommandTable {
   public:
-    void add(uint32_t command, CommandFn fn) { table_.at(command / 4) = fn; }
-    CommandFn find(uint32_t command) const {
-        return (command % 4 == 0 && command < kCommandLimit) ? table_[command / 4] : nullptr;
+    // Command numbers are multiples of four below this bound; rows below kRows.
+    static constexpr uint32_t kCommandLimit = 0x1000;
+    static constexpr uint32_t kRows = 5;
+
+    void add(const CommandSpec &spec, CommandFn fn) { rows_.at(spec.row).at(spec.number / 4) = fn; }
+    CommandFn find(uint32_t row, uint32_t command) const {
+        return (row < kRows && command % 4 == 0 && command < kCommandLimit) ? rows_[row][command / 4] : nullptr;
+    }
+    // How many commands are registered.
+    size_t size() const {
+        size_t n = 0;
+        for (const auto &row : rows_)
+            for (CommandFn fn : row) n += fn != nullptr;
+        return n;
     }
 
   private:
-    std::array<CommandFn, kCommandLimit / 4> table_{};
+    std::array<std::array<CommandFn, kCommandLimit / 4>, kRows> rows_{};
 };
 
 // The window side of the runtime. The console front end serves programs and tests without a window;
@@ -172,6 +183,7 @@ class Runtime {
     RtResult CoreCommand(uint32_t command, std::span<const RtTriple> args);
     RtResult LibraryCommand(uint32_t row, uint32_t command, std::span<const RtTriple> args);
 
+    const CommandTable &commands() const { return commands_; }
     FrontEnd &frontEnd() { return *frontEnd_; }
     void SetFrontEnd(std::unique_ptr<FrontEnd> frontEnd);
 
@@ -189,9 +201,7 @@ class Runtime {
     [[noreturn]] void Exit(int32_t code);
 
   private:
-    CommandTable core_;
-    // Support libraries by row of the library table: 1 extended UI, 2 threading, 4 application interface.
-    std::array<CommandTable, 5> libraries_;
+    CommandTable commands_;
     std::unique_ptr<FrontEnd> frontEnd_;
     std::unique_ptr<FileTable> files_;
     ErrorHandler errorHandler_;
@@ -207,7 +217,7 @@ void AddByteSetCommands(CommandTable &table);
 void AddFileCommands(CommandTable &table);
 void AddConfigCommands(CommandTable &table);
 void AddMessageCommands(CommandTable &table);
-void AddWindowCommands(CommandTable &core, CommandTable &extendedUi, CommandTable &threading, CommandTable &api);
+void AddWindowCommands(CommandTable &table);
 
 std::unique_ptr<FrontEnd> MakeConsoleFrontEnd();
 

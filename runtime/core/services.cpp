@@ -6,6 +6,8 @@
 
 #include "runtime.h"
 
+extern "C" void rt_dll_dispatch();
+
 namespace rt::service {
 
 extern "C" {
@@ -20,40 +22,40 @@ extern "C" void rt_dll_unbound(uint32_t index) {
     Runtime::Instance().Fail(RtErrorUnknownCommand, site, "no function is bound to it");
 }
 
-void Error(int32_t kind, uint32_t subroutine, int32_t position) {
+void RtError(int32_t kind, uint32_t subroutine, int32_t position) {
     ErrorSite site;
     site.subroutine = subroutine;
     site.position = position;
     Runtime::Instance().Fail(kind, site);
 }
 
-RtResult LibraryCommand(uint32_t row, uint32_t command, uint32_t count, const RtTriple *args) {
+RtResult RtLibraryCommand(uint32_t row, uint32_t command, uint32_t count, const RtTriple *args) {
     return Runtime::Instance().LibraryCommand(row, command, std::span<const RtTriple>(args, count));
 }
 
-RtResult CoreCommand(uint32_t command, uint32_t count, const RtTriple *args) {
+RtResult RtCoreCommand(uint32_t command, uint32_t count, const RtTriple *args) {
     return Runtime::Instance().CoreCommand(command, std::span<const RtTriple>(args, count));
 }
 
-uint64_t GetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
+uint64_t RtGetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
     return Runtime::Instance().frontEnd().GetProperty(window, unit, property, index);
 }
 
-void SetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) {
+void RtSetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) {
     Runtime::Instance().frontEnd().SetProperty(window, unit, property, index, value);
 }
 
-void *Alloc(uint32_t size) { return Runtime::Allocate(size); }
+void *RtAlloc(uint32_t size) { return Runtime::Allocate(size); }
 
-void Free(void *block) { Runtime::Free(block); }
+void RtFree(void *block) { Runtime::Free(block); }
 
-void Exit(int32_t code) { Runtime::Instance().Exit(code); }
+void RtExit(int32_t code) { Runtime::Instance().Exit(code); }
 
-void RunEvents() { Runtime::Instance().frontEnd().RunEvents(); }
+void RtRunEvents() { Runtime::Instance().frontEnd().RunEvents(); }
 
-void ShowWindow(uint32_t window) { Runtime::Instance().frontEnd().ShowWindow(window); }
+void RtShowWindow(uint32_t window) { Runtime::Instance().frontEnd().ShowWindow(window); }
 
-void Register(uint32_t selector, uintptr_t a, uintptr_t b) {
+void RtRegister(uint32_t selector, uintptr_t a, uintptr_t b) {
     switch (selector) {
     case RtRegisterStartRoutine: Runtime::Instance().SetStartRoutine(a); break;
     case RtRegisterArrayField: {
@@ -73,6 +75,27 @@ void Register(uint32_t selector, uintptr_t a, uintptr_t b) {
         site.command = 0x30;
         Runtime::Instance().Fail(RtErrorBadArgument, site, "unknown selector " + std::to_string(selector));
     }
+    }
+}
+
+namespace {
+[[noreturn]] void UnusedSlot() {
+    ErrorSite site;
+    site.command = 0x1C;
+    Runtime::Instance().Fail(RtErrorUnknownCommand, site, "service slot 0x1C is not in use");
+}
+} // namespace
+
+void *SlotFunction(uint32_t slot) {
+    switch (slot) {
+#define SERVICE(slot, name, result, parameters, arguments)                                                   \
+    case slot: return reinterpret_cast<void *>(&name);
+#define DLL_SERVICE(slot, name)                                                                              \
+    case slot: return reinterpret_cast<void *>(&rt_dll_dispatch);
+#include "contract/services.def"
+#undef SERVICE
+#undef DLL_SERVICE
+    default: return reinterpret_cast<void *>(&UnusedSlot);
     }
 }
 

@@ -1,5 +1,5 @@
 // The twelve services behind the image's slots, as plain functions of the runtime instance.
-// The direct host calls them from the entry points of image/rt.h; the image loader's slot
+// The direct host calls them from the entry points of contract/rt.h; the image loader's slot
 // trampolines jump to them.
 #pragma once
 
@@ -9,17 +9,16 @@
 
 namespace rt::service {
 
-[[noreturn]] void Error(int32_t kind, uint32_t subroutine, int32_t position);
-RtResult LibraryCommand(uint32_t row, uint32_t command, uint32_t count, const RtTriple *args);
-RtResult CoreCommand(uint32_t command, uint32_t count, const RtTriple *args);
-uint64_t GetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index);
-void SetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value);
-void *Alloc(uint32_t size);
-void Free(void *block);
-[[noreturn]] void Exit(int32_t code);
-void RunEvents();
-void ShowWindow(uint32_t window);
-void Register(uint32_t selector, uintptr_t a, uintptr_t b);
+// The services of contract/services.def by their entry points' names (slot 0x04 is rt_dll_dispatch).
+#define SERVICE(slot, name, result, parameters, arguments) result name parameters;
+#define DLL_SERVICE(slot, name)
+#include "contract/services.def"
+#undef SERVICE
+#undef DLL_SERVICE
+
+// The function behind a slot offset: a service, the DLL dispatcher, or for the unused slot 0x1C a
+// function that ends in the error service.
+void *SlotFunction(uint32_t slot);
 
 // The functions bound to the DLL commands, by command index; slot 0x04 jumps through it.
 inline constexpr uint32_t kMaxDllCommands = 64;

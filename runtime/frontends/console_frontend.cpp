@@ -99,7 +99,7 @@ class ConsoleFrontEnd final : public FrontEnd {
     std::map<UnitKey, std::vector<std::string>> combos_;
 };
 
-// 0x300: message box (text, style, title or omitted, fourth argument omitted).
+// MessageBox: message box (text, style, title or omitted, fourth argument omitted).
 RtResult MessageBox(Args &a) {
     std::optional<std::string_view> title;
     if (!a.omitted(2)) title = a.text(2);
@@ -107,7 +107,7 @@ RtResult MessageBox(Args &a) {
     return ResultOfInt(1);
 }
 
-// 0x350: let pending window events be processed.
+// ProcessEvents: let pending window events be processed.
 RtResult ProcessEvents(Args &a) {
     a.runtime().frontEnd().ProcessEvents();
     return ResultOfNothing();
@@ -118,8 +118,8 @@ RtResult ProcessEvents(Args &a) {
 std::unique_ptr<FrontEnd> MakeConsoleFrontEnd() { return std::make_unique<ConsoleFrontEnd>(); }
 
 void AddMessageCommands(CommandTable &table) {
-    table.add(0x300, MessageBox);
-    table.add(0x350, ProcessEvents);
+    table.add(cmd::MessageBox, MessageBox);
+    table.add(cmd::ProcessEvents, ProcessEvents);
 }
 
 } // namespace rt

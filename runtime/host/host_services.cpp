@@ -8,26 +8,14 @@
 
 #include "runtime/platform/platform.h"
 
+// Every service but slot 0x04, whose entry point is host/dll_dispatch.S.
 extern "C" {
-void RtError(int32_t kind, uint32_t subroutine, int32_t position) { rt::service::Error(kind, subroutine, position); }
-RtResult RtLibraryCommand(uint32_t row, uint32_t command, uint32_t count, const RtTriple *args) {
-    return rt::service::LibraryCommand(row, command, count, args);
-}
-RtResult RtCoreCommand(uint32_t command, uint32_t count, const RtTriple *args) {
-    return rt::service::CoreCommand(command, count, args);
-}
-uint64_t RtGetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
-    return rt::service::GetProperty(window, unit, property, index);
-}
-void RtSetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) {
-    rt::service::SetProperty(window, unit, property, index, value);
-}
-void *RtAlloc(uint32_t size) { return rt::service::Alloc(size); }
-void RtFree(void *block) { rt::service::Free(block); }
-void RtExit(int32_t code) { rt::service::Exit(code); }
-void RtRunEvents() { rt::service::RunEvents(); }
-void RtShowWindow(uint32_t window) { rt::service::ShowWindow(window); }
-void RtRegister(uint32_t selector, uintptr_t a, uintptr_t b) { rt::service::Register(selector, a, b); }
+#define SERVICE(slot, name, result, parameters, arguments)                                                   \
+    result name parameters { return rt::service::name arguments; }
+#define DLL_SERVICE(slot, name)
+#include "contract/services.def"
+#undef SERVICE
+#undef DLL_SERVICE
 }
 
 namespace rt::host {
