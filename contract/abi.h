@@ -38,6 +38,11 @@ struct RtResult {
     uint32_t type;
 };
 
+// The argument of GetNewSock: the interface version the launcher and the core runtime agree on.
+enum : uint32_t { RtInterfaceVersion = 1000 };
+// An image has at most this many DLL commands.
+enum : uint32_t { RtMaxDllCommands = 64 };
+
 // Kinds that the runtime error service (slot 0x00) reports.
 enum RtErrorKind : int32_t {
     RtErrorIndexAboveBound = 1,

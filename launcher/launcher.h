@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "contract/abi.h"
 #include "formats/payload/payload.h"
 
 namespace launcher {
@@ -11,7 +12,7 @@ namespace launcher {
 using GetNewSockFn = void *(*)(uint32_t);
 using RuntimeEntryFn = int32_t (*)(const void *image);
 
-inline constexpr uint32_t kGetNewSockArgument = 1000;
+inline constexpr uint32_t kGetNewSockArgument = RtInterfaceVersion;
 
 // The messages of the start-up failures that are not the payload reader's.
 inline constexpr const char kCantOpen[] = "Can't open file!";

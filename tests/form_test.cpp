@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "formats/form/form.h"
+#include "product/main_window_form.h"
 #include "runtime/core/runtime.h"
-#include "formats/form/form_model.h"
+
+using namespace unit_id;
 
 namespace {
 
@@ -68,15 +70,16 @@ class BuiltForm : public ::testing::Test {
 
 TEST_F(BuiltForm, HeaderUnitOrderAndOffsets) {
     Reader r{form_, 0};
-    EXPECT_EQ(r.u32(), 8u);
-    EXPECT_EQ(r.u32(), 0x52010001u);
-    for (uint32_t w : {0x0274B960u, 0u, 0x19010009u, 0u, 0u}) EXPECT_EQ(r.u32(), w);
+    EXPECT_EQ(r.u32(), form_layout::kHeaderWord);
+    EXPECT_EQ(r.u32(), Id_MainWindow);
+    for (uint32_t w : form_layout::kFixedWords) EXPECT_EQ(r.u32(), w);
     ASSERT_EQ(r.u32(), 23u);
-    EXPECT_EQ(r.u32(), form_.size() - 36) << "the byte length of all that follows";
-    const uint32_t order[] = {0x06010000, 0x1601014d, 0x1601014c, 0x16010147, 0x16010145, 0x1601013b,
-                              0x160100e0, 0x160100df, 0x1601002f, 0x1601002e, 0x1601002d, 0x16010028,
-                              0x1601002b, 0x1601002c, 0x16010010, 0x1601000f, 0x1601000e, 0x16010008,
-                              0x16010007, 0x26010003, 0x26010004, 0x26010005, 0x26010006};
+    EXPECT_EQ(r.u32(), form_.size() - form_layout::kHeaderSize) << "the byte length of all that follows";
+    const uint32_t order[] = {Id_WindowUnit,   Id_Label7,       Id_Label6,       Id_Picture,          Id_Label5,
+                              Id_ClearButton,  Id_PacketSizeBox, Id_PacketCountBox, Id_ResultList,     Id_StartButton,
+                              Id_CheckBox,     Id_GroupBox2,    Id_Label4,       Id_Label3,           Id_AddressBox,
+                              Id_TargetBox,    Id_Label2,       Id_Label1,       Id_GroupBox1,        product::kMenuAbout,
+                              product::kMenuAboutItem, product::kMenuSeparator, product::kMenuExit};
     for (uint32_t id : order) EXPECT_EQ(r.u32(), id);
     size_t unitsStart = r.at + 23 * 4;
     uint32_t expected = 0;
@@ -90,9 +93,9 @@ TEST_F(BuiltForm, HeaderUnitOrderAndOffsets) {
 }
 
 TEST_F(BuiltForm, UnitsCarryTheirFieldsAndTheImagesHandlerOffsets) {
-    auto decoded = rt::form::DecodeForm(form_);
-    ASSERT_TRUE(decoded.form) << decoded.problems.front();
-    const rt::form::Form &f = *decoded.form;
+    auto decoded = form::DecodeForm(form_);
+    ASSERT_TRUE(decoded.form) << rt::DescribeFindings("problems", decoded.problems);
+    const form::Form &f = *decoded.form;
     ASSERT_EQ(f.controls.size(), 18u);
 
     // The list: 82 bytes of column entries; read here from the raw bytes.
@@ -132,10 +135,10 @@ TEST_F(BuiltForm, UnitsCarryTheirFieldsAndTheImagesHandlerOffsets) {
     }
 
     // The six bindings point at the image's routines.
-    EXPECT_EQ(f.Handler(0x06010000, 0), code_.at("RtWindowHandler"));
-    EXPECT_EQ(f.Handler(0x1601002e, 0), code_.at("StartClicked"));
-    EXPECT_EQ(f.Handler(0x1601013b, 0), code_.at("ClearClicked"));
-    EXPECT_EQ(f.Handler(0x16010147, -1), code_.at("PicturePressed"));
+    EXPECT_EQ(f.Handler(Id_WindowUnit, form::kEventCreated), code_.at("RtWindowHandler"));
+    EXPECT_EQ(f.Handler(Id_StartButton, form::kEventClicked), code_.at("StartClicked"));
+    EXPECT_EQ(f.Handler(Id_ClearButton, form::kEventClicked), code_.at("ClearClicked"));
+    EXPECT_EQ(f.Handler(Id_Picture, form::kEventMousePressed), code_.at("PicturePressed"));
     ASSERT_EQ(f.menu.size(), 4u);
     EXPECT_EQ(f.menu[0].level, 0u);
     EXPECT_EQ(f.menu[0].handler, -1);
@@ -148,11 +151,12 @@ TEST_F(BuiltForm, UnitsCarryTheirFieldsAndTheImagesHandlerOffsets) {
     EXPECT_EQ(bound, 3) << "the combo, edit boxes, check box, labels, group boxes and list have none";
 
     // Group boxes, children, cursor, icons.
-    EXPECT_EQ(f.Find(0x16010007)->children, (std::vector<uint32_t>{0x1601013b, 0x16010010, 0x1601000f, 0x1601000e, 0x16010008}));
-    EXPECT_EQ(f.Find(0x16010028)->children.size(), 7u);
-    EXPECT_EQ(f.Find(0x16010147)->cursor, 32649u);
-    auto small = rt::form::DecodeIco(f.window.icon);
-    auto large = rt::form::DecodeIco(f.Find(0x16010147)->icon);
+    EXPECT_EQ(f.Find(Id_GroupBox1)->children,
+              (std::vector<uint32_t>{Id_ClearButton, Id_AddressBox, Id_TargetBox, Id_Label2, Id_Label1}));
+    EXPECT_EQ(f.Find(Id_GroupBox2)->children.size(), 7u);
+    EXPECT_EQ(f.Find(Id_Picture)->cursor, 32649u);
+    auto small = form::DecodeIco(f.window.icon);
+    auto large = form::DecodeIco(f.Find(Id_Picture)->icon);
     ASSERT_TRUE(small && large);
     EXPECT_EQ(small->width, 32u);
     EXPECT_EQ(large->width, 128u);
@@ -161,29 +165,64 @@ TEST_F(BuiltForm, UnitsCarryTheirFieldsAndTheImagesHandlerOffsets) {
         ASSERT_TRUE(r == g && g == b) << "a greyscale emblem";
     }
     EXPECT_EQ(f.window.caption, Gbk("Toviq-路由追踪 https://toviq.example/"));
-    EXPECT_EQ(f.Find(0x160100e0)->inputSetting, 7u);
-    EXPECT_EQ(f.Find(0x16010010)->inputSetting, 0u);
+    EXPECT_EQ(f.Find(Id_PacketSizeBox)->inputSetting, 7u);
+    EXPECT_EQ(f.Find(Id_AddressBox)->inputSetting, 0u);
 }
 
 TEST_F(BuiltForm, MalformedSegmentsAreRefusedWithTheirProblems) {
-    ASSERT_TRUE(rt::form::DecodeForm(form_).form);
+    using P = form::Problem;
+    ASSERT_TRUE(form::DecodeForm(form_).form);
     for (size_t n = 0; n < form_.size(); n += (n < 400 ? 1 : 997)) {
-        auto d = rt::form::DecodeForm(std::span<const uint8_t>(form_.data(), n));
+        auto d = form::DecodeForm(std::span<const uint8_t>(form_.data(), n));
         EXPECT_FALSE(d.form) << "cut at " << n;
         EXPECT_FALSE(d.problems.empty());
     }
     auto corrupt = [&](size_t at, uint32_t value) {
         std::vector<uint8_t> b = form_;
         std::memcpy(b.data() + at, &value, 4);
-        return rt::form::DecodeForm(b);
+        return rt::Codes(form::DecodeForm(b).problems);
     };
-    EXPECT_FALSE(corrupt(0, 9).form) << "header word";
-    EXPECT_FALSE(corrupt(28, 100000).form) << "unit count";
-    EXPECT_FALSE(corrupt(36 + 23 * 4 + 4, 0x7FFFFFF0).form) << "a unit offset outside the segment";
-    size_t units = 36 + 23 * 8;
+    const size_t header = form_layout::kHeaderSize, units = header + 23 * 8;
     uint32_t second;
-    std::memcpy(&second, form_.data() + 36 + 23 * 4 + 4, 4);
-    EXPECT_FALSE(corrupt(units + second + 4, 0x00010077).form) << "an unknown unit type";
-    EXPECT_FALSE(corrupt(36 + 4, 0x06010000).form) << "two window units";
-    EXPECT_FALSE(rt::form::DecodeForm(form_, 16).form) << "handlers beyond the code";
+    std::memcpy(&second, form_.data() + header + 23 * 4 + 4, 4);
+    const struct {
+        const char *what;
+        size_t at;
+        uint32_t value;
+        std::vector<P> problems;
+    } cases[] = {
+        {"header word", 0, 9, {P::HeaderWord}},
+        {"unit count", 28, 100000, {P::TooManyUnits}},
+        // The second unit is a child of a group box, which then lists a child it does not have.
+        {"a unit offset outside the segment", header + 23 * 4 + 4, 0x7FFFFFF0, {P::UnitOutside, P::ChildNotOwned}},
+        {"an unknown unit type", units + second + 4, 0x00010077, {P::UnknownType, P::ChildNotOwned}},
+        {"an identifier given twice", header + 4, Id_WindowUnit, {P::UnitTwice, P::ChildNotOwned}},
+    };
+    for (const auto &c : cases) EXPECT_EQ(corrupt(c.at, c.value), c.problems) << c.what;
+    EXPECT_EQ(rt::Codes(form::DecodeForm(form_, 16).problems).at(0), P::HandlerOutside) << "handlers beyond the code";
+}
+
+TEST_F(BuiltForm, OneCodecBothWays) {
+    // The image's segment decoded and encoded again gives its bytes back.
+    form::Decoded decoded = form::DecodeForm(form_);
+    ASSERT_TRUE(decoded.form);
+    EXPECT_EQ(form::EncodeForm(*decoded.form).bytes, form_);
+    // The description encoded and decoded is the description, with handler offsets for its symbols.
+    std::ifstream small(EMBLEM_SMALL, std::ios::binary), large(EMBLEM_LARGE, std::ios::binary);
+    form::Form description = product::MainWindow({std::istreambuf_iterator<char>(small), {}},
+                                                 {std::istreambuf_iterator<char>(large), {}});
+    form::Encoded encoded = form::EncodeForm(description);
+    EXPECT_EQ(encoded.handlerSites.size(), 6u);
+    form::Decoded back = form::DecodeForm(encoded.bytes);
+    ASSERT_TRUE(back.form);
+    auto unname = [](form::Control &c) {
+        for (form::Event &e : c.events) e.symbol.clear();
+    };
+    unname(description.window);
+    for (form::Control &c : description.controls) unname(c);
+    for (form::MenuItem &m : description.menu) {
+        if (!m.symbol.empty()) m.handler = 0;
+        m.symbol.clear();
+    }
+    EXPECT_EQ(*back.form, description);
 }

@@ -15,29 +15,24 @@ enum class Kind { Qt, Terminal };
 class FrontEnds : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
-        std::string error;
-        auto encoded = form::Encode(form::MainWindow(EMBLEM_SMALL, EMBLEM_LARGE), error);
-        ASSERT_TRUE(encoded) << error;
-        form_ = encoded->bytes;
-        for (const auto &[site, symbol] : encoded->handlerSites) {
-            uint32_t index = uint32_t(std::find(kHandlers.begin(), kHandlers.end(), symbol) -
-                                      kHandlers.begin());
-            std::memcpy(form_.data() + site, &index, 4);
-        }
+        form_ = MainWindowSegment();
         auto routineAt = [](uint32_t i) {
             return i < kRoutines.size() ? kRoutines[i] : nullptr;
         };
         std::unique_ptr<rt::InteractiveFrontEnd> fe;
         if (GetParam() == Kind::Qt) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            fe = rt::QtFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt}, error);
+            auto created = rt::QtFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt});
+            ASSERT_TRUE(created) << Describe(created.error());
+            fe = std::move(*created);
         } else {
             ASSERT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
             winsize size{24, 80, 0, 0};
             ::ioctl(slave_, TIOCSWINSZ, &size);
             ::setenv("TERM", "xterm-256color", 1);
-            fe = rt::TuiFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt, slave_, slave_},
-                                         error);
+            auto created = rt::TuiFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt, slave_, slave_});
+            ASSERT_TRUE(created) << Describe(created.error());
+            fe = std::move(*created);
             // The terminal's output is read and dropped, so that drawing never blocks.
             drain_ = std::thread([this] {
                 char buf[4096];
@@ -45,7 +40,6 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
                 }
             });
         }
-        ASSERT_TRUE(fe) << error;
         ui_ = fe.get();
         ui_->SetMessagePresenter([this](const std::string &text, const std::string &) {
             std::lock_guard lock(mutex_);

@@ -7,24 +7,22 @@
 #include "formats/form/form.h"
 #include "runtime/core/runtime.h"
 #include "runtime/frontends/tui/layout.h"
-#include "formats/form/form_encoder.h"
+#include "window_fixture.h"
 
 namespace {
 
 struct Decoded {
     std::vector<uint8_t> bytes;
-    rt::form::Form form;
+    form::Form form;
 };
 
 Decoded MainWindow() {
-    std::string error;
-    auto encoded = form::Encode(form::MainWindow(EMBLEM_SMALL, EMBLEM_LARGE), error);
-    Decoded d{encoded->bytes, {}};
-    d.form = *rt::form::DecodeForm(d.bytes).form;
+    Decoded d{rt::testing::MainWindowSegment(), {}};
+    d.form = *form::DecodeForm(d.bytes).form;
     return d;
 }
 
-std::map<uint32_t, int> CaptionWidths(const rt::form::Form &f) {
+std::map<uint32_t, int> CaptionWidths(const form::Form &f) {
     std::map<uint32_t, int> widths;
     for (const auto &c : f.controls) widths[c.id] = rt::tui::DisplayWidth(rt::GbkToUtf8(c.caption)) + 2;
     return widths;

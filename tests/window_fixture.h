@@ -21,7 +21,9 @@
 #include "app/commands.h"
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "temp_dir.h"
-#include "formats/form/form_encoder.h"
+#include "formats/form/form.h"
+#include "formats/io/io.h"
+#include "product/main_window_form.h"
 #include "app/window/ui.h"
 
 namespace rt::testing {
@@ -35,26 +37,37 @@ inline const std::vector<void *> kRoutines = {
     reinterpret_cast<void *>(&ClearClicked),    reinterpret_cast<void *>(&PicturePressed),
     reinterpret_cast<void *>(&AboutSelected),   reinterpret_cast<void *>(&ExitSelected)};
 
+// The main window's description with the emblem files of the build.
+inline form::Form MainWindowDescription() {
+    auto bytes = [](const char *path) {
+        auto b = rt::io::ReadFile(path, 1 << 20);
+        return b ? std::vector<uint8_t>(b->begin(), b->end()) : std::vector<uint8_t>();
+    };
+    return product::MainWindow(bytes(EMBLEM_SMALL), bytes(EMBLEM_LARGE));
+}
+
+// Its form segment, each handler field holding the handler's number in kHandlers.
+inline std::vector<uint8_t> MainWindowSegment() {
+    form::Encoded encoded = form::EncodeForm(MainWindowDescription());
+    for (const form::HandlerSite &site : encoded.handlerSites) {
+        uint32_t index = uint32_t(std::find(kHandlers.begin(), kHandlers.end(), site.symbol) - kHandlers.begin());
+        std::memcpy(encoded.bytes.data() + site.offset, &index, 4);
+    }
+    return encoded.bytes;
+}
+
 class WindowFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::string error;
-        auto encoded = form::Encode(form::MainWindow(EMBLEM_SMALL, EMBLEM_LARGE), error);
-        ASSERT_TRUE(encoded) << error;
-        formBytes_ = encoded->bytes;
-        // Each handler symbol gets a number; the "code offset" in the form is that number.
-        for (const auto &[site, symbol] : encoded->handlerSites) {
-            uint32_t index = uint32_t(std::find(kHandlers.begin(), kHandlers.end(), symbol) - kHandlers.begin());
-            ASSERT_LT(index, kHandlers.size()) << symbol;
-            std::memcpy(formBytes_.data() + site, &index, 4);
-        }
+        formBytes_ = MainWindowSegment();
         QtFrontEndOptions options;
         options.form = formBytes_;
         options.codeSize = uint32_t(kHandlers.size());
         options.routineAt = [](uint32_t i) { return i < kRoutines.size() ? kRoutines[i] : nullptr; };
-        auto fe = QtFrontEnd::Create(options, error);
-        ASSERT_TRUE(fe) << error;
+        auto created = QtFrontEnd::Create(options);
+        ASSERT_TRUE(created) << Describe(created.error());
+        std::unique_ptr<QtFrontEnd> fe = std::move(*created);
         window_ = fe.get();
         window_->SetUrlOpener([this](const std::string &url) { urls_.push_back(url); });
         window_->SetMessagePresenter([this](const std::string &text, const std::string &title) {

@@ -12,18 +12,17 @@ QString U(const char *utf8) { return QString::fromUtf8(utf8); }
 } // namespace
 
 TEST_F(WindowFixture, EveryControlHasItsGeometryParentTextAndKind) {
-    form::Form f = form::MainWindow(EMBLEM_SMALL, EMBLEM_LARGE);
+    form::Form f = MainWindowDescription();
     QWidget *client = window_->mainWindow()->centralWidget();
-    ASSERT_EQ(f.units.size(), 19u);
-    for (size_t i = 1; i < f.units.size(); ++i) {
-        const form::Unit &u = f.units[i];
-        SCOPED_TRACE(u.name);
+    ASSERT_EQ(f.controls.size(), 18u);
+    for (const form::Control &u : f.controls) {
+        SCOPED_TRACE(rt::GbkToUtf8(u.name));
         QWidget *w = window_->control(u.id);
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->geometry(), QRect(u.left, u.top, u.width, u.height));
         EXPECT_EQ(w->parentWidget(), u.parent ? window_->control(u.parent) : client);
         EXPECT_TRUE(w->isVisible());
-        QString caption = QString::fromStdString(u.caption);
+        QString caption = QString::fromStdString(rt::GbkToUtf8(u.caption));
         switch (u.type) {
         case form::kGroupBox: EXPECT_EQ(qobject_cast<QGroupBox *>(w)->title(), caption); break;
         case form::kLabel: EXPECT_EQ(qobject_cast<QLabel *>(w)->text(), caption); break;

@@ -1,97 +1,39 @@
 #include "form.h"
 
+#include <cstring>
 #include <set>
 
 #include "formats/byte_reader.h"
+#include "formats/text/text.h"
 
-namespace rt::form {
-namespace {
+namespace form {
 
-constexpr uint32_t kHeaderWord = 8;
-constexpr uint32_t kMaxUnits = 1024;
-constexpr uint32_t kMaxChildren = 1024;
-constexpr uint32_t kMaxEvents = 64;
-constexpr uint32_t kMaxColumns = 64;
-constexpr uint32_t kUnitReserved = 20;
-
-// Reads fields one after another; the first read past the end marks the whole body bad.
-class Cursor {
-  public:
-    Cursor(ByteReader r, size_t at) : r_(r), at_(at) {}
-    bool ok() const { return ok_; }
-    size_t at() const { return at_; }
-    uint32_t u32() {
-        auto v = r_.u32le(at_);
-        return take(v, 4);
+std::string_view Describe(Problem p) {
+    switch (p) {
+    case Problem::ShortHeader: return "the form segment is shorter than its header";
+    case Problem::HeaderWord: return "the form segment's header word is wrong";
+    case Problem::TooManyUnits: return "the form segment declares too many units";
+    case Problem::ShortLength: return "the form segment is shorter than its stated length";
+    case Problem::TablesOutside: return "the unit tables run past the form segment";
+    case Problem::UnitTwice: return "the unit appears twice";
+    case Problem::UnitOutside: return "the unit lies outside the form segment";
+    case Problem::UnitCut: return "the unit is cut short";
+    case Problem::MenuLevel: return "a menu level other than 0 and 1";
+    case Problem::MenuItemFirst: return "a menu item before any menu";
+    case Problem::HandlerOutside: return "a handler outside the code";
+    case Problem::TooManyChildren: return "too many children";
+    case Problem::TooManyEvents: return "too many events";
+    case Problem::ColumnsOutside: return "the columns run past the unit";
+    case Problem::ColumnCut: return "a column is cut short";
+    case Problem::UnknownType: return "unknown unit type";
+    case Problem::BadSize: return "a negative or too large size";
+    case Problem::SecondWindow: return "a second window unit";
+    case Problem::NoWindow: return "the form has no window unit";
+    case Problem::ParentNotGroupBox: return "its parent is no group box";
+    case Problem::ChildNotOwned: return "a child that does not belong to it";
     }
-    int32_t i32() { return int32_t(u32()); }
-    uint8_t u8() {
-        auto v = r_.u8(at_);
-        return take(v, 1);
-    }
-    void skip(size_t n) {
-        if (!r_.has(at_, n)) ok_ = false;
-        else at_ += n;
-    }
-    std::string text() { // NUL-terminated
-        auto t = r_.text(at_);
-        if (!t) {
-            ok_ = false;
-            return {};
-        }
-        at_ += t->size() + 1;
-        return std::string(*t);
-    }
-    std::vector<uint8_t> counted() { // u32 length, then the bytes
-        uint32_t n = u32();
-        auto s = r_.span(at_, n);
-        if (!ok_ || !s) {
-            ok_ = false;
-            return {};
-        }
-        at_ += n;
-        return {s->begin(), s->end()};
-    }
-    std::string countedText() {
-        auto b = counted();
-        return std::string(b.begin(), b.end());
-    }
-
-  private:
-    template <typename T> T take(std::optional<T> v, size_t n) {
-        if (!v || !ok_) {
-            ok_ = false;
-            return T{};
-        }
-        at_ += n;
-        return *v;
-    }
-    ByteReader r_;
-    size_t at_;
-    bool ok_ = true;
-};
-
-bool KnownControl(uint32_t type) {
-    switch (type) {
-    case kEditBox:
-    case kPicture:
-    case kGroupBox:
-    case kLabel:
-    case kButton:
-    case kCheckBox:
-    case kComboBox:
-    case kListView: return true;
-    default: return false;
-    }
+    return "unknown problem";
 }
-
-std::string Hex(uint32_t v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "0x%08X", v);
-    return b;
-}
-
-} // namespace
 
 const Control *Form::Find(uint32_t id) const {
     if (window.id == id) return &window;
@@ -108,167 +50,351 @@ std::optional<uint32_t> Form::Handler(uint32_t id, int32_t event) const {
     return std::nullopt;
 }
 
-DecodeResult DecodeForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
-    DecodeResult result;
-    auto problem = [&](std::string p) { result.problems.push_back(std::move(p)); };
-    ByteReader r(bytes);
-    Cursor head(r, 0);
-    uint32_t word = head.u32();
-    Form form;
-    form.windowId = head.u32();
-    head.skip(5 * 4);
-    uint32_t count = head.u32();
-    uint32_t following = head.u32();
-    if (!head.ok()) return {std::nullopt, {"the form segment is shorter than its header"}};
-    if (word != kHeaderWord) problem("the form segment's header word is " + std::to_string(word));
-    if (count > kMaxUnits) return {std::nullopt, {"the form segment declares " + std::to_string(count) + " units"}};
-    if (following > bytes.size() - head.at()) problem("the form segment is shorter than its stated length");
-    size_t ids = head.at(), offsets = ids + 4ull * count, units = offsets + 4ull * count;
-    if (!r.has(ids, 8ull * count)) return {std::nullopt, {"the unit tables run past the form segment"}};
+namespace {
 
+constexpr uint32_t kMaxUnits = 1024;
+constexpr uint32_t kMaxChildren = 1024;
+constexpr uint32_t kMaxEvents = 64;
+constexpr uint32_t kMaxColumns = 64;
+constexpr int32_t kMaxSize = 16384;
+
+// Units that take input carry 5 in one of their fixed words, the others 1.
+bool TakesInput(uint32_t type) {
+    return type == kEditBox || type == kComboBox || type == kCheckBox || type == kButton || type == kListView;
+}
+
+// ---- The two directions of one layout -----------------------------------------------------------
+// A unit's layout is written once, as a function template over the direction: the Writer appends each
+// field, the Reader fills it in from the bytes. Fields the layout fixes are written with their value
+// and skipped when read.
+
+class Writer {
+  public:
+    void word(uint32_t &v) { put(v); }
+    void word(int32_t &v) { put(uint32_t(v)); }
+    void fixed(uint32_t v) { put(v); }
+    void fixedByte(uint8_t v) { bytes.push_back(v); }
+    void zeros(size_t n) { bytes.insert(bytes.end(), n, 0); }
+    void text(std::string &s) { // NUL-terminated
+        raw(s.data(), s.size());
+        bytes.push_back(0);
+    }
+    void emptyText() { bytes.push_back(0); }
+    template <typename Bytes> void counted(Bytes &b) { // a word with the length, then the bytes
+        put(uint32_t(b.size()));
+        raw(b.data(), b.size());
+    }
+    // A word with the count, then each item.
+    template <typename T, typename Fn> void list(std::vector<T> &items, uint32_t, Problem, Fn fn) {
+        put(uint32_t(items.size()));
+        for (T &item : items) fn(item);
+    }
+    // A word with the byte length of what fn writes, then those bytes, holding items up to its end.
+    template <typename T, typename Fn> void sizedList(std::vector<T> &items, uint32_t, Fn fn) {
+        Writer inner;
+        for (T &item : items) fn(inner, item);
+        counted(inner.bytes);
+    }
+    // A handler's code offset: the offset itself, or 0 with a site for the image builder to fill.
+    template <typename Offset> void handler(Offset &offset, const std::string &symbol) {
+        if (symbol.empty()) return put(uint32_t(offset));
+        sites.push_back({uint32_t(bytes.size()), symbol});
+        put(0);
+    }
+    void unknownType() {}
+
+    std::vector<uint8_t> bytes;
+    std::vector<HandlerSite> sites; // offsets in these bytes
+
+  private:
+    void put(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
+    }
+    void raw(const void *p, size_t n) {
+        const auto *b = static_cast<const uint8_t *>(p);
+        bytes.insert(bytes.end(), b, b + n);
+    }
+};
+
+// Reads fields one after another; the first read past the end, or a count over its limit, marks the
+// whole body bad with that problem.
+class Reader {
+  public:
+    explicit Reader(ByteReader r) : r_(r) {}
+    bool ok() const { return !failure; }
+    size_t at() const { return at_; }
+
+    void word(uint32_t &v) { v = take(r_.u32le(at_), 4); }
+    void word(int32_t &v) { v = int32_t(take(r_.u32le(at_), 4)); }
+    void fixed(uint32_t) { skip(4); }
+    void fixedByte(uint8_t) { skip(1); }
+    void zeros(size_t n) { skip(n); }
+    void text(std::string &s) {
+        auto t = r_.text(at_);
+        if (!t) return fail(Problem::UnitCut);
+        at_ += t->size() + 1;
+        s.assign(*t);
+    }
+    void emptyText() {
+        std::string ignored;
+        text(ignored);
+    }
+    template <typename Bytes> void counted(Bytes &b) {
+        uint32_t n = 0;
+        word(n);
+        auto s = r_.span(at_, n);
+        if (!ok() || !s) return fail(Problem::UnitCut);
+        at_ += n;
+        b.assign(s->begin(), s->end());
+    }
+    template <typename T, typename Fn> void list(std::vector<T> &items, uint32_t limit, Problem tooMany, Fn fn) {
+        uint32_t n = 0;
+        word(n);
+        if (n > limit) return fail(tooMany);
+        for (uint32_t k = 0; k < n && ok(); ++k) {
+            T item{};
+            fn(item);
+            items.push_back(std::move(item));
+        }
+    }
+    template <typename T, typename Fn> void sizedList(std::vector<T> &items, uint32_t limit, Fn fn) {
+        uint32_t n = 0;
+        word(n);
+        if (!ok()) return;
+        auto span = r_.span(at_, n);
+        if (!span) return fail(Problem::ColumnsOutside);
+        Reader inner{ByteReader(*span)};
+        while (inner.ok() && inner.at() < n && items.size() < limit) {
+            T item{};
+            fn(inner, item);
+            if (inner.ok()) items.push_back(std::move(item));
+        }
+        if (!inner.ok()) return fail(Problem::ColumnCut);
+        at_ += n;
+    }
+    template <typename Offset> void handler(Offset &offset, const std::string &) {
+        uint32_t v = 0;
+        word(v);
+        offset = Offset(v);
+    }
+    void unknownType() { fail(Problem::UnknownType); }
+
+    std::optional<Problem> failure;
+
+  private:
+    void fail(Problem p) {
+        if (!failure) failure = p;
+    }
+    void skip(size_t n) {
+        if (!ok() || !r_.has(at_, n)) return fail(Problem::UnitCut);
+        at_ += n;
+    }
+    uint32_t take(std::optional<uint32_t> v, size_t n) {
+        if (!ok() || !v) {
+            fail(Problem::UnitCut);
+            return 0;
+        }
+        at_ += n;
+        return *v;
+    }
+    ByteReader r_;
+    size_t at_ = 0;
+};
+
+// ---- The layout of a unit body, once for both directions ----------------------------------------
+
+template <typename Io> void TransferColumn(Io &io, Column &c) {
+    io.fixedByte(0);
+    io.fixed(uint32_t(-1));
+    io.fixed(0);
+    io.word(c.width);
+    io.text(c.caption);
+}
+
+template <typename Io> void TransferControl(Io &io, Control &u) {
+    io.word(u.type);
+    io.zeros(kUnitReserved);
+    io.text(u.name);
+    io.emptyText(); // the remark
+    io.fixed(0);
+    io.word(u.left);
+    io.word(u.top);
+    io.word(u.width);
+    io.word(u.height);
+    io.fixed(0);
+    io.word(u.parent);
+    io.list(u.children, kMaxChildren, Problem::TooManyChildren, [&](uint32_t &child) { io.word(child); });
+    io.fixed(4);
+    io.word(u.cursor);
+    io.fixed(0);
+    io.fixedByte(0);
+    io.fixed(TakesInput(u.type) ? 5 : 1);
+    io.fixed(0);
+    io.list(u.events, kMaxEvents, Problem::TooManyEvents, [&](Event &e) {
+        io.word(e.number);
+        io.handler(e.handler, e.symbol);
+    });
+    switch (u.type) {
+    case kWindow:
+        io.counted(u.icon);
+        io.fixed(0);
+        io.counted(u.caption);
+        io.fixed(0);
+        break;
+    case kLabel:
+    case kCheckBox:
+        io.counted(u.caption);
+        io.zeros(8);
+        break;
+    case kButton:
+    case kGroupBox: io.counted(u.caption); break;
+    case kPicture: io.counted(u.icon); break;
+    case kListView: io.sizedList(u.columns, kMaxColumns, [](auto &inner, Column &c) { TransferColumn(inner, c); }); break;
+    case kEditBox: io.word(u.inputSetting); break;
+    case kComboBox: break;
+    default: io.unknownType(); break;
+    }
+}
+
+template <typename Io> void TransferMenuItem(Io &io, MenuItem &m) {
+    io.fixed(kMenuItem);
+    io.zeros(kUnitReserved);
+    io.emptyText(); // the name
+    io.emptyText(); // the remark
+    io.fixed(0);
+    io.word(m.level);
+    io.fixed(0);
+    io.text(m.caption);
+    io.handler(m.handler, m.symbol);
+    io.zeros(16);
+}
+
+} // namespace
+
+Encoded EncodeForm(const Form &form) {
+    std::vector<uint32_t> ids;
+    std::vector<Writer> bodies;
+    auto add = [&](uint32_t id, auto transfer, auto unit) { // by value: the layout takes fields by reference
+        Writer w;
+        transfer(w, unit);
+        ids.push_back(id);
+        bodies.push_back(std::move(w));
+    };
+    add(form.window.id, [](Writer &w, Control &u) { TransferControl(w, u); }, form.window);
+    for (const Control &c : form.controls) add(c.id, [](Writer &w, Control &u) { TransferControl(w, u); }, c);
+    for (const MenuItem &m : form.menu) add(m.id, [](Writer &w, MenuItem &u) { TransferMenuItem(w, u); }, m);
+
+    Writer all;
+    all.fixed(kHeaderWord);
+    all.fixed(form.windowId);
+    for (uint32_t v : kFixedWords) all.fixed(v);
+    all.fixed(uint32_t(ids.size()));
+    size_t lengthField = all.bytes.size();
+    all.fixed(0);
+    for (uint32_t id : ids) all.fixed(id);
+    uint32_t offset = 0;
+    for (const Writer &body : bodies) {
+        all.fixed(offset);
+        offset += 4 + uint32_t(body.bytes.size());
+    }
+    Encoded out;
+    for (Writer &body : bodies) {
+        all.fixed(uint32_t(body.bytes.size()));
+        size_t start = all.bytes.size();
+        all.bytes.insert(all.bytes.end(), body.bytes.begin(), body.bytes.end());
+        for (HandlerSite &site : body.sites) out.handlerSites.push_back({uint32_t(start + site.offset), std::move(site.symbol)});
+    }
+    uint32_t following = uint32_t(all.bytes.size() - lengthField - 4);
+    std::memcpy(all.bytes.data() + lengthField, &following, 4);
+    out.bytes = std::move(all.bytes);
+    return out;
+}
+
+namespace {
+
+// The checks that need the whole form: one window, parents that are group boxes, children that
+// belong to their group box.
+void CheckStructure(const Form &form, bool haveWindow, std::vector<Finding> &problems) {
+    if (!haveWindow) problems.push_back({Problem::NoWindow, {}});
+    for (const Control &u : form.controls) {
+        if (u.parent != 0) {
+            const Control *p = form.Find(u.parent);
+            if (!p || p->type != kGroupBox) problems.push_back({Problem::ParentNotGroupBox, "unit " + rt::Hex(u.id, 8)});
+        }
+        for (uint32_t child : u.children) {
+            const Control *ch = form.Find(child);
+            if (!ch || ch->parent != u.id) problems.push_back({Problem::ChildNotOwned, "unit " + rt::Hex(u.id, 8)});
+        }
+    }
+}
+
+} // namespace
+
+Decoded DecodeForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
+    Decoded result;
+    auto problem = [&](Problem p, std::string where = {}) { result.problems.push_back({p, std::move(where)}); };
+    ByteReader r(bytes);
+    Reader head(r);
+    uint32_t word = 0, count = 0, following = 0;
+    Form form;
+    head.word(word);
+    head.word(form.windowId);
+    head.zeros(sizeof kFixedWords);
+    head.word(count);
+    head.word(following);
+    if (!head.ok()) return {std::nullopt, {{Problem::ShortHeader, {}}}};
+    if (word != kHeaderWord) problem(Problem::HeaderWord);
+    if (count > kMaxUnits) return {std::nullopt, {{Problem::TooManyUnits, std::to_string(count)}}};
+    if (following > bytes.size() - head.at()) problem(Problem::ShortLength);
+    size_t ids = head.at(), offsets = ids + 4ull * count, units = offsets + 4ull * count;
+    if (!r.has(ids, 8ull * count)) return {std::nullopt, {{Problem::TablesOutside, {}}}};
+
+    auto handlerOutside = [&](int64_t handler) { return codeSize && handler >= 0 && uint64_t(handler) >= codeSize; };
     std::set<uint32_t> seen;
+    bool haveWindow = false;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t id = *r.u32le(ids + 4 * i);
         uint32_t offset = *r.u32le(offsets + 4 * i);
-        std::string where = "unit " + Hex(id);
-        if (!seen.insert(id).second) problem(where + " appears twice");
+        std::string where = "unit " + rt::Hex(id, 8);
+        if (!seen.insert(id).second) problem(Problem::UnitTwice, where);
         auto length = r.u32le(units + offset);
         if (units + offset > bytes.size() || !length || !r.has(units + offset + 4, *length)) {
-            problem(where + " lies outside the form segment");
+            problem(Problem::UnitOutside, where);
             continue;
         }
         ByteReader body(*r.span(units + offset + 4, *length));
-        Cursor c(body, 0);
-        uint32_t type = c.u32();
-        c.skip(kUnitReserved);
-        if (type == kMenuItem) {
+        Reader io(body);
+        if (body.u32le(0) == kMenuItem) {
             MenuItem m;
             m.id = id;
-            c.text();
-            c.text();
-            c.u32();
-            m.level = c.u32();
-            c.u32();
-            m.caption = c.text();
-            m.handler = c.i32();
-            c.skip(16);
-            if (!c.ok()) problem(where + ": the menu item is cut short");
-            else if (m.level > 1) problem(where + ": menu level " + std::to_string(m.level));
-            else if (m.level == 1 && form.menu.empty()) problem(where + ": a menu item before any menu");
-            else if (m.handler < -1 || (codeSize && m.handler >= 0 && uint32_t(m.handler) >= codeSize))
-                problem(where + ": handler outside the code");
+            TransferMenuItem(io, m);
+            if (!io.ok()) problem(*io.failure, where);
+            else if (m.level > 1) problem(Problem::MenuLevel, where);
+            else if (m.level == 1 && form.menu.empty()) problem(Problem::MenuItemFirst, where);
+            else if (m.handler < kNoHandler || handlerOutside(m.handler)) problem(Problem::HandlerOutside, where);
             else form.menu.push_back(m);
             continue;
         }
         Control u;
         u.id = id;
-        u.type = type;
-        u.name = c.text();
-        c.text(); // remark
-        c.u32();
-        u.left = c.i32();
-        u.top = c.i32();
-        u.width = c.i32();
-        u.height = c.i32();
-        c.u32();
-        u.parent = c.u32();
-        uint32_t children = c.u32();
-        if (children > kMaxChildren) {
-            problem(where + ": " + std::to_string(children) + " children");
+        TransferControl(io, u);
+        if (!io.ok()) {
+            problem(*io.failure, where);
             continue;
         }
-        for (uint32_t k = 0; k < children && c.ok(); ++k) u.children.push_back(c.u32());
-        c.u32();
-        u.cursor = c.u32();
-        c.u32();
-        c.u8();
-        c.u32();
-        c.u32();
-        uint32_t events = c.u32();
-        if (events > kMaxEvents) {
-            problem(where + ": " + std::to_string(events) + " events");
-            continue;
-        }
-        for (uint32_t k = 0; k < events && c.ok(); ++k) {
-            Event e{c.i32(), c.u32()};
-            if (codeSize && e.handler >= codeSize) problem(where + ": handler outside the code");
-            u.events.push_back(e);
-        }
-        switch (type) {
-        case kWindow:
-            u.icon = c.counted();
-            c.u32();
-            u.caption = c.countedText();
-            c.u32();
-            break;
-        case kLabel:
-        case kCheckBox:
-            u.caption = c.countedText();
-            c.skip(8);
-            break;
-        case kButton:
-        case kGroupBox: u.caption = c.countedText(); break;
-        case kPicture: u.icon = c.counted(); break;
-        case kListView: {
-            uint32_t columnBytes = c.u32();
-            auto entries = body.sub(c.at(), columnBytes);
-            if (!entries) {
-                problem(where + ": the columns run past the unit");
-                continue;
-            }
-            Cursor col(*entries, 0);
-            while (col.ok() && col.at() < columnBytes && u.columns.size() < kMaxColumns) {
-                col.u8();
-                col.i32();
-                col.u32();
-                Column column;
-                column.width = col.u32();
-                column.caption = col.text();
-                if (col.ok()) u.columns.push_back(column);
-            }
-            if (!col.ok()) problem(where + ": a column is cut short");
-            c.skip(columnBytes);
-            break;
-        }
-        case kEditBox: u.inputSetting = c.u32(); break;
-        case kComboBox: break;
-        default: problem(where + ": unknown unit type " + Hex(type)); continue;
-        }
-        if (!c.ok()) {
-            problem(where + " is cut short");
-            continue;
-        }
-        if (u.width < 0 || u.height < 0 || u.width > 16384 || u.height > 16384)
-            problem(where + ": size " + std::to_string(u.width) + " x " + std::to_string(u.height));
-        if (type == kWindow) {
-            if (form.window.id) problem("a second window unit " + Hex(id));
-            form.window = u;
-        } else {
-            form.controls.push_back(u);
+        for (const Event &e : u.events)
+            if (handlerOutside(e.handler)) problem(Problem::HandlerOutside, where);
+        if (u.width < 0 || u.height < 0 || u.width > kMaxSize || u.height > kMaxSize) problem(Problem::BadSize, where);
+        if (u.type != kWindow) form.controls.push_back(std::move(u));
+        else if (haveWindow) problem(Problem::SecondWindow, where);
+        else {
+            form.window = std::move(u);
+            haveWindow = true;
         }
     }
-    if (!form.window.id) problem("the form has no window unit");
-    for (const Control &u : form.controls) {
-        if (!KnownControl(u.type)) continue;
-        if (u.parent != 0) {
-            const Control *p = form.Find(u.parent);
-            if (!p || p->type != kGroupBox) problem("unit " + Hex(u.id) + ": its parent is no group box");
-        }
-        for (uint32_t child : u.children) {
-            const Control *ch = form.Find(child);
-            if (!ch || ch->parent != u.id) problem("unit " + Hex(u.id) + ": child " + Hex(child) + " does not belong to it");
-        }
-    }
+    CheckStructure(form, haveWindow, result.problems);
     if (result.problems.empty()) result.form = std::move(form);
     return result;
-}
-
-std::optional<Form> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize, std::string &error) {
-    DecodeResult decoded = DecodeForm(bytes, codeSize);
-    if (decoded.form) return std::move(decoded.form);
-    error = "The window description is invalid:";
-    for (const std::string &p : decoded.problems) error += "\n  " + p;
-    return std::nullopt;
 }
 
 std::optional<Icon> DecodeIco(std::span<const uint8_t> bytes) {
@@ -299,4 +425,4 @@ std::optional<Icon> DecodeIco(std::span<const uint8_t> bytes) {
     return icon;
 }
 
-} // namespace rt::form
+} // namespace form

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "contract/abi.h"
+
 namespace image {
 
 // ---- Header (offsets from the image's first byte) ----
@@ -24,7 +26,7 @@ inline constexpr uint32_t kVarHeader = 0x50;
 inline constexpr uint32_t kConstHeaderAgain = 0x54;
 inline constexpr uint32_t kDllNames = 0x58;          // N file name offsets, then N function name offsets
 inline constexpr uint32_t kHeaderValues[4] = {1, 3, 0, 0x0001014F};
-inline constexpr uint32_t kMaxDllCommands = 64;
+inline constexpr uint32_t kMaxDllCommands = RtMaxDllCommands;
 inline constexpr uint32_t kMaxLibraryRows = 64;
 
 // ---- Segment header ----

@@ -91,7 +91,26 @@ RtResult OpenUrl(Args &a) {
     return ResultOfBool(true);
 }
 
+// MessageBox: a message box (text, style, title or left out, a fourth argument left out).
+RtResult MessageBox(Args &a) {
+    std::optional<std::string_view> title;
+    if (!a.omitted(2)) title = a.text(2);
+    a.runtime().frontEnd().ShowMessage(a.text(0), int32_t(a.integer(1)), title);
+    return ResultOfInt(1);
+}
+
+// ProcessEvents: let pending window events be processed.
+RtResult ProcessEvents(Args &a) {
+    a.runtime().frontEnd().ProcessEvents();
+    return ResultOfNothing();
+}
+
 } // namespace
+
+void AddMessageCommands(CommandTable &table) {
+    table.add(cmd::MessageBox, MessageBox);
+    table.add(cmd::ProcessEvents, ProcessEvents);
+}
 
 void AddWindowCommands(CommandTable &table) {
     table.add(cmd::ComboCount, ComboCount);

@@ -55,7 +55,6 @@ Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, Dll
     const image::ImageView &view = *validation.image;
     const image::Layout &layout = view.layout();
     std::vector<image::DllName> dlls = view.DllNames();
-    static_assert(image::kMaxDllCommands <= service::kMaxDllCommands, "every valid image's DLL commands can be bound");
     for (size_t i = 0; i < dlls.size(); ++i) {
         void *fn = resolve(dlls[i].dll, dlls[i].function);
         if (!fn) return LoadFailure{LoadError::MissingDllFunction, dlls[i].function + " in " + dlls[i].dll};

@@ -11,7 +11,7 @@ extern "C" void rt_dll_dispatch();
 namespace rt::service {
 
 extern "C" {
-void *rt_dll_functions[kMaxDllCommands] = {};
+void *rt_dll_functions[RtMaxDllCommands] = {};
 uint32_t rt_dll_function_count = 0;
 }
 

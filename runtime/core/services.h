@@ -21,8 +21,7 @@ namespace rt::service {
 void *SlotFunction(uint32_t slot);
 
 // The functions bound to the DLL commands, by command index; slot 0x04 jumps through it.
-inline constexpr uint32_t kMaxDllCommands = 64;
-extern "C" void *rt_dll_functions[kMaxDllCommands];
+extern "C" void *rt_dll_functions[RtMaxDllCommands];
 extern "C" uint32_t rt_dll_function_count;
 // Called by slot 0x04 for an index without a bound function.
 extern "C" [[noreturn]] void rt_dll_unbound(uint32_t index);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "contract/abi.h"
 #include <cstring>
 
 namespace {
@@ -29,6 +31,6 @@ extern "C" __attribute__((visibility("default"))) void *GetNewSock(uint32_t vers
     (void)version;
     return nullptr;
 #else
-    return version == 1000 ? reinterpret_cast<void *>(&Entry) : nullptr;
+    return version == RtInterfaceVersion ? reinterpret_cast<void *>(&Entry) : nullptr;
 #endif
 }

@@ -5,11 +5,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::span<const uint8_t> bytes(data, size);
-    auto decoded = rt::form::DecodeForm(bytes, 0x10000);
+    auto decoded = form::DecodeForm(bytes, 0x10000);
     if (decoded.form) {
-        for (const auto &c : decoded.form->controls) (void)rt::form::DecodeIco(c.icon);
-        (void)rt::form::DecodeIco(decoded.form->window.icon);
+        for (const auto &c : decoded.form->controls) (void)form::DecodeIco(c.icon);
+        (void)form::DecodeIco(decoded.form->window.icon);
     }
-    (void)rt::form::DecodeIco(bytes);
+    (void)form::DecodeIco(bytes);
     return 0;
 }

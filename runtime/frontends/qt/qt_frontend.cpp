@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -23,6 +24,7 @@
 #include <thread>
 
 #include "formats/form/form.h"
+#include "runtime/frontends/control_model.h"
 
 namespace rt {
 namespace {
@@ -63,6 +65,8 @@ class QtWindow final : public QtFrontEnd {
         QApplication::setFont(font);
         gui_ = std::this_thread::get_id();
         context_ = std::make_unique<QObject>();
+        for (const form::Control &c : form_.controls) model().Add(c.id, c.type, int(c.columns.size()));
+        model().SetListener([this](uint32_t unit, ControlModel::Change change) { Mirror(unit, change); });
     }
 
     ~QtWindow() override {
@@ -95,61 +99,9 @@ class QtWindow final : public QtFrontEnd {
 
     void Pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
 
-    int32_t ListRowCount(uint32_t unit) override {
-        return OnGui([&] {
-            auto *list = qobject_cast<QTreeWidget *>(control(unit));
-            return list ? int32_t(list->topLevelItemCount()) : 0;
-        });
-    }
-    std::string ListCellText(uint32_t unit, int32_t row, int32_t column) override {
-        return OnGui([&] {
-            auto *list = qobject_cast<QTreeWidget *>(control(unit));
-            if (!list || row < 0 || row >= list->topLevelItemCount()) return std::string();
-            return list->topLevelItem(row)->text(column).toStdString();
-        });
-    }
-
     void ProcessEvents() override {
         // Only the window's own thread may run its events; for the trace thread this does nothing.
         if (OnGuiThread()) QCoreApplication::processEvents();
-    }
-
-    uint64_t GetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t) override {
-        (void)window;
-        return OnGui([&]() -> uint64_t {
-            QWidget *w = control(unit);
-            if (!w) return property == RtPropertyDisabled ? 0 : ResultOfText({}).value;
-            switch (property) {
-            case RtPropertyDisabled: return w->isEnabled() ? 0 : 1;
-            case RtPropertyEditText: {
-                auto *edit = qobject_cast<QLineEdit *>(w);
-                return ResultOfText(edit ? ToGbk(edit->text()) : std::string()).value;
-            }
-            case RtPropertyComboText: {
-                auto *combo = qobject_cast<QComboBox *>(w);
-                return ResultOfText(combo ? ToGbk(combo->currentText()) : std::string()).value;
-            }
-            default: return 0;
-            }
-        });
-    }
-
-    void SetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t, uint64_t value) override {
-        (void)window;
-        std::string text;
-        if (property == RtPropertyEditText || property == RtPropertyComboText) {
-            const char *p = reinterpret_cast<const char *>(static_cast<uintptr_t>(value));
-            text = p ? p : "";
-        }
-        OnGui([&] {
-            QWidget *w = control(unit);
-            if (!w) return;
-            if (property == RtPropertyDisabled) w->setEnabled(value == 0);
-            else if (auto *edit = qobject_cast<QLineEdit *>(w); edit && property == RtPropertyEditText)
-                edit->setText(FromGbk(text));
-            else if (auto *combo = qobject_cast<QComboBox *>(w); combo && property == RtPropertyComboText)
-                combo->setEditText(FromGbk(text));
-        });
     }
 
     void ShowWindow(uint32_t window) override {
@@ -173,63 +125,6 @@ class QtWindow final : public QtFrontEnd {
         QMetaObject::invokeMethod(context_.get(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     }
 
-    int32_t ListAppendRow(uint32_t, uint32_t unit) override {
-        return OnGui([&]() -> int32_t {
-            auto *list = qobject_cast<QTreeWidget *>(control(unit));
-            if (!list) return -1;
-            list->addTopLevelItem(new QTreeWidgetItem(list));
-            return list->topLevelItemCount() - 1;
-        });
-    }
-    void ListClear(uint32_t, uint32_t unit) override {
-        OnGui([&] {
-            if (auto *list = qobject_cast<QTreeWidget *>(control(unit))) list->clear();
-        });
-    }
-    bool ListSetCell(uint32_t, uint32_t unit, int32_t row, int32_t column, std::string_view text) override {
-        std::string t(text);
-        return OnGui([&] {
-            auto *list = qobject_cast<QTreeWidget *>(control(unit));
-            if (!list || row < 0 || row >= list->topLevelItemCount() || column < 0 || column >= list->columnCount())
-                return false;
-            list->topLevelItem(row)->setText(column, FromGbk(t));
-            return true;
-        });
-    }
-    int32_t ComboCount(uint32_t, uint32_t unit) override {
-        return OnGui([&] {
-            auto *combo = qobject_cast<QComboBox *>(control(unit));
-            return combo ? int32_t(combo->count()) : 0;
-        });
-    }
-    std::optional<std::string> ComboItem(uint32_t, uint32_t unit, int32_t index) override {
-        return OnGui([&]() -> std::optional<std::string> {
-            auto *combo = qobject_cast<QComboBox *>(control(unit));
-            if (!combo || index < 0 || index >= combo->count()) return std::nullopt;
-            return ToGbk(combo->itemText(index));
-        });
-    }
-    void ComboAppend(uint32_t, uint32_t unit, std::string_view text) override {
-        std::string t(text);
-        OnGui([&] {
-            auto *combo = qobject_cast<QComboBox *>(control(unit));
-            if (!combo) return;
-            // Qt would select the first item added to an empty list; the edit field keeps its text.
-            QString kept = combo->currentText();
-            combo->addItem(FromGbk(t));
-            combo->setCurrentIndex(-1);
-            combo->setEditText(kept);
-        });
-    }
-    void ComboClear(uint32_t, uint32_t unit) override {
-        OnGui([&] {
-            auto *combo = qobject_cast<QComboBox *>(control(unit));
-            if (!combo) return;
-            QString kept = combo->currentText(); // emptying the list keeps the edit field's text
-            combo->clear();
-            combo->setEditText(kept);
-        });
-    }
     void OpenUrl(std::string_view url) override {
         std::string u = GbkToUtf8(url);
         OnGui([&] {
@@ -240,6 +135,51 @@ class QtWindow final : public QtFrontEnd {
 
   private:
     bool OnGuiThread() const { return std::this_thread::get_id() == gui_; }
+
+    // ---- The widgets mirror the model ----------------------------------------------------------
+    // The program changes the model from any thread and goes on at once; the window's thread then
+    // brings the widget up to the model's state (so a late update still shows the newest state).
+
+    void Mirror(uint32_t unit, ControlModel::Change change) {
+        if (OnGuiThread()) return Apply(unit, change);
+        QMetaObject::invokeMethod(context_.get(), [this, unit, change] { Apply(unit, change); }, Qt::QueuedConnection);
+    }
+
+    void Apply(uint32_t unit, ControlModel::Change change) {
+        QWidget *w = control(unit);
+        if (!w) return;
+        ControlModel::Control state = model().Snapshot(unit);
+        // The widgets' own changes feed the model; the program's, made here, must not come back.
+        QSignalBlocker quiet(w);
+        switch (change) {
+        case ControlModel::Change::Disabled: w->setEnabled(!state.disabled); break;
+        case ControlModel::Change::Text:
+            if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->text() != FromGbk(state.text))
+                edit->setText(FromGbk(state.text));
+            if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != FromGbk(state.text))
+                combo->setEditText(FromGbk(state.text));
+            break;
+        case ControlModel::Change::Items:
+            if (auto *combo = qobject_cast<QComboBox *>(w)) {
+                combo->clear();
+                for (const std::string &item : state.items) combo->addItem(FromGbk(item));
+                combo->setCurrentIndex(-1); // Qt would select the first item; the edit field keeps its text
+                combo->setEditText(FromGbk(state.text));
+            }
+            break;
+        case ControlModel::Change::Rows:
+            if (auto *list = qobject_cast<QTreeWidget *>(w)) {
+                if (size_t(list->topLevelItemCount()) > state.rows.size()) list->clear();
+                while (size_t(list->topLevelItemCount()) < state.rows.size()) list->addTopLevelItem(new QTreeWidgetItem(list));
+                for (size_t r = 0; r < state.rows.size(); ++r)
+                    for (size_t c = 0; c < state.rows[r].size(); ++c) {
+                        QString text = FromGbk(state.rows[r][c]);
+                        if (list->topLevelItem(int(r))->text(int(c)) != text) list->topLevelItem(int(r))->setText(int(c), text);
+                    }
+            }
+            break;
+        }
+    }
 
     // Runs f on the window's thread and waits for it. The wait uses a standard mutex and condition
     // variable (rather than Qt's blocking connection) so that thread checkers see the hand-off.
@@ -312,6 +252,11 @@ class QtWindow final : public QtFrontEnd {
         // Children of a group box stay above it; controls keep their stored order otherwise.
         for (const form::Control &c : form_.controls)
             if (c.type == form::kGroupBox) widgets_[c.id]->lower();
+        // What the program set before the window existed.
+        for (const form::Control &c : form_.controls)
+            for (auto change : {ControlModel::Change::Disabled, ControlModel::Change::Text, ControlModel::Change::Items,
+                                ControlModel::Change::Rows})
+                Apply(c.id, change);
     }
 
     QWidget *Make(const form::Control &c) {
@@ -320,11 +265,21 @@ class QtWindow final : public QtFrontEnd {
         case form::kGroupBox: return new QGroupBox(caption);
         case form::kLabel: return new QLabel(caption);
         case form::kCheckBox: return new QCheckBox(caption);
-        case form::kEditBox: return new QLineEdit;
+        case form::kEditBox: {
+            auto *edit = new QLineEdit;
+            QObject::connect(edit, &QLineEdit::textChanged, [this, id = c.id](const QString &t) { model().SetText(id, ToGbk(t)); });
+            return edit;
+        }
         case form::kComboBox: {
             auto *combo = new QComboBox;
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert); // the program itself records what is traced
+            QObject::connect(combo, &QComboBox::editTextChanged,
+                             [this, id = c.id](const QString &t) { model().SetText(id, ToGbk(t)); });
+            // A chosen item's own bytes go into the edit field, not their rendering.
+            QObject::connect(combo, &QComboBox::activated, [this, id = c.id](int index) {
+                if (auto item = model().Item(id, index)) model().SetText(id, *item);
+            });
             return combo;
         }
         case form::kButton: {
@@ -383,10 +338,10 @@ class QtWindow final : public QtFrontEnd {
 
 QtFrontEnd::~QtFrontEnd() = default;
 
-std::unique_ptr<QtFrontEnd> QtFrontEnd::Create(QtFrontEndOptions options, std::string &error) {
-    auto decoded = form::DecodeWindowForm(options.form, options.codeSize, error);
-    if (!decoded) return nullptr;
-    return std::make_unique<QtWindow>(std::move(options), std::move(*decoded));
+FrontEndResult<QtFrontEnd> QtFrontEnd::Create(QtFrontEndOptions options) {
+    auto form = DecodeWindowForm(options.form, options.codeSize);
+    if (!form) return form.error();
+    return std::unique_ptr<QtFrontEnd>(std::make_unique<QtWindow>(std::move(options), std::move(*form)));
 }
 
 } // namespace rt

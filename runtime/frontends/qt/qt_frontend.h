@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "runtime/core/runtime.h"
+#include "runtime/frontends/control_model.h"
 
 class QWidget;
 class QMainWindow;
@@ -22,11 +22,11 @@ struct QtFrontEndOptions {
     std::function<void *(uint32_t offset)> routineAt;
 };
 
-class QtFrontEnd : public InteractiveFrontEnd {
+class QtFrontEnd : public ModelFrontEnd {
   public:
-    // Creates the application object on the calling thread, which becomes the window's thread.
-    // Nothing when the form segment is malformed: `error` then lists its problems.
-    static std::unique_ptr<QtFrontEnd> Create(QtFrontEndOptions options, std::string &error);
+    // Creates the application object on the calling thread, which becomes the window's thread; fails
+    // when the form segment is malformed.
+    static FrontEndResult<QtFrontEnd> Create(QtFrontEndOptions options);
     ~QtFrontEnd() override;
 
     // For tests: the main window and a control by its unit identifier.

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "runtime/core/runtime.h"
+#include "runtime/frontends/control_model.h"
 
 namespace rt {
 
@@ -16,15 +16,16 @@ struct TuiFrontEndOptions {
     std::span<const uint8_t> form; // the form segment's data; must outlive the front end
     uint32_t codeSize = 0;
     std::function<void *(uint32_t offset)> routineAt;
-    int inputFd = 0;  // the terminal
+    int inputFd = 0; // the terminal
     int outputFd = 1;
+    std::string pictureLabel = "(*)"; // what stands for a picture, which a terminal cannot show (UTF-8)
 };
 
-class TuiFrontEnd : public InteractiveFrontEnd {
+class TuiFrontEnd : public ModelFrontEnd {
   public:
-    // Takes over the terminal on the calling thread, which becomes the window's thread. Nothing when
-    // the form segment is malformed or the terminal cannot be used: `error` says why.
-    static std::unique_ptr<TuiFrontEnd> Create(TuiFrontEndOptions options, std::string &error);
+    // Takes over the terminal on the calling thread, which becomes the window's thread; fails when the
+    // form segment is malformed or the terminal cannot be used.
+    static FrontEndResult<TuiFrontEnd> Create(TuiFrontEndOptions options);
     ~TuiFrontEnd() override;
 };
 

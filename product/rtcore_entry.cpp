@@ -1,5 +1,6 @@
 // The core runtime library's two entry points: GetNewSock, which the launcher looks up, and the
-// RuntimeEntry it returns, which takes the program image and runs the program.
+// RuntimeEntry it returns, which takes the program image and runs the program. This is where the
+// generic runtime meets this product: its platform, its front ends and its name.
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -13,10 +14,9 @@
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
 #include "runtime/core/runtime.h"
+#include "product.h"
 
 namespace {
-
-constexpr uint32_t kInterfaceVersion = 1000;
 
 bool Set(const char *name) {
     const char *v = std::getenv(name);
@@ -80,24 +80,23 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     uint8_t *code = prepared.code;
     uint32_t codeSize = prepared.codeSize;
     auto routineAt = [code, codeSize](uint32_t offset) -> void * { return offset < codeSize ? code + offset : nullptr; };
-    std::string error;
     if (HasDisplay()) {
-        auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt}, error);
+        auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt});
         if (!window) {
-            Refuse(error);
+            Refuse(Describe(window.error()));
             return 1;
         }
-        runtime.SetFrontEnd(std::move(window));
+        runtime.SetFrontEnd(std::move(*window));
     } else if (InTerminal()) {
         // No graphical display: the same window as a full-screen terminal interface.
-        auto window = rt::TuiFrontEnd::Create({form, codeSize, routineAt, 0, 1}, error);
-        if (window) runtime.SetFrontEnd(std::move(window));
-        else std::fprintf(stderr, "The window cannot be shown: %s\n", error.c_str());
+        auto window = rt::TuiFrontEnd::Create({form, codeSize, routineAt, 0, 1, product::kPictureLabel});
+        if (window) runtime.SetFrontEnd(std::move(*window));
+        else std::fprintf(stderr, "The window cannot be shown: %s\n", Describe(window.error()).c_str());
     }
     prepared.start(); // the start routine ends the program through slot 0x24
     return 0;
 }
 
 extern "C" __attribute__((visibility("default"))) void *GetNewSock(uint32_t version) {
-    return version == kInterfaceVersion ? reinterpret_cast<void *>(&RuntimeEntry) : nullptr;
+    return version == RtInterfaceVersion ? reinterpret_cast<void *>(&RuntimeEntry) : nullptr;
 }

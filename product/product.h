@@ -1,0 +1,9 @@
+// The product's own texts that the generic runtime does not hold.
+#pragma once
+
+namespace product {
+
+// What stands for the maker's emblem in a terminal, which cannot show the picture.
+inline constexpr const char *kPictureLabel = "(Toviq)";
+
+} // namespace product
