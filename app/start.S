@@ -1,6 +1,7 @@
 // The image's start routine and the two empty routines beside it. The runtime calls the start
 // routine once, after placing and fixing up the image.
-    .section .text.rt_start, "ax", @progbits
+    // Last in the code segment, before the service stubs (app/code_order.h).
+    .section .text.rt.last.3, "ax", @progbits
 
     .globl RtEmptyRoutine1
     .type RtEmptyRoutine1, @function

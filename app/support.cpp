@@ -1,8 +1,10 @@
 #include "support.h"
 
+#include "code_order.h"
+
 // Word reads stay inside the aligned word that holds the NUL, so they never leave the page; the
 // address sanitizer cannot know that.
-__attribute__((no_sanitize("address"))) uint32_t TextLength(TextArg text) {
+RT_CODE_FIRST(1) __attribute__((no_sanitize("address"))) uint32_t TextLength(TextArg text) {
     if (!text) return 0;
     const char *p = text;
     // Byte by byte until aligned, then a word at a time: a word holds a zero byte exactly when
@@ -21,7 +23,7 @@ __attribute__((no_sanitize("address"))) uint32_t TextLength(TextArg text) {
     return (uint32_t)(p - text);
 }
 
-Text JoinTextArray(uint32_t count, const TextArg *texts) {
+RT_CODE_FIRST(2) Text JoinTextArray(uint32_t count, const TextArg *texts) {
     uint32_t total = 0;
     for (uint32_t i = 0; i < count; ++i) total += TextLength(texts[i]);
     Text out = (Text)RtAlloc(total + 1);
@@ -42,14 +44,14 @@ static uint32_t ArrayWord(const void *array, uint32_t index) {
     return w;
 }
 
-ArrayElements ArrayElementCount(Array array) {
+RT_CODE_FIRST(3) ArrayElements ArrayElementCount(Array array) {
     uint32_t dimensions = ArrayWord(array, 0);
     uint32_t count = dimensions == 0 ? 0 : 1;
     for (uint32_t i = 0; i < dimensions; ++i) count *= ArrayWord(array, 1 + i);
     return ArrayElements{count, (void *)((uint8_t *)array + 4 * (1 + dimensions))};
 }
 
-ArrayElements ArrayElementCountOrZero(Array array) {
+RT_CODE_FIRST(4) ArrayElements ArrayElementCountOrZero(Array array) {
     if (!array) return ArrayElements{0, nullptr};
     return ArrayElementCount(array);
 }

@@ -37,14 +37,15 @@ template <typename Code> struct Finding {
     bool operator==(const Finding &) const = default;
 };
 
-// "HEADING:\n  where: description" for each finding; Describe(Code) is the module's own.
+// "where: description"; Describe(Code) is the module's own.
+template <typename Code> std::string DescribeFinding(const Finding<Code> &f) {
+    return (f.where.empty() ? std::string() : f.where + ": ") + std::string(Describe(f.code));
+}
+
+// The heading, then "\n  where: description" for each finding.
 template <typename Code> std::string DescribeFindings(std::string_view heading, const std::vector<Finding<Code>> &findings) {
     std::string out(heading);
-    for (const Finding<Code> &f : findings) {
-        out += "\n  ";
-        if (!f.where.empty()) out += f.where + ": ";
-        out += Describe(f.code);
-    }
+    for (const Finding<Code> &f : findings) out += "\n  " + DescribeFinding(f);
     return out;
 }
 

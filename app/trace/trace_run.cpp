@@ -1,3 +1,4 @@
+#include "app/code_order.h"
 #include "app/commands.h"
 #include "contract/dll.h"
 #include "contract/identifiers.h"
@@ -152,4 +153,4 @@ void TraceRun() {
     ReleaseRecord(kReplyBufferLayout, RepFields, reply);
 }
 
-extern "C" void RtThreadEntry() { TraceRun(); }
+extern "C" RT_CODE_LAST(1) void RtThreadEntry() { TraceRun(); }

@@ -1,3 +1,4 @@
+#include "app/code_order.h"
 #include "app/commands.h"
 #include "contract/identifiers.h"
 #include "app/trace/trace.h"
@@ -5,7 +6,7 @@
 
 extern "C" {
 
-void RtWindowHandler() { LoadHistory(); }
+RT_CODE_LAST(2) void RtWindowHandler() { LoadHistory(); }
 
 void StartClicked() {
     RecordHistory();

@@ -61,6 +61,12 @@ inline constexpr std::array<SegmentKind, 6> kSegments = {{
 inline constexpr uint32_t kHelpSize = 56; // the help segment's zero bytes
 inline constexpr uint32_t kVarMinimum = 4; // CurrentRow
 
+// ---- Code order ----
+// Sections named with these prefixes and a number go first and last in the code segment, in the
+// order of their numbers; every other code section lies between them.
+inline constexpr std::string_view kCodeFirstSections = ".text.rt.first.";
+inline constexpr std::string_view kCodeLastSections = ".text.rt.last.";
+
 // ---- Code relocation entries: bits 3..31 the offset in the code segment's data, bits 0..2 the kind ----
 enum class RelocKind : uint32_t {
     ServiceTable = 0, // value: slot offset

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/result.h"
+
 namespace mkimage {
 
 struct Section {
@@ -44,7 +46,23 @@ struct ElfObject {
     std::vector<Relocation> relocations;
 };
 
-// Parses the object; on failure the error names what is wrong.
-std::optional<ElfObject> ParseElfObject(std::span<const uint8_t> bytes, std::string &error);
+enum class ElfError {
+    NotElf,               // no ELF magic, or shorter than the ELF header
+    NotElf64,             // not a 64-bit little-endian ELF file
+    NotRelocatable,       // not an x86-64 relocatable object
+    SectionTableOutside,  // the section header table lies outside the file
+    SectionOutside,       // a section's bytes lie outside the file
+    SectionNameOutside,   // a section's name lies outside the names
+    TwoSymbolTables,      // more than one symbol table
+    SymbolsWithoutNames,  // the symbol table names no string table
+    SymbolNameOutside,    // a symbol's name lies outside the strings
+    RelRelocations,       // REL relocations (RELA expected)
+    RelocatesNoSection,   // relocations for a section that does not exist
+    RelocatesNoSymbol,    // a relocation names a symbol that does not exist
+};
+std::string_view Describe(ElfError e);
+
+// Parses the object, or says what is wrong and where.
+rt::Result<ElfObject, rt::Finding<ElfError>> ParseElfObject(std::span<const uint8_t> bytes);
 
 } // namespace mkimage

@@ -1,4 +1,4 @@
-// mkimage OBJECT -o IMAGE [--form FORM --handlers HANDLERS] [--map MAP]
+// mkimage OBJECT -o IMAGE --form FORM [--handlers HANDLERS] [--map MAP]
 // Builds the program image from the application's relocatable object. HANDLERS lists, one per line,
 // "OFFSET SYMBOL": the form data offset that receives that routine's offset in the code segment.
 // Anything that cannot be placed is refused, naming the symbol.
@@ -20,7 +20,7 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string &path) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: mkimage OBJECT -o IMAGE [--form FORM --handlers HANDLERS] [--map MAP]\n");
+    std::fprintf(stderr, "usage: mkimage OBJECT -o IMAGE --form FORM [--handlers HANDLERS] [--map MAP]\n");
     return 2;
 }
 
@@ -38,28 +38,25 @@ int main(int argc, char **argv) {
         else if (!a.empty() && a[0] != '-' && input.empty()) input = a;
         else return Usage();
     }
-    if (input.empty() || output.empty()) return Usage();
+    if (input.empty() || output.empty() || formPath.empty()) return Usage();
 
     auto object = ReadFile(input);
     if (!object) {
         std::fprintf(stderr, "mkimage: cannot read %s\n", input.c_str());
         return 1;
     }
-    std::string error;
-    auto elf = mkimage::ParseElfObject(*object, error);
+    auto elf = mkimage::ParseElfObject(*object);
     if (!elf) {
-        std::fprintf(stderr, "mkimage: %s: %s\n", input.c_str(), error.c_str());
+        std::fprintf(stderr, "mkimage: %s: %s\n", input.c_str(), rt::DescribeFinding(elf.error()).c_str());
         return 1;
     }
     mkimage::FormInput form;
-    if (!formPath.empty()) {
-        auto bytes = ReadFile(formPath);
-        if (!bytes) {
-            std::fprintf(stderr, "mkimage: cannot read %s\n", formPath.c_str());
-            return 1;
-        }
-        form.bytes = *bytes;
+    auto bytes = ReadFile(formPath);
+    if (!bytes) {
+        std::fprintf(stderr, "mkimage: cannot read %s\n", formPath.c_str());
+        return 1;
     }
+    form.bytes = *bytes;
     if (!handlersPath.empty()) {
         std::ifstream in(handlersPath);
         std::string line;
@@ -70,10 +67,9 @@ int main(int argc, char **argv) {
             form.handlers.push_back({uint32_t(std::strtoul(offset.c_str(), nullptr, 0)), symbol});
         }
     }
-    std::vector<std::string> errors;
-    auto built = mkimage::BuildImage(*elf, form, errors);
+    auto built = mkimage::BuildImage(*elf, form);
     if (!built) {
-        for (const std::string &e : errors) std::fprintf(stderr, "mkimage: %s\n", e.c_str());
+        std::fprintf(stderr, "%s\n", rt::DescribeFindings("mkimage: the object cannot become an image:", built.error()).c_str());
         return 1;
     }
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
