@@ -105,7 +105,8 @@ class Desktop : public ::testing::Test {
         window_.pop_back();
         std::this_thread::sleep_for(300ms);
     }
-    // Clicks a point of the client area (below the menu bar) of the window at 50, 50.
+    // Clicks a point of the client area (below the menu bar) of the window at 50, 50. Nothing outside
+    // the program shows that it has taken a click or a key, so each one gets a moment to be handled.
     void Click(int x, int y) {
         Shell("xdotool mousemove " + std::to_string(50 + x) + " " + std::to_string(50 + menuBar_ + y) + " click 1");
         std::this_thread::sleep_for(150ms);
@@ -163,9 +164,10 @@ TEST_F(Desktop, ATraceAsAUserRunsIt) {
     ClickTargetBox();
     Type("target.test");
     ClickStart();
-    std::this_thread::sleep_for(500ms);
+    const std::string recorded = std::string("[") + kSection + "]\r\nurl=target.test|\r\n";
+    ASSERT_TRUE(WaitFor([&] { return History() == recorded; }, 5s)) << History();
     ClickStart(); // the button is disabled while the trace runs: this click records nothing
-    EXPECT_EQ(History(), std::string("[") + kSection + "]\r\nurl=target.test|\r\n");
+    EXPECT_EQ(History(), recorded);
 
     ASSERT_TRUE(WaitFor([&] { return Windows() == 2; }, 15s)) << "no end message";
     Screenshot("trace-end-message.png");
@@ -174,7 +176,8 @@ TEST_F(Desktop, ATraceAsAUserRunsIt) {
     Screenshot("trace-finished.png");
 
     ClickClear();
-    EXPECT_EQ(History(), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n");
+    const std::string reset = std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n";
+    EXPECT_TRUE(WaitFor([&] { return History() == reset; }, 5s)) << History();
     ChooseExit();
     EXPECT_EQ(WaitExit(program_, 5s), 0);
     program_ = -1;
@@ -186,7 +189,9 @@ TEST_F(Desktop, ExitDuringATraceEndsAtOnceWithZero) {
     ClickTargetBox();
     Type("203.0.113.2");
     ClickStart();
-    std::this_thread::sleep_for(3s); // the trace is now waiting on a silent hop
+    // The target is recorded as the trace starts; its hops past the routers then wait on silence.
+    ASSERT_TRUE(WaitFor([&] { return History().find("203.0.113.2") != std::string::npos; }, 5s));
+    std::this_thread::sleep_for(200ms); // past the four routers' answers, into the silent hops
     auto asked = std::chrono::steady_clock::now();
     ChooseExit();
     EXPECT_EQ(WaitExit(program_, 2s), 0) << "the program must not wait for the trace";

@@ -2,6 +2,7 @@
 // with capture-pane. Captures go to build/test-artifacts.
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -43,17 +44,54 @@ class Terminal : public ::testing::Test {
         ASSERT_TRUE(WaitFor("开始追踪", 5s)) << Screen();
     }
     std::string Screen() { return Shell("tmux capture-pane -p -t " + session_); }
-    void Keys(const std::string &keys) {
-        Shell("tmux send-keys -t " + session_ + " " + keys);
-        std::this_thread::sleep_for(150ms);
-    }
-    bool WaitFor(const std::string &text, std::chrono::milliseconds within) {
+    void Keys(const std::string &keys) { Shell("tmux send-keys -t " + session_ + " " + keys); }
+    bool Until(const std::function<bool()> &condition, std::chrono::milliseconds within) {
         auto end = std::chrono::steady_clock::now() + within;
-        while (Screen().find(text) == std::string::npos) {
+        while (!condition()) {
             if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(50ms);
+            std::this_thread::sleep_for(20ms);
         }
         return true;
+    }
+    bool WaitFor(const std::string &text, std::chrono::milliseconds within) {
+        return Until([&] { return Screen().find(text) != std::string::npos; }, within);
+    }
+    bool WaitForFile(const std::string &content) {
+        return Until([&] { return folder_.read("lsjl.ini") == content; }, 3s);
+    }
+    // Moves the focus with Tab (or BTab) until the button is drawn focused (in reverse video).
+    bool FocusButton(const std::string &caption, const char *key = "Tab") {
+        for (int i = 0; i < 20; ++i) {
+            std::string before = Shell("tmux capture-pane -e -p -t " + session_);
+            if (before.find("\x1b[7m[" + caption + "]") != std::string::npos) return true;
+            Keys(key);
+            Until([&] { return Shell("tmux capture-pane -e -p -t " + session_) != before; }, 1s);
+        }
+        return false;
+    }
+    // The screen's line that holds the text, and the one below it.
+    std::string LineOf(const std::string &text, int below = 0) {
+        std::string screen = Screen();
+        size_t at = screen.find(text);
+        if (at == std::string::npos) return {};
+        size_t start = screen.rfind('\n', at);
+        start = start == std::string::npos ? 0 : start + 1;
+        for (int i = 0; i < below && start < screen.size(); ++i) start = screen.find('\n', start) + 1;
+        return screen.substr(start, screen.find('\n', start) - start);
+    }
+    // Moves the focus until the cursor shows in an edit field on the row of that label (buttons hide it).
+    bool FocusField(const std::string &label, const char *key = "BTab") {
+        auto where = [&] { return Shell("tmux display -p -t " + session_ + " '#{cursor_flag} #{cursor_y}'"); };
+        for (int i = 0; i < 20; ++i) {
+            std::string screen = Screen();
+            size_t at = screen.find(label);
+            int row = int(std::count(screen.begin(), screen.begin() + std::ptrdiff_t(at == std::string::npos ? 0 : at), '\n'));
+            std::string before = where();
+            if (at != std::string::npos && before == "1 " + std::to_string(row) + "\n") return true;
+            Keys(key);
+            Until([&] { return where() != before; }, 1s);
+        }
+        return false;
     }
     void Keep(const std::string &name) { std::ofstream(std::string(ARTIFACTS) + "/" + name) << Screen(); }
 
@@ -69,7 +107,8 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
     Start(80, 24);
     Keep("terminal-80x24-start.txt");
     Keys("'target.test'");
-    for (int i = 0; i < 6; ++i) Keys("Tab"); // target box, clear, IP, count, size, check box, start
+    ASSERT_TRUE(WaitFor("target.test", 2s)) << Screen();
+    ASSERT_TRUE(FocusButton("开始追踪")) << Screen();
     Keys("Enter");
     ASSERT_TRUE(WaitFor("路由追踪结束", 10s)) << Screen();
     Keep("terminal-80x24-message.txt");
@@ -83,17 +122,16 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
     EXPECT_NE(screen.find("┌─ 目标 ─"), std::string::npos) << "frames in box-drawing characters";
     EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=target.test|\r\n");
 
-    for (int i = 0; i < 5; ++i) Keys("BTab"); // back to "清除历史记录"
+    ASSERT_TRUE(FocusButton("清除历史记录", "BTab")) << Screen();
     Keys("Enter");
-    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n");
+    EXPECT_TRUE(WaitForFile(std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n")) << folder_.read("lsjl.ini");
 
     // The target box's history: Down opens it, Enter takes the item into the edit field.
-    Keys("BTab Down");
-    EXPECT_TRUE(WaitFor("toviq.example", 2s)) << Screen();
+    ASSERT_TRUE(FocusField("目标网址")) << Screen();
+    Keys("Down");
+    EXPECT_TRUE(Until([&] { return LineOf("目标网址", 1).find("toviq.example") != std::string::npos; }, 2s)) << Screen();
     Keys("Enter");
-    std::string row = Screen();
-    row = row.substr(row.find("目标网址"), 60);
-    EXPECT_NE(row.find("toviq.example"), std::string::npos) << row;
+    EXPECT_TRUE(Until([&] { return LineOf("目标网址").find("toviq.example") != std::string::npos; }, 2s)) << Screen();
 
     Keys("F10");
     EXPECT_TRUE(WaitFor("关于Toviq", 2s));
@@ -105,7 +143,8 @@ TEST_F(Terminal, ResizingDuringATraceAndALargeTerminal) {
     Topology("silence " + prefix_ + " target"); // the trace keeps going
     Start(200, 60);
     Keys("'203.0.113.2'");
-    for (int i = 0; i < 6; ++i) Keys("Tab");
+    ASSERT_TRUE(WaitFor("203.0.113.2", 2s)) << Screen();
+    ASSERT_TRUE(FocusButton("开始追踪")) << Screen();
     Keys("Enter");
     ASSERT_TRUE(WaitFor("198.51.100.6", 5s)) << Screen();
     Keep("terminal-200x60-trace.txt");
