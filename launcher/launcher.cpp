@@ -5,20 +5,13 @@
 
 #include <cstdio>
 
+#include "formats/text/text.h"
 #include "platform.h"
 
 namespace launcher {
 
 bool IsCoreLibraryName(std::string_view name) {
-    auto equalsIgnoreCase = [](std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i) {
-            char x = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] - 'A' + 'a') : a[i];
-            if (x != b[i]) return false;
-        }
-        return true;
-    };
-    return equalsIgnoreCase(name, "rtcore.slr") || equalsIgnoreCase(name, "rtcore.slb");
+    return rt::EqualsIgnoreCase(name, "rtcore.slr") || rt::EqualsIgnoreCase(name, "rtcore.slb");
 }
 
 std::string DefaultFolderName(uint32_t folderId) {

@@ -9,6 +9,9 @@ using namespace payload;
 
 namespace {
 
+// The error of a result, or Error::None when it holds a value.
+template <typename R> Error ErrorOf(const R &r) { return r.ok() ? Error::None : r.error(); }
+
 std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 // An executable of `before` bytes followed by the payload.
@@ -20,7 +23,7 @@ std::vector<uint8_t> Executable(const std::vector<uint8_t> &appended, size_t bef
 
 Error ReadError(const std::vector<uint8_t> &exe) {
     MemorySource source(exe);
-    return ReadPayloadBlock(source).error();
+    return ErrorOf(ReadPayloadBlock(source));
 }
 
 void PutU32(std::vector<uint8_t> &b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
@@ -84,7 +87,7 @@ TEST(Payload, ShortReadsOfTheTrailer) {
         std::optional<uint64_t> SeekFromEnd(uint64_t) override { return 5000; }
         std::optional<size_t> Read(uint8_t *, size_t) override { return 7; }
     } shortRead;
-    EXPECT_EQ(ReadPayloadBlock(shortRead).error(), Error::ReadFailed);
+    EXPECT_EQ(ErrorOf(ReadPayloadBlock(shortRead)), Error::ReadFailed);
 }
 
 TEST(Payload, DecodeKeepsThePlainFieldsAndChecksTheTable) {
@@ -102,7 +105,7 @@ TEST(Payload, DecodeKeepsThePlainFieldsAndChecksTheTable) {
         std::vector<uint8_t> stream = Compress(BuildFileTable(kFiles));
         std::vector<uint8_t> p = AssembleBlock(1, "", 0x01020304, magic, u, stream);
         std::vector<uint8_t> b(p.begin(), p.end() - 8);
-        return DecodePayloadBlock(b).error();
+        return ErrorOf(DecodePayloadBlock(b));
     };
     EXPECT_EQ(tampered(kTableMagic, 10), Error::None);
     EXPECT_EQ(tampered(kTableMagic + 1, 10), Error::InvalidData);
@@ -114,13 +117,13 @@ TEST(Payload, BlocksTooShortForTheirFieldsAreInvalid) {
     for (size_t n = 0; n < 21; ++n) {
         std::vector<uint8_t> block(n, 0);
         if (n >= 4) PutU32(block, 0, kMagic);
-        EXPECT_EQ(DecodePayloadBlock(block).error(), Error::InvalidData) << n << " bytes";
+        EXPECT_EQ(ErrorOf(DecodePayloadBlock(block)), Error::InvalidData) << n << " bytes";
     }
     // A folder name without NUL: scrambled 0xFF bytes to the end.
     std::vector<uint8_t> noNul(40, 0);
     PutU32(noNul, 0, kMagic);
     for (size_t i = 12; i < noNul.size(); ++i) noNul[i] = 0xFF; // key 0: stays 0xFF
-    EXPECT_EQ(DecodePayloadBlock(noNul).error(), Error::InvalidData);
+    EXPECT_EQ(ErrorOf(DecodePayloadBlock(noNul)), Error::InvalidData);
 }
 
 TEST(Payload, InflateToTheDeclaredSize) {
@@ -132,12 +135,12 @@ TEST(Payload, InflateToTheDeclaredSize) {
     auto larger = InflateFileTable(stream.data(), stream.size(), int32_t(table.size() + 100));
     ASSERT_TRUE(larger.ok()) << "U larger than the table: the table ends where the data ends";
     EXPECT_EQ(larger.value().size(), table.size());
-    EXPECT_EQ(InflateFileTable(stream.data(), stream.size(), int32_t(table.size() - 1)).error(), Error::DecompressFailed);
-    EXPECT_EQ(InflateFileTable(stream.data(), 0, 10).error(), Error::DecompressFailed) << "an empty stream";
+    EXPECT_EQ(ErrorOf(InflateFileTable(stream.data(), stream.size(), int32_t(table.size() - 1))), Error::DecompressFailed);
+    EXPECT_EQ(ErrorOf(InflateFileTable(stream.data(), 0, 10)), Error::DecompressFailed) << "an empty stream";
     std::vector<uint8_t> corrupt = stream;
     corrupt[corrupt.size() - 1] ^= 1; // the Adler-32 check
-    EXPECT_EQ(InflateFileTable(corrupt.data(), corrupt.size(), 1000).error(), Error::DecompressFailed);
-    EXPECT_EQ(InflateFileTable(stream.data(), stream.size() - 3, 1000).error(), Error::DecompressFailed)
+    EXPECT_EQ(ErrorOf(InflateFileTable(corrupt.data(), corrupt.size(), 1000)), Error::DecompressFailed);
+    EXPECT_EQ(ErrorOf(InflateFileTable(stream.data(), stream.size() - 3, 1000)), Error::DecompressFailed)
         << "a stream that does not end";
     std::vector<uint8_t> none = Compress({});
     auto empty = InflateFileTable(none.data(), none.size(), 8);
@@ -166,7 +169,7 @@ TEST(Payload, EntriesWalkInOrderAndStayInsideTheTable) {
         while (at < shortTable.size()) {
             auto e = NextFileEntry(shortTable, at);
             if (!e.ok()) {
-                EXPECT_EQ(e.error(), Error::InvalidData);
+                EXPECT_EQ(ErrorOf(e), Error::InvalidData);
                 failed = true;
                 break;
             }

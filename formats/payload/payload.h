@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <variant>
+
+#include "formats/result.h"
 #include <vector>
 
 namespace payload {
@@ -33,15 +35,7 @@ enum class Error {
 };
 std::string_view Describe(Error e);
 
-template <typename T> struct Result {
-    std::variant<T, Error> v;
-    Result(T value) : v(std::move(value)) {}
-    Result(Error e) : v(e) {}
-    bool ok() const { return v.index() == 0; }
-    Error error() const { return ok() ? Error::None : std::get<1>(v); }
-    T &value() { return std::get<0>(v); }
-    T *operator->() { return &value(); }
-};
+template <typename T> using Result = rt::Result<T, Error>;
 
 // Where the payload is read from: the executable file, or memory in tests.
 class Source {

@@ -1,0 +1,69 @@
+// The file commands: files by number, as the image opens, reads and closes them.
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "files.h"
+#include "runtime.h"
+
+namespace rt {
+
+namespace {
+
+int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
+
+// FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
+RtResult OpenFile(Args &a) {
+    return ResultOfInt(a.runtime().files().Open(a.text(0), int32_t(a.integer(1, 1))));
+}
+
+// FileClose: close.
+RtResult CloseFile(Args &a) { return ResultOfBool(a.runtime().files().Close(FileNumber(a))); }
+
+// FileSeek: move the read position (file, origin: 1 start (default), 2 end, 3 current; distance).
+RtResult SeekFile(Args &a) {
+    int64_t origin = a.integer(1, 1);
+    return ResultOfBool(a.runtime().files().Seek(FileNumber(a), SeekOrigin(origin), a.integer(2)));
+}
+
+// FileRead: the next n bytes as a byte set (fewer at the end; empty for a closed file).
+RtResult ReadBytes(Args &a) {
+    int64_t n = a.count(1);
+    // The small reads of a lookup go straight into the new byte set.
+    constexpr int64_t kDirect = 4096;
+    if (n <= kDirect) {
+        auto *words = static_cast<uint32_t *>(Runtime::Allocate(8 + size_t(n)));
+        auto got = a.runtime().files().ReadInto(int32_t(a.integer(0)), reinterpret_cast<uint8_t *>(words + 2), size_t(n));
+        words[0] = 1;
+        words[1] = uint32_t(got.value_or(0));
+        return RtResult{reinterpret_cast<uintptr_t>(words), RtTypeBytes};
+    }
+    auto bytes = a.runtime().files().Read(FileNumber(a), size_t(std::min<int64_t>(n, int64_t(1) << 30)));
+    return ResultOfBytes(bytes ? std::span<const uint8_t>(*bytes) : std::span<const uint8_t>());
+}
+
+// FileReadText: the text up to the next NUL.
+RtResult ReadText(Args &a) {
+    auto text = a.runtime().files().ReadText(FileNumber(a));
+    return ResultOfText(text ? std::string_view(*text) : std::string_view());
+}
+
+// FileDelete: delete a file.
+RtResult DeleteFile(Args &a) { return ResultOfBool(::unlink(NativePath(a.text(0)).c_str()) == 0); }
+
+// ProgramFolder: the program's folder, without a trailing separator.
+RtResult ProgramFolder(Args &a) { return ResultOfText(a.runtime().ProgramFolder()); }
+
+} // namespace
+
+void AddFileCommands(CommandTable &table) {
+    table.add(cmd::FileOpen, OpenFile);
+    table.add(cmd::FileClose, CloseFile);
+    table.add(cmd::FileSeek, SeekFile);
+    table.add(cmd::FileRead, ReadBytes);
+    table.add(cmd::FileReadText, ReadText);
+    table.add(cmd::FileDelete, DeleteFile);
+    table.add(cmd::ProgramFolder, ProgramFolder);
+}
+
+} // namespace rt
