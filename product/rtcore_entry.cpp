@@ -7,11 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <unistd.h>
+#include <vector>
+
+#include "contract/form_layout.h"
 
 #include "runtime/core/image_loader.h"
 #include "runtime/platform/platform.h"
 #include "runtime/frontends/qt/qt_frontend.h"
+#include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
 #include "runtime/core/runtime.h"
 #include "product.h"
@@ -64,12 +71,89 @@ void Refuse(const std::string &message) {
     rt::Runtime::Instance().frontEnd().ShowMessage(rt::Utf8ToGbk(message), 0, std::string_view("Error"));
 }
 
+// The program's command line, from /proc: the launcher hands over the image only.
+std::vector<std::string> CommandLine() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::string> args;
+    for (size_t at = 0; at < all.size();) {
+        size_t end = all.find('\0', at);
+        if (end == std::string::npos) end = all.size();
+        args.push_back(all.substr(at, end - at));
+        at = end + 1;
+    }
+    if (!args.empty()) args.erase(args.begin());
+    return args;
+}
+
+constexpr const char kUsage[] =
+    "usage: routetrace                     open the window (or, without a display, the terminal window)\n"
+    "       routetrace --report TARGET [--size N] [--json]\n"
+    "                                      trace TARGET and print each hop: HOP, ADDRESS, PLACE, TIME\n"
+    "                                      (tab-separated, UTF-8); exit 0 reached, 1 not reached,\n"
+    "                                      2 no ICMP or wrong arguments\n"
+    "       routetrace --help | --version\n";
+
+// What the command line asks for: the window (nothing), a report, or an answer and an exit code.
+struct Request {
+    std::optional<rt::ReportOptions> report;
+    std::optional<int> exitNow;
+};
+
+Request ParseCommandLine(const std::vector<std::string> &args) {
+    Request r;
+    if (args.empty()) return r;
+    rt::ReportOptions report;
+    bool wantReport = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        bool value = i + 1 < args.size();
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            r.exitNow = 0;
+            return r;
+        }
+        if (a == "--version") {
+            std::printf("routetrace %s\n", product::kVersion);
+            r.exitNow = 0;
+            return r;
+        }
+        if (a == "--report" && value) {
+            wantReport = true;
+            report.target = args[++i];
+        } else if (a == "--size" && value) {
+            report.size = args[++i];
+        } else if (a == "--json") {
+            report.json = true;
+        } else {
+            std::fprintf(stderr, "routetrace: unexpected argument \"%s\"\n%s", a.c_str(), kUsage);
+            r.exitNow = rt::kReportNoTrace;
+            return r;
+        }
+    }
+    if (!wantReport) {
+        std::fprintf(stderr, "routetrace: --size and --json go with --report\n%s", kUsage);
+        r.exitNow = rt::kReportNoTrace;
+        return r;
+    }
+    using namespace unit_id;
+    report.targetBox = Id_TargetBox;
+    report.sizeBox = Id_PacketSizeBox;
+    report.startButton = Id_StartButton;
+    report.resultList = Id_ResultList;
+    report.addressBox = Id_AddressBox;
+    r.report = std::move(report);
+    return r;
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const void *image) {
     rt::Runtime &runtime = rt::Runtime::Instance();
+    Request request = ParseCommandLine(CommandLine());
+    if (request.exitNow) runtime.Exit(*request.exitNow);
     rt::MappingInfo where = rt::FindMapping(image);
-    auto loaded = rt::PrepareImage(const_cast<uint8_t *>(static_cast<const uint8_t *>(image)), where.available,
+    auto loaded = rt::PrepareImage(static_cast<const uint8_t *>(image), where.available,
                                    rt::platform::FindDllFunction);
     if (!loaded) {
         Refuse(rt::Describe(loaded.error()));
@@ -80,7 +164,17 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     uint8_t *code = prepared.code;
     uint32_t codeSize = prepared.codeSize;
     auto routineAt = [code, codeSize](uint32_t offset) -> void * { return offset < codeSize ? code + offset : nullptr; };
-    if (HasDisplay()) {
+    if (request.report) {
+        request.report->form = form;
+        request.report->codeSize = codeSize;
+        request.report->routineAt = routineAt;
+        auto report = rt::ReportFrontEnd::Create(std::move(*request.report));
+        if (!report) {
+            std::fprintf(stderr, "%s\n", Describe(report.error()).c_str());
+            runtime.Exit(rt::kReportNoTrace);
+        }
+        runtime.SetFrontEnd(std::move(*report));
+    } else if (HasDisplay()) {
         auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt});
         if (!window) {
             Refuse(Describe(window.error()));

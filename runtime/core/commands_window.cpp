@@ -79,7 +79,11 @@ RtResult ListSetCell(Args &a) {
 // The thread is not waited for: ending the program ends it.
 RtResult StartThread(Args &a) {
     auto routine = reinterpret_cast<void (*)()>(a.routine(0));
-    std::thread(routine).detach();
+    Runtime &runtime = a.runtime();
+    std::thread([routine, &runtime] {
+        routine();
+        runtime.frontEnd().ThreadFinished();
+    }).detach();
     return ResultOfBool(true);
 }
 

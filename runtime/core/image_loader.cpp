@@ -49,7 +49,7 @@ std::string Describe(const LoadFailure &f) {
     return "The program image cannot be loaded";
 }
 
-Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, DllResolver resolve) {
+Result<PreparedImage, LoadFailure> PrepareImage(const uint8_t *image, size_t size, DllResolver resolve) {
     image::Validation validation = image::ValidateImage({image, size});
     if (!validation.image) return LoadFailure{LoadError::InvalidImage, DescribeFindings("", validation.problems)};
     const image::ImageView &view = *validation.image;
@@ -63,15 +63,12 @@ Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, Dll
     service::rt_dll_function_count = uint32_t(dlls.size());
 
     PreparedImage p;
-    // The image runs in place when it can; otherwise a low copy of its extent runs.
-    MappingInfo where = FindMapping(image);
-    bool low = reinterpret_cast<uintptr_t>(image) + layout.extent < (uintptr_t(1) << 31);
-    if (!where.writable || !where.executable || !low) {
-        auto *copy = static_cast<uint8_t *>(MapLow(layout.extent, PROT_READ | PROT_WRITE | PROT_EXEC));
-        if (!copy) return LoadFailure{LoadError::NoLowMemory, "program image"};
-        std::memcpy(copy, image, layout.extent);
-        image = copy;
-    }
+    // The image runs in a copy below 2 GiB, where its 32-bit addresses reach. The copy is writable only
+    // while it is fixed up; then it becomes read-only and executable, so no page is ever both.
+    size_t mapped = (size_t(layout.extent) + 4095) / 4096 * 4096;
+    auto *copy = static_cast<uint8_t *>(MapLow(mapped, PROT_READ | PROT_WRITE));
+    if (!copy) return LoadFailure{LoadError::NoLowMemory, "program image"};
+    std::memcpy(copy, image, layout.extent);
 
     // The service table: 13 four-byte slots, each holding the address of a trampoline that jumps to
     // the 64-bit service function with every register untouched (movabs r11, target; jmp r11).
@@ -92,14 +89,15 @@ Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, Dll
     }
     ::mprotect(page, 4096, PROT_READ | PROT_EXEC);
 
-    uint8_t *code = image + layout.codeData;
+    uint8_t *code = copy + layout.codeData;
     const uint32_t bases[4] = {uint32_t(reinterpret_cast<uintptr_t>(page)),
-                               uint32_t(reinterpret_cast<uintptr_t>(image + layout.constData)),
+                               uint32_t(reinterpret_cast<uintptr_t>(copy + layout.constData)),
                                uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
-    view.ApplyRelocations(image, bases);
+    view.ApplyRelocations(copy, bases);
+    if (::mprotect(copy, mapped, PROT_READ | PROT_EXEC) != 0) return LoadFailure{LoadError::NoLowMemory, "program image"};
     p.code = code;
     p.codeSize = layout.codeSize;
-    p.form = image + layout.formData;
+    p.form = copy + layout.formData;
     p.formSize = layout.formSize;
     p.start = reinterpret_cast<void (*)()>(code + layout.startRoutine);
     return p;

@@ -35,10 +35,9 @@ std::string Describe(const LoadFailure &f);
 // The platform's function for a DLL file name and function name; null when it has none.
 using DllResolver = void *(*)(std::string_view dll, std::string_view function);
 
-// Places the image at `image` (fixing it up in place when that memory is writable, executable and
-// below 2 GiB, otherwise in a copy), builds the service table and binds the DLL commands through
-// `resolve`. `size` bounds every read.
-Result<PreparedImage, LoadFailure> PrepareImage(uint8_t *image, size_t size, DllResolver resolve);
+// Places a copy of the image below 2 GiB, fixes it up and makes it read-only and executable; builds
+// the service table and binds the DLL commands through `resolve`. `size` bounds every read of `image`.
+Result<PreparedImage, LoadFailure> PrepareImage(const uint8_t *image, size_t size, DllResolver resolve);
 
 // The readable bytes from an address to the end of the mapping that holds it (from /proc/self/maps),
 // and whether that mapping is writable and executable.

@@ -144,6 +144,8 @@ class FrontEnd {
     virtual void OpenUrl(std::string_view url) = 0;
     // Puts the terminal or display back as it was; the process is about to end.
     virtual void Shutdown() {}
+    // A routine the program started on a thread of its own has returned (on that thread).
+    virtual void ThreadFinished() {}
 };
 
 // A front end that shows the window to a person (Qt window or terminal). Tests replace the modal
