@@ -34,7 +34,7 @@ void RunToExit(benchmark::State &state, const char *program) {
 void ExtractAndLoad(benchmark::State &state) {
     for (auto _ : state) {
         auto r = launcher::PrepareRuntime(PRODUCT);
-        if (!r.entry) state.SkipWithError(r.message.c_str());
+        if (!r) state.SkipWithError(launcher::Describe(r.error()).c_str());
     }
 }
 // Each round loads a fresh copy of the library (the file is replaced), so the rounds are few.

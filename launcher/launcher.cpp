@@ -4,11 +4,36 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "formats/text/text.h"
 #include "platform.h"
 
 namespace launcher {
+
+std::string_view Describe(Error e) {
+    switch (e) {
+    case Error::CantOpen: return "Can't open file!";
+    case Error::InvalidData: return payload::Describe(payload::Error::InvalidData);
+    case Error::ReadFailed: return payload::Describe(payload::Error::ReadFailed);
+    case Error::ReadOrInvalid: return payload::Describe(payload::Error::ReadOrInvalid);
+    case Error::NoMemory: return payload::Describe(payload::Error::NoMemory);
+    case Error::DecompressFailed: return payload::Describe(payload::Error::DecompressFailed);
+    case Error::NoTempDir: return "Can't retrieve the temporary directory!";
+    case Error::NoKernel: return "Not found the kernel library!";
+    case Error::LoadFailed: return "Failed to load kernel library!";
+    case Error::InvalidKernel: return "The kernel library is invalid!";
+    case Error::InvalidInterface: return "The interface of kernel library is invalid!";
+    case Error::WriteFailed: return "Can't write the runtime's files!";
+    case Error::ElevatedStart: return "Started with rights it does not use: only CAP_NET_RAW or setuid root are supported.";
+    }
+    return "Unknown error!";
+}
+
+std::string Describe(const Failure &f) {
+    std::string message(Describe(f.code));
+    return f.detail.empty() ? message : message + " (" + f.detail + ")";
+}
 
 bool IsCoreLibraryName(std::string_view name) {
     return rt::EqualsIgnoreCase(name, "rtcore.slr") || rt::EqualsIgnoreCase(name, "rtcore.slb");
@@ -20,82 +45,89 @@ std::string DefaultFolderName(uint32_t folderId) {
     return buffer;
 }
 
-StartResult PrepareRuntime(const std::string &executable) {
-    StartResult result;
-    auto fail = [&](std::string_view message) {
-        result.message = std::string(message);
-        result.entry = nullptr;
-        return result;
-    };
+namespace {
 
+Failure FromPayload(payload::Error e) {
+    switch (e) {
+    case payload::Error::ReadFailed: return {Error::ReadFailed, {}};
+    case payload::Error::ReadOrInvalid: return {Error::ReadOrInvalid, {}};
+    case payload::Error::NoMemory: return {Error::NoMemory, {}};
+    case payload::Error::DecompressFailed: return {Error::DecompressFailed, {}};
+    default: return {Error::InvalidData, {}};
+    }
+}
+
+} // namespace
+
+rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
+    Prepared result;
     int fd = ::open(executable.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(kCantOpen);
+    if (fd < 0) return Failure{Error::CantOpen, {}};
     payload::FileSource source(fd);
     auto block = payload::ReadPayloadBlock(source);
     ::close(fd);
-    if (!block.ok()) return fail(payload::Describe(block.error()));
-
-    auto temporary = TemporaryDirectory();
-    if (!temporary) return fail(kNoTempDir);
+    if (!block) return FromPayload(block.error());
 
     auto decoded = payload::DecodePayloadBlock(block.value());
-    if (!decoded.ok()) return fail(payload::Describe(decoded.error()));
-    std::string folderName =
-        decoded->folderName.empty() ? DefaultFolderName(decoded->folderId) : decoded->folderName;
+    if (!decoded) return FromPayload(decoded.error());
+    std::string folderName = decoded->folderName.empty() ? DefaultFolderName(decoded->folderId) : decoded->folderName;
     // The payload's names become paths: only a single, ordinary path component is accepted.
-    if (!payload::IsSafeName(folderName)) return fail(payload::Describe(payload::Error::InvalidData));
-    result.folder = *temporary + "/" + folderName;
-    if (result.folder.size() > kMaxPath) return fail(kNoTempDir);
+    if (!payload::IsSafeName(folderName)) return Failure{Error::InvalidData, {}};
 
-    auto table = payload::InflateFileTable(block.value().data() + decoded->streamOffset, decoded->streamLength,
-                                           decoded->tableSize);
+    auto table = payload::InflateFileTable(block->data() + decoded->streamOffset, decoded->streamLength, decoded->tableSize);
     std::vector<uint8_t>().swap(block.value()); // the block is not needed once the table is out
-    if (!table.ok()) return fail(payload::Describe(table.error()));
+    if (!table) return FromPayload(table.error());
 
     // Every entry is checked before anything is written.
     std::span<const uint8_t> bytes(table.value());
     std::vector<payload::FileEntry> entries;
+    const payload::FileEntry *core = nullptr;
     for (size_t position = 0; position < bytes.size();) {
         auto entry = payload::NextFileEntry(bytes, position);
-        if (!entry.ok() || !payload::IsSafeName(entry->name) || result.folder.size() + 1 + entry->name.size() > kMaxPath)
-            return fail(payload::Describe(payload::Error::InvalidData));
+        if (!entry || !payload::IsSafeName(entry->name)) return Failure{Error::InvalidData, {}};
         entries.push_back(entry.value());
         position = entry->next;
     }
+    for (const payload::FileEntry &entry : entries)
+        if (IsCoreLibraryName(entry.name)) core = &entry; // the last one wins
 
-    CreateFolder(result.folder);
-    // On a shared temporary directory the folder must be ours alone before anything is loaded from it.
-    if (!IsPrivate(result.folder, false)) return fail(kNoTempDir);
-
+    // A folder of this user's alone: a shared or foreign one is never used.
+    auto folder = PrivateFolder(folderName);
+    if (!folder) return folder.error();
+    result.folder = *folder;
     for (const payload::FileEntry &entry : entries) {
-        if (IsCoreLibraryName(entry.name)) result.coreLibrary = std::string(entry.name); // the last one wins
-        ReplaceFile(result.folder, std::string(entry.name), entry.content); // a file that fails is skipped
+        if (result.folder.size() + 1 + entry.name.size() > kMaxPath) return Failure{Error::NoTempDir, "path too long"};
+        int error = ReplaceFile(result.folder, std::string(entry.name), entry.content);
+        // Another file that cannot be written is left out; the core library never is.
+        if (error && &entry == core) return Failure{Error::WriteFailed, std::strerror(error)};
     }
-    if (result.coreLibrary.empty()) return fail(kNoKernel);
+    if (!core) return Failure{Error::NoKernel, {}};
+    result.coreLibrary = std::string(core->name);
 
-    std::string libraryPath = result.folder + "/" + result.coreLibrary;
-    if (!IsPrivate(libraryPath, true)) return fail(kNoTempDir);
-    void *library = LoadLibrary(libraryPath);
-    if (!library) return fail(kLoadFailed);
+    // Loaded only when its bytes are the payload's, through the descriptor that was checked.
+    void *library = LoadVerifiedLibrary(result.folder + "/" + result.coreLibrary, core->content);
+    if (!library) return Failure{Error::LoadFailed, {}};
     auto getNewSock = reinterpret_cast<GetNewSockFn>(FindSymbol(library, "GetNewSock"));
-    if (!getNewSock) return fail(kInvalidKernel);
-    auto entry = reinterpret_cast<RuntimeEntryFn>(getNewSock(kGetNewSockArgument));
-    if (!entry) return fail(kInvalidInterface);
-    result.entry = entry;
+    if (!getNewSock) return Failure{Error::InvalidKernel, {}};
+    result.entry = reinterpret_cast<RuntimeEntryFn>(getNewSock(kGetNewSockArgument));
+    if (!result.entry) return Failure{Error::InvalidInterface, {}};
+    result.setIcmpSocket = reinterpret_cast<SetRawIcmpSocketFn>(FindSymbol(library, "RtSetRawIcmpSocket"));
     return result;
 }
 
-int Run(const void *image) {
-    StartResult start;
-    if (auto self = OwnPath()) start = PrepareRuntime(*self);
-    else start.message = kCantOpen;
-    if (start.entry) {
-        RuntimeEntryFn entry = start.entry;
-        start = StartResult(); // the launcher's own memory is released before the runtime takes over
-        entry(image);
-    } else {
-        ShowErrorBox(start.message);
-    }
+int Run(const void *image, int icmpSocket) {
+    RuntimeEntryFn entry = nullptr;
+    {
+        auto self = OwnPath();
+        auto prepared = self ? PrepareRuntime(*self) : rt::Result<Prepared, Failure>(Failure{Error::CantOpen, {}});
+        if (!prepared) {
+            ShowErrorBox(Describe(prepared.error()));
+            return 0;
+        }
+        if (icmpSocket >= 0 && prepared->setIcmpSocket) prepared->setIcmpSocket(icmpSocket);
+        entry = prepared->entry;
+    } // the launcher's own memory is released before the runtime takes over
+    entry(image);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// The launcher's start-up sequence: payload to temporary folder, core runtime loaded, image handed over.
+// The launcher's start-up sequence: payload to a private folder, core runtime loaded, image handed over.
 #pragma once
 
 #include <cstdint>
@@ -6,21 +6,41 @@
 
 #include "contract/abi.h"
 #include "formats/payload/payload.h"
+#include "formats/result.h"
 
 namespace launcher {
 
 using GetNewSockFn = void *(*)(uint32_t);
 using RuntimeEntryFn = int32_t (*)(const void *image);
+// The core runtime's optional export that takes over the raw ICMP socket a privileged start opened.
+using SetRawIcmpSocketFn = void (*)(int fd);
 
 inline constexpr uint32_t kGetNewSockArgument = RtInterfaceVersion;
 
-// The messages of the start-up failures that are not the payload reader's.
-inline constexpr const char kCantOpen[] = "Can't open file!";
-inline constexpr const char kNoTempDir[] = "Can't retrieve the temporary directory!";
-inline constexpr const char kNoKernel[] = "Not found the kernel library!";
-inline constexpr const char kLoadFailed[] = "Failed to load kernel library!";
-inline constexpr const char kInvalidKernel[] = "The kernel library is invalid!";
-inline constexpr const char kInvalidInterface[] = "The interface of kernel library is invalid!";
+// Why the start-up stopped. The first eleven are the system's own messages.
+enum class Error {
+    CantOpen,         // "Can't open file!"
+    InvalidData,      // "Invalid data in the file!"
+    ReadFailed,       // "Failed to read data from the file!"
+    ReadOrInvalid,    // "Failed to read file or invalid data in file!"
+    NoMemory,         // "Insufficient memory!"
+    DecompressFailed, // "Failed to decompress data!"
+    NoTempDir,        // "Can't retrieve the temporary directory!"
+    NoKernel,         // "Not found the kernel library!"
+    LoadFailed,       // "Failed to load kernel library!"
+    InvalidKernel,    // "The kernel library is invalid!"
+    InvalidInterface, // "The interface of kernel library is invalid!"
+    WriteFailed,      // the runtime's files could not be written (the detail says why: a full disk, say)
+    ElevatedStart,    // started with rights the program does not use
+};
+std::string_view Describe(Error e);
+
+struct Failure {
+    Error code;
+    std::string detail; // the system's reason, where there is one
+};
+// The message, and the reason behind it.
+std::string Describe(const Failure &f);
 
 // Whether a payload entry names the core runtime library ("rtcore.slr" or "rtcore.slb", any case).
 bool IsCoreLibraryName(std::string_view name);
@@ -28,17 +48,18 @@ bool IsCoreLibraryName(std::string_view name);
 // The folder name used when the payload names none: "Q_N" and the identifier in upper-case hex.
 std::string DefaultFolderName(uint32_t folderId);
 
-struct StartResult {
-    std::string message;          // the first failure; empty on success
+struct Prepared {
     RuntimeEntryFn entry = nullptr;
-    std::string folder;           // where the files went
-    std::string coreLibrary;      // the core library's name as the payload spells it
+    SetRawIcmpSocketFn setIcmpSocket = nullptr; // null when the runtime takes none
+    std::string folder;                         // where the files went
+    std::string coreLibrary;                    // the core library's name as the payload spells it
 };
 
-// Steps 1 to 19 of the start-up: everything up to calling the runtime entry.
-StartResult PrepareRuntime(const std::string &executable);
+// Everything up to calling the runtime entry.
+rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable);
 
-// The whole start-up: prepares, then calls the entry with the image or shows the error box. Returns 0.
-int Run(const void *image);
+// The whole start-up: prepares, hands over the ICMP socket (if any), then calls the entry with the
+// image, or shows the error box. Returns 0.
+int Run(const void *image, int icmpSocket = -1);
 
 } // namespace launcher

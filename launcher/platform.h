@@ -7,27 +7,43 @@
 #include <string>
 #include <string_view>
 
+#include "launcher.h"
+
 namespace launcher {
 
 // Paths longer than this are refused rather than cut.
 inline constexpr size_t kMaxPath = 4096;
 
+// What a start with raised rights leaves: the raw ICMP socket opened with them (-1 for none), or the
+// refusal of a start whose rights the program does not use. Every right is dropped for good first.
+struct SecureStart {
+    int icmpSocket = -1;
+    std::optional<Failure> refused;
+};
+// The first thing the program does, before it reads the environment or any file: when it runs with
+// CAP_NET_RAW or setuid root, opens the raw ICMP socket, then takes the real user's ids, empties every
+// capability set and forbids new rights.
+SecureStart DropRaisedRights();
+
 // The running executable's path.
 std::optional<std::string> OwnPath();
-// The user's temporary directory: $TMPDIR when it is an absolute path, else /tmp; without a
-// trailing slash.
-std::optional<std::string> TemporaryDirectory();
-// Creates the folder with mode 0700 when missing (an existing one is reused).
-void CreateFolder(const std::string &path);
-// Whether the path is a real directory (or, with wantFile, a regular file), not a link, owned by
-// this user and not writable by group or others: only then may a library be loaded from it.
-bool IsPrivate(const std::string &path, bool wantFile);
+
+// This user's folder of that name, created private (mode 0700): $XDG_RUNTIME_DIR/NAME when that is
+// this user's private folder, otherwise NAME-UID in $TMPDIR or /tmp. One that exists but is not the
+// user's alone (another owner, a link, writable by others) is never used: a fresh private folder
+// beside it is made instead.
+rt::Result<std::string, Failure> PrivateFolder(const std::string &name);
+
 // Writes the bytes under a temporary name in the folder and renames it over the file, so that a
-// running copy keeps the file it has mapped and a new copy gets a complete one. False on failure.
-bool ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content);
-// Loads a shared library and looks up a symbol; null on failure (the reason goes to stderr).
-void *LoadLibrary(const std::string &path);
+// running copy keeps the file it has mapped and a new copy gets a complete one. 0, or the errno.
+int ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content);
+
+// Loads the shared library at the path only when it is a private regular file of this user whose
+// bytes are `expected`, through the very descriptor that was checked. Null otherwise (the reason
+// goes to stderr).
+void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expected);
 void *FindSymbol(void *library, const char *name);
+
 // Writes "Error: MESSAGE" to standard error and, where a display is available, shows a dialog.
 void ShowErrorBox(std::string_view message);
 

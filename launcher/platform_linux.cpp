@@ -1,15 +1,23 @@
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <spawn.h>
+#include <sys/auxv.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "formats/io/io.h"
 #include "platform.h"
@@ -17,6 +25,93 @@
 extern char **environ;
 
 namespace launcher {
+namespace {
+
+// The process's capability sets (version 3: two words each).
+struct Capabilities {
+    __user_cap_data_struct data[2] = {};
+    bool Any() const {
+        for (const auto &d : data)
+            if (d.effective || d.permitted || d.inheritable) return true;
+        return false;
+    }
+    bool Has(int cap) const {
+        const auto &d = data[cap / 32];
+        uint32_t bit = 1u << (cap % 32);
+        return (d.effective & bit) || (d.permitted & bit);
+    }
+    // Any capability but this one.
+    bool HasOtherThan(int cap) const {
+        Capabilities c = *this;
+        c.data[cap / 32].effective &= ~(1u << (cap % 32));
+        c.data[cap / 32].permitted &= ~(1u << (cap % 32));
+        c.data[cap / 32].inheritable &= ~(1u << (cap % 32));
+        return c.Any();
+    }
+};
+
+bool GetCapabilities(Capabilities &c) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(SYS_capget, &header, c.data) == 0;
+}
+
+bool ClearCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[2] = {};
+    return ::syscall(SYS_capset, &header, none) == 0;
+}
+
+// Real ids for every slot, no capability in any set, no way back: verified, not assumed.
+bool DropForGood() {
+    uid_t ruid, euid, suid;
+    gid_t rgid, egid, sgid;
+    if (::getresuid(&ruid, &euid, &suid) != 0 || ::getresgid(&rgid, &egid, &sgid) != 0) return false;
+    if (::setresgid(rgid, rgid, rgid) != 0 || ::setresuid(ruid, ruid, ruid) != 0) return false;
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    if (!ClearCapabilities()) return false;
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+    Capabilities left;
+    if (!GetCapabilities(left) || left.Any()) return false;
+    if (::getresuid(&ruid, &euid, &suid) != 0 || euid != ruid || suid != ruid) return false;
+    return ::getresgid(&rgid, &egid, &sgid) == 0 && egid == rgid && sgid == rgid;
+}
+
+bool IsPrivateFolder(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+std::string Absolute(const char *name) {
+    const char *v = std::getenv(name);
+    std::string dir = v && v[0] == '/' ? v : "";
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
+} // namespace
+
+SecureStart DropRaisedRights() {
+    SecureStart start;
+    if (!::getauxval(AT_SECURE)) return start; // nothing raised: the user's own rights
+    uid_t ruid, euid, suid;
+    gid_t rgid, egid, sgid;
+    ::getresuid(&ruid, &euid, &suid);
+    ::getresgid(&rgid, &egid, &sgid);
+    Capabilities caps;
+    bool known = GetCapabilities(caps);
+    bool setuidRoot = euid == 0 && ruid != 0 && egid == rgid;
+    bool netRawOnly = known && euid == ruid && egid == rgid && caps.Has(CAP_NET_RAW) && !caps.HasOtherThan(CAP_NET_RAW);
+    if (setuidRoot || netRawOnly) start.icmpSocket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (!DropForGood()) {
+        if (start.icmpSocket >= 0) ::close(start.icmpSocket);
+        start.icmpSocket = -1;
+        start.refused = Failure{Error::ElevatedStart, "the rights could not be dropped"};
+    } else if (!setuidRoot && !netRawOnly) {
+        start.refused = Failure{Error::ElevatedStart, {}};
+    }
+    return start;
+}
 
 std::optional<std::string> OwnPath() {
     std::string buffer(kMaxPath + 1, '\0');
@@ -26,35 +121,62 @@ std::optional<std::string> OwnPath() {
     return buffer;
 }
 
-std::optional<std::string> TemporaryDirectory() {
-    const char *env = std::getenv("TMPDIR");
-    std::string dir = env && env[0] == '/' ? env : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    if (dir.size() > kMaxPath) return std::nullopt;
-    return dir;
+rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
+    std::string base = Absolute("XDG_RUNTIME_DIR"), folder;
+    if (!base.empty() && IsPrivateFolder(base)) {
+        folder = base + "/" + name;
+    } else {
+        base = Absolute("TMPDIR");
+        if (base.empty()) base = "/tmp";
+        folder = base + "/" + name + "-" + std::to_string(::geteuid());
+    }
+    if (folder.size() + 16 > kMaxPath) return Failure{Error::NoTempDir, "path too long"};
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return Failure{Error::NoTempDir, std::strerror(errno)};
+    if (IsPrivateFolder(folder)) return folder;
+    // Taken by someone else, or not safe: a fresh folder of our own beside it.
+    std::string fresh = folder + "-XXXXXX";
+    if (!::mkdtemp(fresh.data())) return Failure{Error::NoTempDir, std::strerror(errno)};
+    return fresh;
 }
 
-void CreateFolder(const std::string &path) { ::mkdir(path.c_str(), 0700); }
+int ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
+    errno = 0;
+    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0700)) return 0;
+    return errno ? errno : EIO;
+}
 
-bool IsPrivate(const std::string &path, bool wantFile) {
+void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expected) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return false;
-    bool rightKind = wantFile ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
-    return rightKind && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-bool ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
-    return rt::io::WriteFileAtomic(folder + "/" + name, content, 0700).ok();
-}
-
-void *LoadLibrary(const std::string &path) {
-    void *library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) std::fprintf(stderr, "%s\n", ::dlerror());
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+              (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && uint64_t(st.st_size) == expected.size();
+    std::vector<uint8_t> bytes(ok ? expected.size() : 0);
+    for (size_t got = 0; ok && got < bytes.size();) {
+        ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        got += ok ? size_t(n) : 0;
+    }
+    ok = ok && std::equal(bytes.begin(), bytes.end(), expected.begin());
+    void *library = nullptr;
+    if (ok) {
+        // The loader opens the same file through this descriptor: nothing can be swapped in between.
+        // The loader knows objects by their path too, so each load gets a descriptor number of its own.
+        static int next = 200;
+        int numbered = ::fcntl(fd, F_DUPFD_CLOEXEC, next++);
+        std::string through = "/proc/self/fd/" + std::to_string(numbered);
+        library = numbered >= 0 ? ::dlopen(through.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+        if (!library) std::fprintf(stderr, "%s\n", ::dlerror());
+        if (numbered >= 0) ::close(numbered);
+    } else {
+        std::fprintf(stderr, "%s is not the file the program wrote\n", path.c_str());
+    }
+    ::close(fd);
     return library;
 }
 
 void *FindSymbol(void *library, const char *name) { return ::dlsym(library, name); }
-
 void ShowErrorBox(std::string_view message) {
     std::fprintf(stderr, "Error: %.*s\n", int(message.size()), message.data());
     std::fflush(stderr);

@@ -16,6 +16,7 @@
 #include "contract/form_layout.h"
 
 #include "runtime/core/image_loader.h"
+#include "runtime/platform/linux/win32_api.h"
 #include "runtime/platform/platform.h"
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/report/report_frontend.h"
@@ -190,6 +191,9 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     prepared.start(); // the start routine ends the program through slot 0x24
     return 0;
 }
+
+// The raw ICMP socket a privileged start opened before it dropped its rights.
+extern "C" __attribute__((visibility("default"))) void RtSetRawIcmpSocket(int fd) { rt::win32::SetRawIcmpSocket(fd); }
 
 extern "C" __attribute__((visibility("default"))) void *GetNewSock(uint32_t version) {
     return version == RtInterfaceVersion ? reinterpret_cast<void *>(&RuntimeEntry) : nullptr;

@@ -14,7 +14,8 @@ namespace {
 
 const uint32_t kDest = htonl(0xCB007102);   // 203.0.113.2
 const uint32_t kRouter = htonl(0xC0000202); // 192.0.2.2
-const win32::EchoRequest kRequest{kDest, 0x1234, 7};
+const Bytes kData(32, 'a');
+const win32::EchoRequest kRequest{kDest, 0x1234, 7, kData};
 
 Bytes IpHeader(uint32_t source, uint32_t destination, uint8_t ttl) {
     Bytes h(20, 0);
@@ -32,18 +33,26 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes EchoReply(uint16_t id, uint16_t seq) {
-    Bytes m = win32::BuildEchoRequest({kDest, id, seq}, Bytes(32, 'a'));
-    m[0] = 0; // echo reply
+// Sets the checksum of an ICMP message.
+Bytes WithChecksum(Bytes m) {
+    m[2] = m[3] = 0;
+    uint16_t sum = win32::InternetChecksum(m);
+    m[2] = uint8_t(sum >> 8);
+    m[3] = uint8_t(sum);
     return m;
 }
 
+Bytes EchoReply(uint16_t id, uint16_t seq, const Bytes &data = kData) {
+    Bytes m = win32::BuildEchoRequest({kDest, id, seq, {}}, data);
+    m[0] = 0; // echo reply
+    return WithChecksum(m);
+}
+
 Bytes Error(uint8_t type, uint8_t code, uint32_t from, const win32::EchoRequest &quoted) {
-    Bytes icmp = {type, code, 0, 0, 0, 0, 0, 0};
-    Bytes request = win32::BuildEchoRequest(quoted, Bytes(32, 'a'));
+    Bytes request = win32::BuildEchoRequest(quoted, kData);
     request.resize(8); // routers quote at least the first 8 bytes
-    return Concat({IpHeader(from, htonl(0xC0000201), 64), icmp, IpHeader(htonl(0xC0000201), quoted.destination, 1),
-                   request});
+    Bytes icmp = WithChecksum(Concat({{type, code, 0, 0, 0, 0, 0, 0}, IpHeader(htonl(0xC0000201), quoted.destination, 1), request}));
+    return Concat({IpHeader(from, htonl(0xC0000201), 64), icmp});
 }
 
 } // namespace
@@ -72,6 +81,19 @@ TEST(IcmpPacket, EchoReplyMustBeOursFromTheDestination) {
         << "an echo reply from another host";
 }
 
+TEST(IcmpPacket, AnAnswerWithAWrongChecksumOrOtherDataIsNotOurs) {
+    Bytes corrupt = EchoReply(0x1234, 7);
+    corrupt[10] ^= 1;
+    Bytes other = EchoReply(0x1234, 7, Bytes(32, 'b')), shorter = EchoReply(0x1234, 7, Bytes(31, 'a'));
+    for (const Bytes &m : {corrupt, other, shorter}) {
+        EXPECT_FALSE(win32::MatchRawPacket(Concat({IpHeader(kDest, 0, 57), m}), kRequest));
+        EXPECT_FALSE(win32::MatchDatagramReply(m, kDest, kRequest));
+    }
+    Bytes expired = Error(11, 0, kRouter, kRequest);
+    expired[22] ^= 0x40; // the error's checksum
+    EXPECT_FALSE(win32::MatchRawPacket(expired, kRequest));
+}
+
 TEST(IcmpPacket, ErrorsCountOnlyWhenTheyQuoteOurRequest) {
     auto expired = win32::MatchRawPacket(Error(11, 0, kRouter, kRequest), kRequest);
     ASSERT_TRUE(expired);
@@ -80,8 +102,8 @@ TEST(IcmpPacket, ErrorsCountOnlyWhenTheyQuoteOurRequest) {
     auto unreachable = win32::MatchRawPacket(Error(3, 1, kRouter, kRequest), kRequest);
     ASSERT_TRUE(unreachable);
     EXPECT_EQ(unreachable->status, win32::kIpDestHostUnreachable);
-    EXPECT_FALSE(win32::MatchRawPacket(Error(11, 0, kRouter, {kDest, 0x9999, 7}), kRequest));
-    EXPECT_FALSE(win32::MatchRawPacket(Error(11, 0, kRouter, {kRouter, 0x1234, 7}), kRequest));
+    EXPECT_FALSE(win32::MatchRawPacket(Error(11, 0, kRouter, {kDest, 0x9999, 7, {}}), kRequest));
+    EXPECT_FALSE(win32::MatchRawPacket(Error(11, 0, kRouter, {kRouter, 0x1234, 7, {}}), kRequest));
     EXPECT_FALSE(win32::MatchRawPacket(Error(5, 0, kRouter, kRequest), kRequest)) << "a redirect is no answer";
 }
 
@@ -106,7 +128,7 @@ TEST(IcmpPacket, DatagramRepliesAndErrorQueueReports) {
     EXPECT_TRUE(win32::MatchDatagramReply(reply, kDest, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(reply, kRouter, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(Bytes(reply.begin(), reply.begin() + 7), kDest, kRequest));
-    Bytes sent = win32::BuildEchoRequest({kDest, 0x0001, 7}, Bytes(32, 'a'));
+    Bytes sent = win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData);
     auto report = win32::MatchDatagramError(11, 0, kRouter, kDest, sent, kRequest);
     ASSERT_TRUE(report);
     EXPECT_EQ(report->from, kRouter);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -26,12 +27,15 @@ std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 class Launcher : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+        for (const char *name : {"TMPDIR", "XDG_RUNTIME_DIR"}) saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
         ::setenv("TMPDIR", tmp_.path().c_str(), 1);
+        ::unsetenv("XDG_RUNTIME_DIR");
     }
     void TearDown() override {
-        if (previous_.empty()) ::unsetenv("TMPDIR");
-        else ::setenv("TMPDIR", previous_.c_str(), 1);
+        for (const auto &[name, value] : saved_) {
+            if (value.empty()) ::unsetenv(name.c_str());
+            else ::setenv(name.c_str(), value.c_str(), 1);
+        }
     }
     // An executable file: 2000 bytes of code, then the payload.
     std::string Executable(const std::vector<PayloadFile> &files, uint32_t id = 0x1A2B, std::string_view folder = "") {
@@ -42,86 +46,131 @@ class Launcher : public ::testing::Test {
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(exe.data()), std::streamsize(exe.size()));
         return path;
     }
-    std::string Folder(const std::string &name) const { return tmp_.file(name); }
+    // This user's folder of that name in the temporary directory.
+    std::string Folder(const std::string &name) const { return tmp_.file(name + "-" + std::to_string(::geteuid())); }
+    // The error of a start-up, or nothing when it succeeded.
+    static std::optional<launcher::Error> ErrorOf(const std::string &exe) {
+        auto r = launcher::PrepareRuntime(exe);
+        if (r) return std::nullopt;
+        return r.error().code;
+    }
 
     TempDir tmp_, exeDir_;
-    std::string previous_;
+    std::vector<std::pair<std::string, std::string>> saved_;
     const std::vector<uint8_t> fake_ = ReadAll(FAKE_RTCORE);
     const std::vector<uint8_t> nullEntry_ = ReadAll(FAKE_RTCORE_NULL);
     const std::vector<uint8_t> noExport_ = ReadAll(FAKE_NO_EXPORT);
 };
 
+using LaunchError = launcher::Error;
+
 } // namespace
 
-TEST_F(Launcher, ExtractsIntoAPrivateFolderNamedFromTheIdentifierAndLoadsTheCore) {
+TEST_F(Launcher, ExtractsIntoAPrivateFolderOfThisUserAndLoadsTheCore) {
     auto r = launcher::PrepareRuntime(Executable({{"data.txt", Bytes("hello")}, {"rtcore.slr", fake_}, {"zero", {}}}));
-    ASSERT_EQ(r.message, "");
-    ASSERT_NE(r.entry, nullptr);
-    EXPECT_EQ(r.folder, Folder("Q_N1A2B"));
+    ASSERT_TRUE(r) << launcher::Describe(r.error());
+    EXPECT_EQ(r->folder, Folder("Q_N1A2B"));
     struct stat st;
-    ASSERT_EQ(::stat(r.folder.c_str(), &st), 0);
+    ASSERT_EQ(::stat(r->folder.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(ReadAll(r.folder + "/data.txt"), Bytes("hello"));
-    EXPECT_TRUE(ReadAll(r.folder + "/zero").empty()) << "a zero-length entry is an empty file";
-    EXPECT_EQ(r.entry(nullptr), 0);
+    EXPECT_EQ(ReadAll(r->folder + "/data.txt"), Bytes("hello"));
+    EXPECT_TRUE(ReadAll(r->folder + "/zero").empty()) << "a zero-length entry is an empty file";
+    EXPECT_EQ(r->entry(nullptr), 0);
+
+    // In the user's private runtime folder, where there is one, under the folder's own name.
+    TempDir runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    auto x = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x1A2C));
+    ASSERT_TRUE(x);
+    EXPECT_EQ(x->folder, runtime.file("Q_N1A2C"));
+    ::chmod(runtime.path().c_str(), 0755); // not private: the temporary directory instead
+    auto y = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x1A2D));
+    ASSERT_TRUE(y);
+    EXPECT_EQ(y->folder, Folder("Q_N1A2D"));
 }
 
 TEST_F(Launcher, ANamedFolderAndTheLastCoreLibraryUnderItsOwnSpelling) {
-    auto r = launcher::PrepareRuntime(
-        Executable({{"rtcore.slb", nullEntry_}, {"RTCORE.SLR", fake_}}, 5, "routetrace-test"));
-    ASSERT_EQ(r.message, "");
-    EXPECT_EQ(r.folder, Folder("routetrace-test"));
-    EXPECT_EQ(r.coreLibrary, "RTCORE.SLR") << "the last matching entry wins, loaded as it is spelled";
-    EXPECT_EQ(::access((r.folder + "/RTCORE.SLR").c_str(), F_OK), 0);
-    auto s = launcher::PrepareRuntime(Executable({{"RTCORE.SLR", fake_}, {"rtcore.slb", nullEntry_}}, 6));
-    EXPECT_EQ(s.message, launcher::kInvalidInterface) << "now the .slb, whose GetNewSock answers 0, comes last";
+    auto r = launcher::PrepareRuntime(Executable({{"rtcore.slb", nullEntry_}, {"RTCORE.SLR", fake_}}, 5, "routetrace-test"));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->folder, Folder("routetrace-test"));
+    EXPECT_EQ(r->coreLibrary, "RTCORE.SLR") << "the last matching entry wins, loaded as it is spelled";
+    EXPECT_EQ(::access((r->folder + "/RTCORE.SLR").c_str(), F_OK), 0);
+    EXPECT_EQ(ErrorOf(Executable({{"RTCORE.SLR", fake_}, {"rtcore.slb", nullEntry_}}, 6)), LaunchError::InvalidInterface)
+        << "now the .slb, whose GetNewSock answers 0, comes last";
 }
 
 TEST_F(Launcher, EachLoadingFailureHasItsMessage) {
-    auto none = launcher::PrepareRuntime(Executable({{"a", Bytes("1")}, {"b", Bytes("2")}}, 1));
-    EXPECT_EQ(none.message, "Not found the kernel library!");
+    EXPECT_EQ(ErrorOf(Executable({{"a", Bytes("1")}, {"b", Bytes("2")}}, 1)), LaunchError::NoKernel);
     EXPECT_EQ(ReadAll(Folder("Q_N1") + "/b"), Bytes("2")) << "every file is written before the message";
-    EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", Bytes("not a library")}}, 2)).message,
-              "Failed to load kernel library!");
-    EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", noExport_}}, 3)).message,
-              "The kernel library is invalid!");
-    EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", nullEntry_}}, 4)).message,
-              "The interface of kernel library is invalid!");
-    EXPECT_EQ(launcher::PrepareRuntime(exeDir_.file("missing")).message, "Can't open file!");
+    EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", Bytes("not a library")}}, 2)), LaunchError::LoadFailed);
+    EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", noExport_}}, 3)), LaunchError::InvalidKernel);
+    EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", nullEntry_}}, 4)), LaunchError::InvalidInterface);
+    EXPECT_EQ(ErrorOf(exeDir_.file("missing")), LaunchError::CantOpen);
     std::string plain = exeDir_.file("plain");
     std::ofstream(plain) << std::string(3000, 'x');
-    EXPECT_EQ(launcher::PrepareRuntime(plain).message, "Invalid data in the file!");
+    EXPECT_EQ(ErrorOf(plain), LaunchError::InvalidData);
+    EXPECT_EQ(launcher::Describe(LaunchError::NoTempDir), "Can't retrieve the temporary directory!");
 }
 
 TEST_F(Launcher, NamesThatAreNotOnePathComponentAreRefusedBeforeAnythingIsWritten) {
     for (const char *bad : {"../escape", "a/b", "a\\b", "..", ".", ""}) {
-        auto r = launcher::PrepareRuntime(Executable({{"first", Bytes("x")}, {bad, Bytes("y")}, {"rtcore.slr", fake_}}, 9));
-        EXPECT_EQ(r.message, "Invalid data in the file!") << "entry \"" << bad << "\"";
+        EXPECT_EQ(ErrorOf(Executable({{"first", Bytes("x")}, {bad, Bytes("y")}, {"rtcore.slr", fake_}}, 9)), LaunchError::InvalidData)
+            << "entry \"" << bad << "\"";
         EXPECT_FALSE(std::filesystem::exists(Folder("Q_N9"))) << "nothing was written for \"" << bad << "\"";
     }
-    for (const char *bad : {"..", "a/b", "x\\y"}) {
-        auto r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 10, bad));
-        EXPECT_EQ(r.message, "Invalid data in the file!") << "folder \"" << bad << "\"";
-    }
+    for (const char *bad : {"..", "a/b", "x\\y"})
+        EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", fake_}}, 10, bad)), LaunchError::InvalidData) << "folder \"" << bad << "\"";
     EXPECT_FALSE(std::filesystem::exists(tmp_.path().parent_path() / "escape"));
 }
 
-TEST_F(Launcher, AFolderThatIsNotOursAloneIsNotLoadedFrom) {
+TEST_F(Launcher, AFolderThatIsNotOursAloneIsNeverUsedAndNeverBlocksTheStart) {
     std::filesystem::create_directory(Folder("Q_N20"));
     ::chmod(Folder("Q_N20").c_str(), 0777);
-    EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x20)).message,
-              "Can't retrieve the temporary directory!");
-    std::filesystem::create_directory(Folder("elsewhere"));
-    std::filesystem::create_directory_symlink(Folder("elsewhere"), Folder("Q_N21"));
-    EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x21)).message,
-              "Can't retrieve the temporary directory!") << "a link is not followed";
+    std::filesystem::create_directory(tmp_.file("elsewhere"));
+    std::filesystem::create_directory_symlink(tmp_.file("elsewhere"), Folder("Q_N21"));
+    std::vector<uint32_t> ids = {0x20, 0x21};
     if (::geteuid() == 0) {
         std::filesystem::create_directory(Folder("Q_N22"));
         ASSERT_EQ(::chown(Folder("Q_N22").c_str(), 65534, 65534), 0);
         ::chmod(Folder("Q_N22").c_str(), 0700);
-        EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x22)).message,
-                  "Can't retrieve the temporary directory!") << "a folder owned by another user";
+        ids.push_back(0x22);
     }
+    for (uint32_t id : ids) {
+        std::string name = launcher::DefaultFolderName(id);
+        auto r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, id));
+        ASSERT_TRUE(r) << name;
+        EXPECT_NE(r->folder, Folder(name)) << "a folder open to others, a link, or another user's";
+        EXPECT_EQ(r->folder.rfind(Folder(name) + "-", 0), 0u) << r->folder;
+        struct stat st;
+        ASSERT_EQ(::lstat(r->folder.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_.file("elsewhere"))) << "nothing written through the link";
+}
+
+TEST_F(Launcher, OnlyTheBytesItWroteAreLoaded) {
+    // A library planted under the core's name that cannot be replaced is never loaded.
+    std::string folder = Folder("Q_N40");
+    std::filesystem::create_directory(folder);
+    ::chmod(folder.c_str(), 0700);
+    std::filesystem::copy_file(FAKE_RTCORE_NULL, folder + "/rtcore.slr");
+    ::chmod(folder.c_str(), 0500); // the write fails
+    auto r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x40));
+    ::chmod(folder.c_str(), 0700);
+    if (::geteuid() != 0) { // root writes into a read-only folder all the same
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().code, LaunchError::WriteFailed);
+        EXPECT_NE(launcher::Describe(r.error()).find("Permission denied"), std::string::npos) << "the real cause";
+    }
+    // The loader itself refuses other bytes, and a file others may write; it takes the right one.
+    std::filesystem::copy_file(FAKE_RTCORE_NULL, folder + "/planted.slr");
+    EXPECT_EQ(launcher::LoadVerifiedLibrary(folder + "/planted.slr", fake_), nullptr);
+    std::filesystem::copy_file(FAKE_RTCORE, folder + "/open.slr");
+    ::chmod((folder + "/open.slr").c_str(), 0666);
+    EXPECT_EQ(launcher::LoadVerifiedLibrary(folder + "/open.slr", fake_), nullptr);
+    std::filesystem::copy_file(FAKE_RTCORE, folder + "/copy.slr");
+    EXPECT_NE(launcher::LoadVerifiedLibrary(folder + "/copy.slr", fake_), nullptr);
 }
 
 TEST_F(Launcher, ExtractedFilesAreReplacedSoARunningCopyKeepsItsOwn) {
@@ -130,19 +179,17 @@ TEST_F(Launcher, ExtractedFilesAreReplacedSoARunningCopyKeepsItsOwn) {
     ::chmod(Folder("Q_N30").c_str(), 0700);
     std::ofstream(Folder("Q_N30") + "/data") << "old";
     std::ifstream held(Folder("Q_N30") + "/data"); // like a running copy's mapping
-    ASSERT_EQ(launcher::PrepareRuntime(exe).message, "");
+    ASSERT_TRUE(launcher::PrepareRuntime(exe));
     std::string kept((std::istreambuf_iterator<char>(held)), {});
     EXPECT_EQ(kept, "old");
     EXPECT_EQ(ReadAll(Folder("Q_N30") + "/data"), Bytes("new"));
 }
 
 TEST_F(Launcher, ATemporaryPathTooLongIsRefusedNotCut) {
-    std::string deep = tmp_.path().string() + "/" + std::string(200, 'd');
-    std::string longPath = deep;
+    std::string longPath = tmp_.path().string();
     while (longPath.size() < launcher::kMaxPath + 10) longPath += "/" + std::string(200, 'd');
     ::setenv("TMPDIR", longPath.c_str(), 1);
-    EXPECT_EQ(launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}})).message,
-              "Can't retrieve the temporary directory!");
+    EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", fake_}})), LaunchError::NoTempDir);
 }
 
 TEST(LauncherNames, CoreLibraryNamesAndFolderFormat) {

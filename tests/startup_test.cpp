@@ -1,5 +1,6 @@
 // The executable as a user starts it: the launcher, its payload and the runtime it loads.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -34,21 +35,23 @@ Outcome Execute(const std::string &command) {
 TEST(Startup, TheLauncherHandsTheImageToTheCoreLibraryItUnpacked) {
     TempDir tmp;
     std::string report = tmp.file("report");
-    Outcome o = Execute("TMPDIR=" + tmp.path().string() + " FAKE_RTCORE_REPORT=" + report + " " + FAKE_PRODUCT);
+    Outcome o = Execute("env -u XDG_RUNTIME_DIR TMPDIR=" + tmp.path().string() + " FAKE_RTCORE_REPORT=" + report + " " +
+                        FAKE_PRODUCT);
     EXPECT_EQ(o.exitCode, 0) << o.output;
     std::ifstream in(report);
     std::string line((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(line.find("dll_count=14 field34=0x1014F"), std::string::npos) << line;
-    EXPECT_TRUE(std::filesystem::exists(tmp.path() / "Q_N46414B45" / "rtcore.slr"));
+    EXPECT_TRUE(std::filesystem::exists(tmp.path() / ("Q_N46414B45-" + std::to_string(::geteuid())) / "rtcore.slr"));
 }
 
 TEST(Startup, TheRealProgramRunsItsStartRoutineAndEndsWithZero) {
     TempDir tmp;
-    Outcome o = Execute("TMPDIR=" + tmp.path().string() + " " + PRODUCT);
+    std::string env = "env -u XDG_RUNTIME_DIR TMPDIR=" + tmp.path().string() + " ";
+    Outcome o = Execute(env + PRODUCT);
     EXPECT_EQ(o.exitCode, 0) << o.output;
-    EXPECT_TRUE(std::filesystem::exists(tmp.path() / "Q_N52544331" / "rtcore.slr"));
+    EXPECT_TRUE(std::filesystem::exists(tmp.path() / ("Q_N52544331-" + std::to_string(::geteuid())) / "rtcore.slr"));
     // A second start reuses the folder and replaces the library.
-    o = Execute("TMPDIR=" + tmp.path().string() + " " + PRODUCT);
+    o = Execute(env + PRODUCT);
     EXPECT_EQ(o.exitCode, 0) << o.output;
 }
 

@@ -4,6 +4,7 @@
 // the runtime; without --db it uses the program's default path, QQWry.dat in the current folder.
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,9 +15,14 @@
 
 namespace {
 
+// A crafted database could hold escape sequences: a terminal is shown none.
+const bool kToTerminal = ::isatty(1);
+
 void PrintPlace(const std::string &address, const char *database) {
     Text place = LookupLocation(address.c_str(), database);
-    std::printf("%s\t%s\n", address.c_str(), rt::GbkToUtf8(place).c_str());
+    std::string shown = rt::GbkToUtf8(place);
+    if (kToTerminal) shown = rt::ReplaceControls(shown);
+    std::printf("%s\t%s\n", (kToTerminal ? rt::ReplaceControls(address) : address).c_str(), shown.c_str());
     FreeBlock(place);
 }
 

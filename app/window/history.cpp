@@ -38,16 +38,18 @@ void RecordHistory() {
     ComboAppend(TargetBox(), target);
     FreeBlock(target);
 
+    // Every item followed by "|", joined once: joining one item at a time would copy the whole text
+    // so far for each, and a long history would take seconds.
     Text path = HistoryPath();
-    Text value = CopyText(K_Empty);
     int32_t count = ComboCount(TargetBox());
+    TextArg *parts = (TextArg *)RtAlloc(2 * (uint32_t)count * (uint32_t)sizeof(TextArg) + 1);
     for (int32_t i = 0; i < count; ++i) {
-        Text item = ComboItem(TargetBox(), i);
-        Text longer = JoinTexts(value, item, K_Bar);
-        FreeBlock(item);
-        FreeBlock(value);
-        value = longer;
+        parts[2 * i] = ComboItem(TargetBox(), i);
+        parts[2 * i + 1] = K_Bar;
     }
+    Text value = JoinTextArray(2 * (uint32_t)count, parts);
+    for (int32_t i = 0; i < count; ++i) FreeBlock((void *)parts[2 * i]);
+    RtFree(parts);
     WriteConfigItem(path, K_HistorySection, K_HistoryKey, value);
     FreeBlock(value);
     FreeBlock(path);

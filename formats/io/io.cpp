@@ -96,7 +96,9 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
     bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        int cause = errno; // the caller may tell why (a full disk, say)
         ::unlink(temporary.c_str());
+        errno = cause;
         return Error::WriteFailed;
     }
     int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

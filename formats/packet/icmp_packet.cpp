@@ -1,5 +1,7 @@
 #include "icmp_packet.h"
 
+#include <algorithm>
+
 #include "formats/byte_reader.h"
 
 namespace rt::win32 {
@@ -78,6 +80,14 @@ uint32_t StatusOfError(uint8_t type, uint8_t code) {
     }
 }
 
+namespace {
+// An echo reply carries back exactly the data of the request.
+bool CarriesOurData(std::span<const uint8_t> icmp, const EchoRequest &request) {
+    std::span<const uint8_t> data = icmp.subspan(kIcmpHeader);
+    return data.size() == request.data.size() && std::equal(data.begin(), data.end(), request.data.begin());
+}
+} // namespace
+
 std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const EchoRequest &request) {
     ByteReader ip(packet);
     auto ipLength = IpHeaderLength(ip);
@@ -85,7 +95,7 @@ std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const 
     auto icmp = ip.from(*ipLength);
     auto type = icmp->u8(0);
     auto code = icmp->u8(1);
-    if (!type || !code || !icmp->has(0, kIcmpHeader)) return std::nullopt;
+    if (!type || !code || !icmp->has(0, kIcmpHeader) || InternetChecksum(icmp->bytes()) != 0) return std::nullopt;
 
     EchoAnswer answer;
     answer.from = *ip.raw32(kIpSource);
@@ -94,7 +104,7 @@ std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const 
 
     if (*type == kEchoReply) {
         if (answer.from != request.destination || icmp->u16be(kIcmpIdentifier) != request.identifier ||
-            icmp->u16be(kIcmpSequence) != request.sequence)
+            icmp->u16be(kIcmpSequence) != request.sequence || !CarriesOurData(icmp->bytes(), request))
             return std::nullopt;
         answer.status = kIpSuccess;
         answer.data = icmp->bytes().subspan(kIcmpHeader);
@@ -117,7 +127,7 @@ std::optional<EchoAnswer> MatchDatagramReply(std::span<const uint8_t> message, u
                                              const EchoRequest &request) {
     ByteReader icmp(message);
     if (!icmp.has(0, kIcmpHeader) || icmp.u8(0) != kEchoReply || icmp.u16be(kIcmpSequence) != request.sequence ||
-        from != request.destination)
+        from != request.destination || InternetChecksum(message) != 0 || !CarriesOurData(message, request))
         return std::nullopt;
     EchoAnswer answer;
     answer.from = from;

@@ -29,6 +29,7 @@ struct EchoRequest {
     uint32_t destination; // network byte order
     uint16_t identifier;  // ignored for datagram sockets, where the kernel chooses it
     uint16_t sequence;
+    std::span<const uint8_t> data; // what the request carries; an echo reply must carry it back
 };
 
 // What an answer to our request says.
@@ -47,12 +48,13 @@ std::vector<uint8_t> BuildEchoRequest(const EchoRequest &request, std::span<cons
 uint16_t InternetChecksum(std::span<const uint8_t> bytes);
 
 // A packet read from a raw ICMP socket (IP header first). The answer when it is the echo reply from
-// the destination with our identifier and sequence, or a Time Exceeded / Destination Unreachable
-// quoting our request to the destination; nothing for anything else.
+// the destination with our identifier, sequence and data, or a Time Exceeded / Destination
+// Unreachable quoting our request to the destination; nothing for anything else, nor for a message
+// whose checksum is wrong.
 std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const EchoRequest &request);
 
-// A message read from a datagram ICMP socket (no IP header): the echo reply with our sequence,
-// coming from the destination.
+// A message read from a datagram ICMP socket (no IP header): the echo reply with our sequence and
+// data, coming from the destination, with a right checksum.
 std::optional<EchoAnswer> MatchDatagramReply(std::span<const uint8_t> message, uint32_t from,
                                              const EchoRequest &request);
 

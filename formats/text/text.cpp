@@ -73,6 +73,21 @@ std::optional<std::string> Utf8ToGbkExact(std::string_view utf8) {
     return convert(utf8, true);
 }
 
+std::string ReplaceControls(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F) out += '?';
+        else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080..U+009F
+            out += '?';
+            ++i;
+        } else out += char(c);
+    }
+    return out;
+}
+
 std::string Hex(uint64_t value, int digits) {
     char b[24];
     std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(value));

@@ -37,6 +37,10 @@ std::string Utf8ToGbk(std::string_view utf8);
 // with it at build time).
 std::optional<std::string> Utf8ToGbkExact(std::string_view utf8);
 
+// The UTF-8 text with every control character (C0, DEL and C1) replaced by '?', so that a text from
+// a file can be written to a terminal without sending it escape sequences.
+std::string ReplaceControls(std::string_view utf8);
+
 // A number as 0x-prefixed upper-case hexadecimal, at least `digits` digits wide.
 std::string Hex(uint64_t value, int digits = 1);
 

@@ -138,6 +138,13 @@ std::string ControlModel::Cell(uint32_t unit, int32_t row, int32_t column) const
     return c->rows[size_t(row)][size_t(column)];
 }
 
+std::vector<std::string> ControlModel::ItemsFrom(uint32_t unit, size_t first) const {
+    std::lock_guard lock(mutex_);
+    const Control *c = Find(unit, unit_type::kComboBox);
+    if (!c || first >= c->items.size()) return {};
+    return {c->items.begin() + std::ptrdiff_t(first), c->items.end()};
+}
+
 ControlModel::Control ControlModel::Snapshot(uint32_t unit) const {
     std::lock_guard lock(mutex_);
     const Control *c = Find(unit);

@@ -64,6 +64,8 @@ class ControlModel {
     int32_t RowCount(uint32_t unit) const;
     std::string Cell(uint32_t unit, int32_t row, int32_t column) const;
 
+    // The items from that index on (a front end that shows them appends only what is new).
+    std::vector<std::string> ItemsFrom(uint32_t unit, size_t first) const;
     // A copy of one control's state, for drawing.
     Control Snapshot(uint32_t unit) const;
 

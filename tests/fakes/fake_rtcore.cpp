@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "contract/abi.h"
-#include <cstring>
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::span<const uint8_t> bytes(data, size);
-    const rt::win32::EchoRequest request{0x027100CB, 0x1234, 7};
+    const rt::win32::EchoRequest request{0x027100CB, 0x1234, 7, {}};
     if (auto a = rt::win32::MatchRawPacket(bytes, request)) {
         if (a->data.size() && (a->data.data() < data || a->data.data() + a->data.size() > data + size))
             __builtin_trap(); // echoed data must lie inside the packet

@@ -148,27 +148,36 @@ class QtWindow final : public QtFrontEnd {
     void Apply(uint32_t unit, ControlModel::Change change) {
         QWidget *w = control(unit);
         if (!w) return;
-        ControlModel::Control state = model().Snapshot(unit);
         // The widgets' own changes feed the model; the program's, made here, must not come back.
         QSignalBlocker quiet(w);
         switch (change) {
-        case ControlModel::Change::Disabled: w->setEnabled(!state.disabled); break;
-        case ControlModel::Change::Text:
-            if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->text() != FromGbk(state.text))
-                edit->setText(FromGbk(state.text));
-            if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != FromGbk(state.text))
-                combo->setEditText(FromGbk(state.text));
+        case ControlModel::Change::Disabled: w->setEnabled(!model().Disabled(unit)); break;
+        case ControlModel::Change::Text: {
+            QString text = FromGbk(model().Text(unit));
+            if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->text() != text) edit->setText(text);
+            if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != text) combo->setEditText(text);
             break;
+        }
         case ControlModel::Change::Items:
             if (auto *combo = qobject_cast<QComboBox *>(w)) {
-                combo->clear();
-                for (const std::string &item : state.items) combo->addItem(FromGbk(item));
+                // Items are only appended or all cleared: only what is new is added.
+                size_t shown = size_t(combo->count());
+                if (size_t(model().ItemCount(unit)) < shown) {
+                    combo->clear();
+                    shown = 0;
+                }
+                std::vector<std::string> added = model().ItemsFrom(unit, shown);
+                if (added.empty() && shown > 0) break;
+                QStringList texts;
+                for (const std::string &item : added) texts << FromGbk(item);
+                combo->addItems(texts);
                 combo->setCurrentIndex(-1); // Qt would select the first item; the edit field keeps its text
-                combo->setEditText(FromGbk(state.text));
+                combo->setEditText(FromGbk(model().Text(unit)));
             }
             break;
         case ControlModel::Change::Rows:
             if (auto *list = qobject_cast<QTreeWidget *>(w)) {
+                ControlModel::Control state = model().Snapshot(unit);
                 if (size_t(list->topLevelItemCount()) > state.rows.size()) list->clear();
                 while (size_t(list->topLevelItemCount()) < state.rows.size()) list->addTopLevelItem(new QTreeWidgetItem(list));
                 for (size_t r = 0; r < state.rows.size(); ++r)

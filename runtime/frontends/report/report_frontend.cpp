@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <unistd.h>
+
 namespace rt {
 
 std::string JsonString(std::string_view utf8) {
@@ -84,8 +86,10 @@ class Report final : public ReportFrontEnd {
         if (void *routine = options_.routineAt(*handler)) reinterpret_cast<void (*)()>(routine)();
     }
 
-    std::string CellText(int32_t row, int32_t column) const {
-        return GbkToUtf8(const_cast<Report *>(this)->model().Cell(options_.resultList, row, column));
+    // A place read from a file could hold escape sequences: a terminal is shown none.
+    std::string CellText(int32_t row, int32_t column) {
+        std::string text = GbkToUtf8(model().Cell(options_.resultList, row, column));
+        return toTerminal_ ? ReplaceControls(text) : text;
     }
 
     // A row is complete once the next one is appended, or the trace has ended.
@@ -128,6 +132,7 @@ class Report final : public ReportFrontEnd {
 
     ReportOptions options_;
     form::Form form_;
+    const bool toTerminal_ = ::isatty(::fileno(options_.out));
     bool started_ = false;
     std::mutex mutex_, printMutex_;
     std::condition_variable finished_;

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/random.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,8 +48,11 @@ std::mutex g_mutex;
 std::unordered_map<uint32_t, std::shared_ptr<Channel>> g_channels;
 uint32_t g_nextHandle = 1;
 
+std::atomic<int> g_handedRaw{-1};
+
 int OpenRaw() {
-    int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int handed = g_handedRaw.load();
+    int fd = handed >= 0 ? ::fcntl(handed, F_DUPFD_CLOEXEC, 0) : ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) return -1;
     // Only the three types that can answer an echo request reach us.
     icmp_filter filter{};
@@ -171,6 +175,8 @@ std::optional<EchoAnswer> ReceiveOne(Channel &c, const EchoRequest &request, std
 } // namespace
 
 void SetIcmpSocketKind(IcmpSocketKind kind) { g_preferred.store(kind); }
+
+void SetRawIcmpSocket(int fd) { g_handedRaw.store(fd); }
 void SetIcmpTimeoutCap(uint32_t milliseconds) { g_timeoutCap.store(milliseconds); }
 
 IcmpSocketKind IcmpHandleKind(uint32_t handle) {
@@ -228,7 +234,7 @@ uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, u
         return 0;
     }
 
-    EchoRequest request{destination, c->identifier, ++c->sequence};
+    EchoRequest request{destination, c->identifier, ++c->sequence, {static_cast<const uint8_t *>(data), size_t(dataSize)}};
     std::vector<uint8_t> message =
         BuildEchoRequest(request, {static_cast<const uint8_t *>(data), size_t(dataSize)});
     sockaddr_in to{};

@@ -66,6 +66,10 @@ int32_t IcmpCloseHandle(uint32_t handle);
 uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
                       void *reply, uint32_t replySize, uint32_t timeoutMs);
 
+// A raw ICMP socket that a privileged start opened before it dropped its rights: every handle then
+// reads and writes a duplicate of it instead of opening one (which it could no longer do).
+void SetRawIcmpSocket(int fd);
+
 // Which socket IcmpCreateFile opens. Automatic tries raw first, then the unprivileged datagram kind.
 enum class IcmpSocketKind { Automatic, Raw, Datagram };
 void SetIcmpSocketKind(IcmpSocketKind kind);
