@@ -142,3 +142,13 @@ TEST(BadArguments, EndInTheErrorServiceWithTheRightKind) {
     EXPECT_EXIT(CallUnchecked(cmd::ListAppendRow), ::testing::ExitedWithCode(1), "library row 1");
     EXPECT_EXIT(CallUnchecked(cmd::TextToDouble, ArgDouble(1e300)), ::testing::ExitedWithCode(1), ErrorPattern(2));
 }
+
+TEST(TextForATerminal, ControlCharactersAreReplaced) {
+    const struct {
+        const char *in, *out;
+    } cases[] = {{"plain \xE4\xB8\xAD", "plain \xE4\xB8\xAD"}, // UTF-8 stays
+                 {"\x1B[2J\x1B]0;x\x07", "?[2J?]0;x?"},            // escape sequences lose their ESC and BEL
+                 {"a\x7F\tb\r\n", "a??b??"},                     // DEL and C0 controls
+                 {"c\xC2\x9B" "1m", "c?1m"}};                      // the C1 control sequence introducer
+    for (const auto &c : cases) EXPECT_EQ(rt::ReplaceControls(c.in), c.out) << c.in;
+}

@@ -31,6 +31,16 @@ TEST_F(WindowFixture, RecordThenLoadGivesBackTheListEmptyAndRepeatedEntriesInclu
     EXPECT_EQ(TargetBox()->currentText(), QString::fromUtf8("中文.example")) << "loading leaves the edit field alone";
 }
 
+TEST_F(WindowFixture, EntriesThatAreNotGbkKeepTheirBytes) {
+    const std::string file = std::string("[") + kSection + "]\r\nurl=caf\xE9.example|\xFF\xFEodd|\r\n";
+    folder_.write("lsjl.ini", file);
+    LoadHistory();
+    EXPECT_EQ(TargetItems().size(), 2) << "shown, however they render";
+    Type(TargetBox(), "next.example");
+    RecordHistory();
+    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=caf\xE9.example|\xFF\xFEodd|next.example|\r\n");
+}
+
 TEST_F(WindowFixture, ABarInsideAnEntrySplitsItAtTheNextLoad) {
     Type(TargetBox(), "p|q");
     RecordHistory();

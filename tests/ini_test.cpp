@@ -1,4 +1,8 @@
 // Configuration items with the semantics of Windows private profile files.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "host_fixture.h"
 #include "formats/ini/ini.h"
 #include "temp_dir.h"
@@ -97,5 +101,52 @@ TEST(ConfigItems, FailedWriteLosesNothing) {
         EXPECT_FALSE(WriteItem(path, kSection, "url", "b|"));
         EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
         std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_all);
+    }
+}
+
+TEST(ConfigItems, OnlyRegularFilesAreReadAndNothingBeyondTheCapIsReplaced) {
+    TempDir dir;
+    // A FIFO would block the start for ever, /dev/zero never ends: both read as a missing file.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.ini").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.ini"));
+    for (const char *name : {"fifo.ini", "zero.ini"}) EXPECT_EQ(ReadItem(dir.file(name), kSection, "url"), "") << name;
+    // A history beyond what the program reads is left as it is, not replaced by a cut copy.
+    std::string huge = "[" + std::string(kSection) + "]\r\nurl=" + std::string(17u << 20, 'x') + "\r\n";
+    dir.write("huge.ini", huge);
+    EXPECT_FALSE(WriteItem(dir.file("huge.ini"), kSection, "url", "a|"));
+    EXPECT_EQ(dir.read("huge.ini").size(), huge.size());
+}
+
+TEST(ConfigItems, TheFileIsReplacedWithoutFollowingALinkAndKeepsItsMode) {
+    TempDir dir;
+    std::string path = dir.file("lsjl.ini");
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    ::chmod(path.c_str(), 0600);
+    // Links planted where a temporary file could be made point at a file that must not change.
+    dir.write("victim", "keep");
+    for (const std::string &name : {std::string("lsjl.ini.tmp"), "lsjl.ini.tmp" + std::to_string(::getpid())})
+        std::filesystem::create_symlink(dir.file("victim"), dir.file(name));
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "b|"));
+    EXPECT_EQ(dir.read("victim"), "keep");
+    EXPECT_EQ(ReadItem(path, kSection, "url"), "b|");
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the old file's mode";
+}
+
+TEST(ConfigItems, TwoCopiesWritingAtOnceLoseNothing) {
+    TempDir dir;
+    std::string path = dir.file("lsjl.ini");
+    constexpr int kKeys = 100;
+    pid_t child = ::fork();
+    if (child == 0) { // another copy of the program
+        for (int i = 0; i < kKeys; ++i) WriteItem(path, kSection, ("child" + std::to_string(i)).c_str(), "c");
+        std::_Exit(0);
+    }
+    for (int i = 0; i < kKeys; ++i) WriteItem(path, kSection, ("parent" + std::to_string(i)).c_str(), "p");
+    ::waitpid(child, nullptr, 0);
+    for (int i = 0; i < kKeys; ++i) {
+        EXPECT_EQ(ReadItem(path, kSection, ("child" + std::to_string(i)).c_str()), "c") << i;
+        EXPECT_EQ(ReadItem(path, kSection, ("parent" + std::to_string(i)).c_str()), "p") << i;
     }
 }

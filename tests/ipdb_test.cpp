@@ -1,4 +1,6 @@
 // Location lookups on small databases that each test writes itself.
+#include <sys/stat.h>
+
 #include "host_fixture.h"
 #include "app/ipdb/ipdb.h"
 #include "qqwry_builder.h"
@@ -190,4 +192,10 @@ TEST_F(Database, EveryRangeOfSmallIndexesIsFound) {
             EXPECT_EQ(Lookup(db, address.c_str()), "r" + std::to_string(i)) << entries << " entries";
         }
     }
+}
+
+TEST_F(Database, ADatabaseThatIsNoRegularFileIsMissingNotAWait) {
+    ASSERT_EQ(::mkfifo(dir_.file("fifo.dat").c_str(), 0600), 0); // opening it for reading would wait for ever
+    std::filesystem::create_symlink("/dev/zero", dir_.file("zero.dat"));
+    for (const char *name : {"fifo.dat", "zero.dat"}) EXPECT_EQ(Lookup(dir_.file(name), "1.2.3.4"), "") << name;
 }
