@@ -4,6 +4,7 @@
 // the runtime; without --db it uses the program's default path, QQWry.dat in the current folder.
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 #include <iostream>
 #include <string>
@@ -29,6 +30,8 @@ void PrintPlace(const std::string &address, const char *database) {
 } // namespace
 
 int main(int argc, char **argv) {
+    std::ios::sync_with_stdio(false); // input read in blocks; in_avail says what is left of them
+    if (!kToTerminal) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     const char *database = nullptr;
     std::vector<std::string> addresses;
     for (int i = 1; i < argc; ++i) {
@@ -40,10 +43,16 @@ int main(int argc, char **argv) {
     }
     if (addresses.empty()) {
         std::string line;
-        while (std::getline(std::cin, line)) {
+        for (;;) {
+            // Answers go out before the next wait for input (a program feeding it line by line gets
+            // each answer at once), and are written in batches while input keeps coming.
+            if (std::cin.rdbuf()->in_avail() <= 0) {
+                pollfd in{0, POLLIN, 0};
+                if (::poll(&in, 1, 0) == 0) std::fflush(stdout);
+            }
+            if (!std::getline(std::cin, line)) break;
             if (!line.empty() && line.back() == '\r') line.pop_back();
             PrintPlace(line, database);
-            std::fflush(stdout);
         }
     }
     for (const std::string &a : addresses) PrintPlace(a, database);

@@ -20,16 +20,15 @@ std::string_view Describe(Error e) {
     return "unknown problem";
 }
 
-Result<int, Error> OpenRegular(const std::string &path, int flags) {
+Result<int, Error> OpenRegular(const std::string &path, int flags, struct stat *st) {
     int fd = ::open(path.c_str(), flags | O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Error::Missing : Error::ReadFailed;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    struct stat own;
+    if (!st) st = &own;
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
         ::close(fd);
         return Error::NotRegular;
     }
-    // Reads from a regular file never block; the flag only kept open() from waiting on a FIFO.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 #include "formats/result.h"
 
 namespace rt::io {
@@ -22,8 +24,9 @@ enum class Error {
 std::string_view Describe(Error e);
 
 // The open descriptor of an existing regular file, opened without blocking (a FIFO would wait for a
-// writer) and checked with fstat.
-Result<int, Error> OpenRegular(const std::string &path, int flags = 0);
+// writer) and checked with fstat, whose answer goes to `st` when given. Reads and writes of a regular
+// file never block, so the descriptor keeps O_NONBLOCK.
+Result<int, Error> OpenRegular(const std::string &path, int flags = 0, struct stat *st = nullptr);
 
 // The whole file, at most `cap` bytes of it; a larger file is TooLarge, not cut.
 Result<std::string, Error> ReadFile(const std::string &path, size_t cap);

@@ -41,7 +41,7 @@ std::span<const uint8_t> Args::bytes(size_t i) const {
     return {array + 4 * (1 + dims), size_t(count)};
 }
 
-int64_t Args::integer(size_t i, int64_t fallback) const {
+int64_t Args::anyInteger(size_t i, int64_t fallback) const {
     if (omitted(i)) return fallback;
     uint64_t v = raw(i);
     switch (type(i)) {

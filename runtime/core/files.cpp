@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,13 +41,77 @@ std::string FindExisting(const std::string &path) {
     return found;
 }
 
-// An open file with its read position and a few cached 4 KiB blocks: a location lookup makes dozens
-// of small positioned reads, most of them near each other.
+// The bytes of a regular file as they were when it was opened, in read-only memory: every lookup opens
+// the database again, and serving its dozens of small reads from memory makes a lookup cost one open
+// and memory reads. A copy rather than a mapping of the file: a file cut short while mapped would end
+// the program with SIGBUS. Known by device, inode, size and modification time, so a file replaced or
+// changed is read anew at its next opening.
+struct FileTable::Snapshot {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    timespec modified;
+    uint8_t *bytes = nullptr; // size bytes, read-only
+
+    bool Is(const struct stat &st) const {
+        return device == st.st_dev && inode == st.st_ino && size == st.st_size &&
+               modified.tv_sec == st.st_mtim.tv_sec && modified.tv_nsec == st.st_mtim.tv_nsec;
+    }
+    ~Snapshot() {
+        if (bytes) ::munmap(bytes, size_t(size));
+    }
+};
+
+namespace {
+
+// Files up to this size are read into memory whole; larger ones are read block by block.
+constexpr off_t kMaxSnapshot = 64 << 20;
+
+// The file's bytes in fresh read-only memory, or null when they cannot be read whole.
+uint8_t *ReadWhole(int fd, size_t size) {
+    void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    auto *bytes = static_cast<uint8_t *>(p);
+    for (size_t got = 0; got < size;) {
+        ssize_t n = ::pread(fd, bytes + got, size - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::munmap(p, size);
+            return nullptr;
+        }
+        got += size_t(n);
+    }
+    ::mprotect(p, size, PROT_READ);
+    return bytes;
+}
+
+} // namespace
+
+std::shared_ptr<const FileTable::Snapshot> FileTable::SnapshotOf(int fd, const struct stat &st) {
+    if (st.st_size <= 0 || st.st_size > kMaxSnapshot) return nullptr;
+    std::lock_guard lock(mutex_);
+    for (const auto &s : snapshots_)
+        if (s->Is(st)) return s;
+    auto snapshot = std::make_shared<Snapshot>(Snapshot{st.st_dev, st.st_ino, st.st_size, st.st_mtim});
+    snapshot->bytes = ReadWhole(fd, size_t(st.st_size));
+    if (!snapshot->bytes) return nullptr;
+    // A few files at most are kept: memory stays flat however many lookups and replacements come.
+    if (snapshots_.size() >= kSnapshots) snapshots_.erase(snapshots_.begin());
+    snapshots_.push_back(snapshot);
+    return snapshot;
+}
+
+// An open file with its read position: reads come from its snapshot, or for a file without one from
+// a few cached 4 KiB blocks (a location lookup makes dozens of small positioned reads near each other).
 struct FileTable::File {
     static constexpr size_t kBlock = 4096;
     static constexpr size_t kBlocks = 4;
 
+    // The cache's bytes stay uninitialised: they are only read where a read filled them.
+    File(int descriptor, std::shared_ptr<const Snapshot> bytes) : fd(descriptor), snapshot(std::move(bytes)) {}
+
     int fd = -1;
+    std::shared_ptr<const Snapshot> snapshot;
     uint64_t position = 0;
     struct Cached {
         uint64_t index = UINT64_MAX; // block number
@@ -85,6 +150,11 @@ struct FileTable::File {
     // it used and sets done to stop; ends at the end of the file. False on a read error.
     template <typename Take> bool Scan(Take take) {
         bool done = false;
+        if (snapshot) {
+            uint64_t size = uint64_t(snapshot->size);
+            while (!done && position < size) position += take(snapshot->bytes + position, size_t(size - position), done);
+            return true;
+        }
         while (!done) {
             if (position > uint64_t(INT64_MAX)) return true;
             const Cached *b = Block(position / kBlock);
@@ -109,20 +179,48 @@ FileTable::File *FileTable::Find(int32_t number) {
     return it == files_.end() ? nullptr : it->second.get();
 }
 
+namespace {
+// Opens the regular file; only when nothing has the exact name is a name in another letter case looked for.
+int OpenRegularAnyCase(const std::string &path, int flags, struct stat *st) {
+    auto fd = io::OpenRegular(path, flags, st);
+    if (!fd && fd.error() == io::Error::Missing) fd = io::OpenRegular(FindExisting(path), flags, st);
+    return fd.value_or(-1);
+}
+} // namespace
+
+std::shared_ptr<const FileTable::Snapshot> FileTable::KnownSnapshot(const struct stat &st) {
+    std::lock_guard lock(mutex_);
+    for (const auto &s : snapshots_)
+        if (s->Is(st)) return s;
+    return nullptr;
+}
+
 int32_t FileTable::Open(std::string_view path, int32_t mode) {
+    struct stat st;
     std::string native = NativePath(path);
     if (native.empty()) return 0;
+    // A file read before and unchanged since (same device, inode, size and time) costs one stat: its
+    // bytes are still in memory. stat never waits, whatever the file is.
+    if (OpenMode(mode) == OpenMode::Read && ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        if (auto known = KnownSnapshot(st)) return Add(std::make_unique<File>(-1, std::move(known)));
     int fd;
     switch (OpenMode(mode)) {
-    case OpenMode::Read: fd = io::OpenRegular(FindExisting(native), O_RDONLY).value_or(-1); break;
-    case OpenMode::Write: fd = io::OpenRegular(FindExisting(native), O_WRONLY).value_or(-1); break;
-    case OpenMode::ReadWrite: fd = io::OpenRegular(FindExisting(native), O_RDWR).value_or(-1); break;
+    case OpenMode::Read: fd = OpenRegularAnyCase(native, O_RDONLY, &st); break;
+    case OpenMode::Write: fd = OpenRegularAnyCase(native, O_WRONLY, &st); break;
+    case OpenMode::ReadWrite: fd = OpenRegularAnyCase(native, O_RDWR, &st); break;
     case OpenMode::Rewrite: fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644); break;
     default: return 0;
     }
     if (fd < 0) return 0;
-    std::unique_ptr<File> file(new File); // default-initialised: the cache bytes need no zeroing
-    file->fd = fd;
+    std::shared_ptr<const Snapshot> snapshot = OpenMode(mode) == OpenMode::Read ? SnapshotOf(fd, st) : nullptr;
+    if (snapshot) { // everything is in memory: the descriptor is not needed
+        ::close(fd);
+        fd = -1;
+    }
+    return Add(std::make_unique<File>(fd, std::move(snapshot)));
+}
+
+int32_t FileTable::Add(std::unique_ptr<File> file) {
     std::lock_guard lock(mutex_);
     int32_t number = next_++;
     if (next_ <= 0) next_ = 1;
@@ -145,6 +243,10 @@ bool FileTable::Seek(int32_t number, SeekOrigin origin, int64_t distance) {
     case SeekOrigin::Current: base = int64_t(f->position); break;
     case SeekOrigin::End: {
         struct stat st;
+        if (f->snapshot) {
+            base = f->snapshot->size;
+            break;
+        }
         if (::fstat(f->fd, &st) != 0) return false;
         base = st.st_size;
         f->Forget(); // the file may have grown or shrunk

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+struct stat;
+
 namespace rt {
 
 // A Windows-style path as the image writes it (".\QQWry.dat", "folder\lsjl.ini") made native:
@@ -52,10 +54,16 @@ class FileTable {
 
   private:
     struct File;
+    struct Snapshot;
     File *Find(int32_t number);
+    std::shared_ptr<const Snapshot> SnapshotOf(int fd, const struct stat &st);
+    std::shared_ptr<const Snapshot> KnownSnapshot(const struct stat &st);
+    int32_t Add(std::unique_ptr<File> file);
+    static constexpr size_t kSnapshots = 2;
 
     mutable std::mutex mutex_;
     std::unordered_map<int32_t, std::unique_ptr<File>> files_;
+    std::vector<std::shared_ptr<Snapshot>> snapshots_;
     int32_t next_ = 1;
 };
 

@@ -53,7 +53,11 @@ class Args {
     // A byte set argument; omitted reads as empty.
     std::span<const uint8_t> bytes(size_t i) const;
     // A numeric argument as an integer (floating values truncated toward zero); omitted gives fallback.
-    int64_t integer(size_t i, int64_t fallback = 0) const;
+    // The program passes 32-bit integers nearly always: they are answered here, inline.
+    int64_t integer(size_t i, int64_t fallback = 0) const {
+        if (i < triples_.size() && triples_[i].type == RtTypeInt) return int32_t(triples_[i].low);
+        return anyInteger(i, fallback);
+    }
     // A numeric argument as a double; omitted gives fallback.
     double real(size_t i, double fallback = 0) const;
     // A count: an integer that must not be negative.
@@ -70,6 +74,7 @@ class Args {
     Runtime &runtime() const { return runtime_; }
 
   private:
+    int64_t anyInteger(size_t i, int64_t fallback) const;
     Runtime &runtime_;
     uint32_t library_;
     uint32_t command_;
