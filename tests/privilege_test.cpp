@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -189,4 +190,48 @@ TEST_F(SharedMachine, AnyOtherRaisedStartIsRefused) {
     Outcome r = Execute(AsUser(program, "--report target.test"));
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Error: Started with rights it does not use"), std::string::npos) << r.err;
+}
+
+TEST_F(SharedMachine, EachReportExitCodeByARealCase) {
+    std::string plain = Copy("plain", ""), raw = Copy("with-cap", "cap_net_raw+ep");
+    const struct {
+        std::string program, target;
+        int code;
+    } cases[] = {
+        {raw, "target.test", 0},   // reached
+        {raw, "nosuch.test", 1},   // the name does not resolve
+        {plain, "target.test", 2}, // no right to a raw socket, and unprivileged ICMP sockets closed
+    };
+    for (const auto &c : cases) EXPECT_EQ(Execute(AsUser(c.program, "--report " + c.target)).exitCode, c.code) << c.target;
+    EXPECT_EQ(Execute(AsUser(plain, "--report")).exitCode, 2) << "arguments that are wrong";
+}
+
+TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
+    std::string deb = Shell(std::string("ls ") + PACKAGE_GLOB + " | tail -n 1");
+    if (deb.empty()) GTEST_SKIP() << "no package: scripts/package builds it";
+    deb.pop_back();
+    TempDir scratch;
+    ::chmod(scratch.path().c_str(), 0755);
+    ASSERT_EQ(Shell("dpkg -x " + deb + " " + scratch.path().string() + " && echo ok"), "ok\n");
+    std::string usr = scratch.file("usr");
+    if (!Shell("command -v lintian").empty())
+        EXPECT_EQ(Shell("lintian " + deb + " 2>&1 | grep '^E:'"), "") << "lintian reports errors";
+    if (!Shell("command -v desktop-file-validate").empty())
+        EXPECT_EQ(Shell("desktop-file-validate " + usr + "/share/applications/routetrace.desktop && echo ok"), "ok\n");
+    if (!Shell("command -v appstreamcli").empty())
+        EXPECT_EQ(Shell("appstreamcli validate --no-net " + usr + "/share/metainfo/*.metainfo.xml >/dev/null && echo ok"), "ok\n");
+
+    // What the package's postinst does, then a run from the user's home folder, where there is no
+    // database: it is found in the package's data folder.
+    std::string program = usr + "/bin/routetrace";
+    ASSERT_EQ(Shell("setcap cap_net_raw+ep " + program + " && echo ok"), "ok\n");
+    std::string home = "/home/" + user_;
+    Outcome r = Execute("cd " + home + " && " + AsUser("XDG_DATA_DIRS=" + usr + "/share " + program, "--report target.test"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Hops(r.out), kFourHops) << r.out << r.err;
+    EXPECT_EQ(r.err.find("\xE6\xB2\xA1\xE6\x89\xBE\xE5\x88\xB0"), std::string::npos) << "没找到数据库: " << r.err;
+    // The program's folder is not the user's to write: the history goes to the user's own folder.
+    std::ifstream history(home + "/.config/routetrace/lsjl.ini");
+    std::string kept((std::istreambuf_iterator<char>(history)), {});
+    EXPECT_NE(kept.find("target.test|"), std::string::npos) << kept;
 }

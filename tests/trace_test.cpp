@@ -9,6 +9,7 @@
 
 #include "netns/namespace.h"
 #include "qqwry_builder.h"
+#include "shell.h"
 #include "window_fixture.h"
 #include "runtime/platform/linux/win32_api.h"
 
@@ -105,7 +106,7 @@ class TraceNetwork : public WindowFixture {
         WindowFixture::TearDown();
     }
 
-    QPushButton *StartButton() { return Control<QPushButton>(0x1601002e); }
+    QPushButton *StartButton() { return Control<QPushButton>(unit_id::Id_StartButton); }
     QLineEdit *Box(uint32_t id) { return Control<QLineEdit>(id); }
 
     // Types the target, clicks the start button and waits for the trace to enable it again.
@@ -249,4 +250,13 @@ TEST_F(TraceNetwork, ClearingTheHistoryDuringATraceLeavesTheTraceAlone) {
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[3][1], "203.0.113.2");
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"路由追踪结束"});
+}
+
+TEST_F(TraceNetwork, TheReportPrintsTheWindowsRows) {
+    Trace("target.test");
+    std::string rows;
+    for (const QStringList &row : Rows()) rows += (row.join('\t') + "\n").toStdString();
+    // The program itself, in the same network and folder, without a window.
+    std::string report = Shell(std::string("env -u DISPLAY -u QT_QPA_PLATFORM ") + PRODUCT + " --report target.test");
+    EXPECT_EQ(report, rows);
 }

@@ -1,13 +1,17 @@
-// mkemblem SIZE OUT.ico
+// mkemblem SIZE OUT.ico|OUT.png
 // Draws the program's emblem, a greyscale disk with a route of hops running across it to a
-// target, at SIZE x SIZE pixels with an alpha channel, and writes it as a one-image ICO file.
+// target, at SIZE x SIZE pixels with an alpha channel, and writes it as a one-image ICO file (the
+// window's icons) or a PNG file (the desktop's icons of an installed copy).
 // This file is the emblem's source: the window icon (32) and the picture (128) are drawn from it.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string>
 #include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -54,11 +58,49 @@ void Put16(std::vector<uint8_t> &b, uint16_t v) {
     b.push_back(uint8_t(v >> 8));
 }
 
+void PutBig32(std::vector<uint8_t> &b, uint32_t v) {
+    for (int i = 3; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// One PNG chunk: length, type, data, and the CRC of type and data.
+void Chunk(std::vector<uint8_t> &png, const char *type, const std::vector<uint8_t> &data) {
+    PutBig32(png, uint32_t(data.size()));
+    size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    PutBig32(png, uint32_t(crc32(0, png.data() + start, uInt(png.size() - start))));
+}
+
+// A greyscale-and-alpha PNG from BGRA pixels stored bottom row first.
+std::vector<uint8_t> Png(int size, const std::vector<uint8_t> &bgraBottomUp) {
+    std::vector<uint8_t> raw;
+    for (int row = size - 1; row >= 0; --row) {
+        raw.push_back(0); // no filter
+        for (int col = 0; col < size; ++col) {
+            const uint8_t *p = &bgraBottomUp[(size_t(row) * size + col) * 4];
+            raw.push_back(p[0]);
+            raw.push_back(p[3]);
+        }
+    }
+    uLongf packedSize = compressBound(uLong(raw.size()));
+    std::vector<uint8_t> packed(packedSize);
+    compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), 9);
+    packed.resize(packedSize);
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, header;
+    PutBig32(header, uint32_t(size));
+    PutBig32(header, uint32_t(size));
+    header.insert(header.end(), {8, 4, 0, 0, 0}); // 8 bits, greyscale with alpha
+    Chunk(png, "IHDR", header);
+    Chunk(png, "IDAT", packed);
+    Chunk(png, "IEND", {});
+    return png;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: mkemblem SIZE OUT.ico\n");
+        std::fprintf(stderr, "usage: mkemblem SIZE OUT.ico|OUT.png\n");
         return 2;
     }
     int size = std::atoi(argv[1]);
@@ -78,6 +120,13 @@ int main(int argc, char **argv) {
             uint8_t a = uint8_t(std::lround(255 * alpha / (kSamples * kSamples)));
             pixels.insert(pixels.end(), {g, g, g, a});
         }
+    std::string name = argv[2];
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) {
+        std::vector<uint8_t> png = Png(size, pixels);
+        std::ofstream out(name, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(png.data()), std::streamsize(png.size()));
+        return out ? 0 : 1;
+    }
     uint32_t maskRow = uint32_t((size + 31) / 32 * 4);
     uint32_t imageBytes = 40 + uint32_t(pixels.size()) + maskRow * uint32_t(size);
 

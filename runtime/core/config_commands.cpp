@@ -46,7 +46,7 @@ std::optional<std::string> ReadConfigFile(const std::string &path) {
 
 // ReadConfigItem: read a configuration item (file, section, key, default); missing reads as the default or "".
 RtResult ReadItem(Args &a) {
-    auto bytes = ReadConfigFile(FindExisting(NativePath(a.text(0))));
+    auto bytes = ReadConfigFile(FindExisting(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder())));
     std::optional<std::string> v;
     if (bytes) v = IniDocument::Parse(*bytes).Get(a.text(1), a.text(2));
     return ResultOfText(v ? std::string_view(*v) : a.text(3));
@@ -55,7 +55,7 @@ RtResult ReadItem(Args &a) {
 // WriteConfigItem: write a configuration item (file, section, key, value), creating the file and section when
 // missing; true when written.
 RtResult WriteItem(Args &a) {
-    std::string path = FindExisting(NativePath(a.text(0)));
+    std::string path = FindExisting(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder()));
     // Two copies of the program change the file one after the other, each reading what the other wrote.
     FolderLock lock(path);
     auto bytes = ReadConfigFile(path);

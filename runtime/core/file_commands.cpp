@@ -13,8 +13,16 @@ namespace {
 int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
 // FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
+// A file read by a relative path that the current folder lacks is looked for where an installed
+// program keeps its data.
 RtResult OpenFile(Args &a) {
-    return ResultOfInt(a.runtime().files().Open(a.text(0), int32_t(a.integer(1, 1))));
+    int32_t mode = int32_t(a.integer(1, 1));
+    FileTable &files = a.runtime().files();
+    int32_t number = files.Open(a.text(0), mode);
+    if (number == 0 && OpenMode(mode) == OpenMode::Read)
+        for (const std::string &candidate : DataFileCandidates(NativePath(a.text(0)), a.runtime().ProgramFolder()))
+            if ((number = files.Open(candidate, mode)) != 0) break;
+    return ResultOfInt(number);
 }
 
 // FileClose: close.
@@ -49,7 +57,9 @@ RtResult ReadText(Args &a) {
 }
 
 // FileDelete: delete a file.
-RtResult DeleteFile(Args &a) { return ResultOfBool(::unlink(NativePath(a.text(0)).c_str()) == 0); }
+RtResult DeleteFile(Args &a) {
+    return ResultOfBool(::unlink(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder()).c_str()) == 0);
+}
 
 // ProgramFolder: the program's folder, without a trailing separator.
 RtResult ProgramFolder(Args &a) { return ResultOfText(a.runtime().ProgramFolder()); }

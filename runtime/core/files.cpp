@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "formats/io/io.h"
@@ -39,6 +40,56 @@ std::string FindExisting(const std::string &path) {
     }
     ::closedir(dir);
     return found;
+}
+
+namespace {
+
+std::string FolderOf(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// $NAME when it holds an absolute path, else $HOME/fallback; empty when neither is known.
+std::string XdgFolder(const char *name, const char *fallback) {
+    const char *v = std::getenv(name);
+    if (v && v[0] == '/') return v;
+    const char *home = std::getenv("HOME");
+    return home && home[0] == '/' ? std::string(home) + "/" + fallback : std::string();
+}
+
+} // namespace
+
+std::string UserFile(const std::string &path, const std::string &programFolder) {
+    if (FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0) return path;
+    std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
+    if (config.empty()) return path;
+    ::mkdir(config.c_str(), 0700);
+    std::string folder = config + "/routetrace";
+    ::mkdir(folder.c_str(), 0700);
+    return folder + "/" + NameOf(path);
+}
+
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder) {
+    if (path.empty() || path[0] == '/') return {};
+    std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
+    std::vector<std::string> candidates = {programFolder + "/" + relative};
+    std::string home = XdgFolder("XDG_DATA_HOME", ".local/share");
+    if (!home.empty()) candidates.push_back(home + "/routetrace/" + relative);
+    const char *dirs = std::getenv("XDG_DATA_DIRS");
+    std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    for (size_t start = 0; start <= list.size();) {
+        size_t colon = list.find(':', start);
+        std::string dir = list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (!dir.empty() && dir[0] == '/') candidates.push_back(dir + "/routetrace/" + relative);
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    return candidates;
 }
 
 // The bytes of a regular file as they were when it was opened, in read-only memory: every lookup opens

@@ -23,6 +23,18 @@ std::string NativePath(std::string_view path);
 // system). The path unchanged when neither exists.
 std::string FindExisting(const std::string &path);
 
+// Where a file the program keeps in its own folder (the target history) lives for this user: there,
+// when the user may write to that folder (a portable copy behaves as it always did); otherwise under
+// the same name in $XDG_CONFIG_HOME/routetrace (~/.config/routetrace), created private when missing.
+// Paths outside the program's folder stay as they are.
+std::string UserFile(const std::string &path, const std::string &programFolder);
+
+// The places, in order, where a file the program reads by a relative path (the place database) is
+// looked for when the current folder has none: the program's folder, $XDG_DATA_HOME/routetrace
+// (~/.local/share/routetrace), then each folder of $XDG_DATA_DIRS (/usr/local/share:/usr/share) with
+// /routetrace.
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder);
+
 enum class OpenMode : int32_t {
     Read = 1,      // existing file, reading
     Write = 2,     // existing file, writing
