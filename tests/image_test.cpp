@@ -13,6 +13,15 @@
 #include "recording_frontend.h"
 
 namespace {
+// The DLL commands of the table, counted.
+constexpr uint32_t kDllCommandCount = 0
+#define DLL_COMMAND(index, dll, function, thunk) +1
+#include "contract/dll_commands.def"
+#undef DLL_COMMAND
+    ;
+} // namespace
+
+namespace {
 
 std::vector<uint8_t> ReadAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -54,7 +63,7 @@ TEST_F(BuiltImage, HeaderTablesAndChainHaveTheDesignedLayout) {
     EXPECT_EQ(U32(img_, 0x2C), 3u);
     EXPECT_EQ(U32(img_, 0x30), 0u);
     EXPECT_EQ(U32(img_, 0x34), 0x0001014Fu);
-    ASSERT_EQ(U32(img_, 0x38), 14u);
+    ASSERT_EQ(U32(img_, 0x38), kDllCommandCount);
 
     std::vector<Seg> chain = Chain(img_);
     ASSERT_EQ(chain.size(), 6u);
@@ -108,8 +117,8 @@ TEST_F(BuiltImage, DllTableLibraryTableAndConstants) {
 #undef DLL_COMMAND
     };
     std::set<uint32_t> offsets;
-    for (uint32_t i = 0; i < 14; ++i) {
-        uint32_t file = U32(img_, 0x58 + 4 * i), function = U32(img_, 0x58 + 56 + 4 * i);
+    for (uint32_t i = 0; i < kDllCommandCount; ++i) {
+        uint32_t file = U32(img_, 0x58 + 4 * i), function = U32(img_, 0x58 + 4 * kDllCommandCount + 4 * i);
         EXPECT_EQ(TextAt(img_, constData + file), expected[i].first);
         EXPECT_EQ(TextAt(img_, constData + function), expected[i].second);
         offsets.insert(file);
@@ -166,7 +175,7 @@ TEST_F(BuiltImage, StubsEndTheCodeInSlotOrderAndReloc1ReadsByCounts) {
     EXPECT_EQ(at - reloc1.data, reloc1.stored + 4) << "the stated size is four bytes short of the groups";
     EXPECT_EQ(at, img_.size()) << "the groups end the image";
     EXPECT_GE(counts[0], 1u) << "the start routine names the main window";
-    EXPECT_EQ(counts[1], 14u) << "one site per DLL command thunk";
+    EXPECT_EQ(counts[1], kDllCommandCount) << "one site per DLL command thunk";
 }
 
 TEST_F(BuiltImage, ValidatesAndRelocationsInAnyOrderGiveTheSameCode) {
