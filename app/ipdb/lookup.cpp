@@ -83,7 +83,9 @@ Text LookupLocation(TextArg address, TextArg databasePath) {
 }
 
 int32_t FindIndexEntry(int32_t file, int64_t first, int64_t lo, int64_t hi, int64_t a, int32_t depth) {
-    int64_t mid = FloatToInt64(Divide((double)(lo + hi), ConstDouble(K_Two)));
+    // The midpoint in double precision; a plain division, as the division command does it, since the
+    // search asks for one at each of its levels.
+    int64_t mid = FloatToInt64((double)(lo + hi) / ConstDouble(K_Two));
     // Below the first level start(lo) <= a < start(hi) holds, so two neighbours answer lo. At the
     // first level entry hi has not been looked at yet: a two-entry index must still test it, or every
     // address of its last range would be reported as no place.

@@ -140,12 +140,11 @@ uint8_t *ReadWhole(int fd, size_t size) {
 
 std::shared_ptr<const FileTable::Snapshot> FileTable::SnapshotOf(int fd, const struct stat &st) {
     if (st.st_size <= 0 || st.st_size > kMaxSnapshot) return nullptr;
-    std::lock_guard lock(mutex_);
-    for (const auto &s : snapshots_)
-        if (s->Is(st)) return s;
+    if (auto known = KnownSnapshot(st)) return known;
     auto snapshot = std::make_shared<Snapshot>(Snapshot{st.st_dev, st.st_ino, st.st_size, st.st_mtim});
-    snapshot->bytes = ReadWhole(fd, size_t(st.st_size));
+    snapshot->bytes = ReadWhole(fd, size_t(st.st_size)); // outside the lock: it takes a while
     if (!snapshot->bytes) return nullptr;
+    std::lock_guard lock(mutex_);
     // A few files at most are kept: memory stays flat however many lookups and replacements come.
     if (snapshots_.size() >= kSnapshots) snapshots_.erase(snapshots_.begin());
     snapshots_.push_back(snapshot);
@@ -226,8 +225,9 @@ FileTable::FileTable() = default;
 FileTable::~FileTable() = default;
 
 FileTable::File *FileTable::Find(int32_t number) {
-    auto it = files_.find(number);
-    return it == files_.end() ? nullptr : it->second.get();
+    for (auto &[n, file] : files_)
+        if (n == number) return file.get();
+    return nullptr;
 }
 
 namespace {
@@ -275,13 +275,20 @@ int32_t FileTable::Add(std::unique_ptr<File> file) {
     std::lock_guard lock(mutex_);
     int32_t number = next_++;
     if (next_ <= 0) next_ = 1;
-    files_[number] = std::move(file);
+    files_.emplace_back(number, std::move(file));
     return number;
 }
 
 bool FileTable::Close(int32_t number) {
+    std::unique_ptr<File> closing; // destroyed (and its descriptor closed) outside the lock
     std::lock_guard lock(mutex_);
-    return files_.erase(number) != 0;
+    for (auto it = files_.begin(); it != files_.end(); ++it)
+        if (it->first == number) {
+            closing = std::move(it->second);
+            files_.erase(it);
+            return true;
+        }
+    return false;
 }
 
 bool FileTable::Seek(int32_t number, SeekOrigin origin, int64_t distance) {

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,8 +75,20 @@ class FileTable {
     int32_t Add(std::unique_ptr<File> file);
     static constexpr size_t kSnapshots = 2;
 
-    mutable std::mutex mutex_;
-    std::unordered_map<int32_t, std::unique_ptr<File>> files_;
+    // Held around every read of a lookup, dozens per lookup: a spin lock's uncontended path is a
+    // single atomic exchange. Nothing slow happens while it is held.
+    class SpinLock {
+      public:
+        void lock() {
+            while (flag_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+        }
+        void unlock() { flag_.clear(std::memory_order_release); }
+
+      private:
+        std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+    };
+    mutable SpinLock mutex_;
+    std::vector<std::pair<int32_t, std::unique_ptr<File>>> files_; // few at a time: searched in order
     std::vector<std::shared_ptr<Snapshot>> snapshots_;
     int32_t next_ = 1;
 };
