@@ -1,4 +1,4 @@
-// The command table (commands.def) as both sides use it: a CommandSpec per command, the whole table
+// The command table (commands.def) as both sides use it: a CommandEntry per command, the whole table
 // as kCommands, and what fits a shape's letter. Freestanding.
 #pragma once
 
@@ -15,7 +15,7 @@ enum LibraryRow : uint32_t {
 #undef LIBRARY_ROW
 };
 
-struct CommandSpec {
+struct CommandEntry {
     uint32_t row;      // library row; kLibRow_Core for the core library
     uint32_t number;   // command number
     const char *name;  // as in commands.def
@@ -23,12 +23,12 @@ struct CommandSpec {
 };
 
 namespace cmd {
-#define COMMAND(row, number, name, shape) inline constexpr CommandSpec name{row, number, #name, shape};
+#define COMMAND(row, number, name, shape) inline constexpr CommandEntry name{row, number, #name, shape};
 #include "commands.def"
 #undef COMMAND
 } // namespace cmd
 
-inline constexpr CommandSpec kCommands[] = {
+inline constexpr CommandEntry kCommands[] = {
 #define COMMAND(row, number, name, shape) cmd::name,
 #include "commands.def"
 #undef COMMAND

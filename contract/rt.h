@@ -111,7 +111,7 @@ template <uint32_t Row> inline uint32_t LibraryRowValue() {
 
 // Calls a command of the table (commands.def). The arguments must fit the command's shape; a call
 // that does not is refused by the compiler.
-template <const CommandSpec &C, typename... A> inline RtResult Call(A... args) {
+template <const CommandEntry &C, typename... A> inline RtResult Call(A... args) {
     static_assert(shape::AcceptsArgs<A...>(C.shape), "the arguments do not fit the command's shape");
     const RtTriple triples[] = {args..., ArgOmitted()};
     if constexpr (C.row == kLibRow_Core) return RtCoreCommand(C.number, sizeof...(A), triples);
@@ -119,7 +119,7 @@ template <const CommandSpec &C, typename... A> inline RtResult Call(A... args) {
 }
 
 // The same without the shape check, for tests that pass wrong arguments on purpose.
-template <typename... A> inline RtResult CallUnchecked(const CommandSpec &c, A... args) {
+template <typename... A> inline RtResult CallUnchecked(const CommandEntry &c, A... args) {
     const RtTriple triples[] = {args..., ArgOmitted()};
     if (c.row == kLibRow_Core) return RtCoreCommand(c.number, sizeof...(A), triples);
     return RtLibraryCommand(c.row, c.number, sizeof...(A), triples);

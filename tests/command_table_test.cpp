@@ -29,7 +29,7 @@ RtTriple Sample(char letter, ByteSet bytes) {
 // Calls the command with every argument of its shape, then with those that may be left out left out.
 // A runtime error that says an argument has the wrong kind or the command is unknown ends the
 // process with 1; any other ending (a value the command refuses, the program's end) counts as decoded.
-[[noreturn]] void CallWithItsShape(const CommandSpec &spec) {
+[[noreturn]] void CallWithItsShape(const CommandEntry &entry) {
     rt::Runtime::Instance().SetErrorHandler([](int32_t kind, const rt::ErrorSite &, const std::string &message) {
         bool shape = kind == RtErrorNotConvertible || kind == RtErrorBadArgument || kind == RtErrorUnknownCommand;
         if (shape) std::fprintf(stderr, "%s\n", message.c_str());
@@ -38,11 +38,11 @@ RtTriple Sample(char letter, ByteSet bytes) {
     ByteSet bytes = MakeBytes("\x01\x02\x03\x04");
     for (bool optional : {true, false}) {
         std::vector<RtTriple> args;
-        for (const char *c = spec.shape; *c; ++c) args.push_back(optional || !shape::IsUpper(*c) ? Sample(*c, bytes) : ArgOmitted());
+        for (const char *c = entry.shape; *c; ++c) args.push_back(optional || !shape::IsUpper(*c) ? Sample(*c, bytes) : ArgOmitted());
         args.push_back(ArgOmitted());
         uint32_t count = uint32_t(args.size() - 1);
-        if (spec.row == kLibRow_Core) RtCoreCommand(spec.number, count, args.data());
-        else RtLibraryCommand(spec.row, spec.number, count, args.data());
+        if (entry.row == kLibRow_Core) RtCoreCommand(entry.number, count, args.data());
+        else RtLibraryCommand(entry.row, entry.number, count, args.data());
     }
     std::_Exit(0);
 }
@@ -51,11 +51,11 @@ RtTriple Sample(char letter, ByteSet bytes) {
 
 TEST(CommandTable, EveryCommandIsRegisteredAndNothingElse) {
     const rt::CommandTable &table = rt::Runtime::Instance().commands();
-    for (const CommandSpec &spec : kCommands) EXPECT_NE(table.find(spec.row, spec.number), nullptr) << spec.name;
+    for (const CommandEntry &entry : kCommands) EXPECT_NE(table.find(entry.row, entry.number), nullptr) << entry.name;
     EXPECT_EQ(table.size(), std::size(kCommands));
 }
 
 TEST(CommandTable, TheRuntimeDecodesTheArgumentsOfEachShape) {
-    for (const CommandSpec &spec : kCommands)
-        EXPECT_EXIT(CallWithItsShape(spec), ::testing::ExitedWithCode(0), "") << spec.name << " \"" << spec.shape << "\"";
+    for (const CommandEntry &entry : kCommands)
+        EXPECT_EXIT(CallWithItsShape(entry), ::testing::ExitedWithCode(0), "") << entry.name << " \"" << entry.shape << "\"";
 }

@@ -6,9 +6,9 @@
 using namespace rt::testing;
 
 namespace {
-std::string Text1(const CommandSpec &c, const char *t) { return TakeText(CallUnchecked(c, ArgText(t))); }
-std::string TextN(const CommandSpec &c, const char *t, int32_t n) { return TakeText(CallUnchecked(c, ArgText(t), ArgInt(n))); }
-int32_t Int1(const CommandSpec &c, const char *t) { return ResultInt(CallUnchecked(c, ArgText(t))); }
+std::string Text1(const CommandEntry &c, const char *t) { return TakeText(CallUnchecked(c, ArgText(t))); }
+std::string TextN(const CommandEntry &c, const char *t, int32_t n) { return TakeText(CallUnchecked(c, ArgText(t), ArgInt(n))); }
+int32_t Int1(const CommandEntry &c, const char *t) { return ResultInt(CallUnchecked(c, ArgText(t))); }
 std::vector<std::string> Split(const char *t, const char *sep) {
     return TakeTextArray(CallUnchecked(cmd::SplitText, ArgText(t), ArgText(sep), ArgOmitted()));
 }

@@ -101,7 +101,7 @@ class CommandTable {
     static constexpr uint32_t kCommandLimit = 0x1000;
     static constexpr uint32_t kRows = 5;
 
-    void add(const CommandSpec &spec, CommandFn fn) { rows_.at(spec.row).at(spec.number / 4) = fn; }
+    void add(const CommandEntry &entry, CommandFn fn) { rows_.at(entry.row).at(entry.number / 4) = fn; }
     CommandFn find(uint32_t row, uint32_t command) const {
         return (row < kRows && command % 4 == 0 && command < kCommandLimit) ? rows_[row][command / 4] : nullptr;
     }
