@@ -1,4 +1,4 @@
-// Symbols of the const segment's constants (image/constants.S).
+// Symbols of the const segment's constants (app/constants.S).
 #pragma once
 
 #include <stdint.h>

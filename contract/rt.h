@@ -1,7 +1,7 @@
 // The runtime contract as the application code sees it.
 //
-// Application code (trace/, ipdb/, ui/) reaches the world only through the twelve service entry
-// points declared here. In the program image each one is a 6-byte stub at the end of the code
+// Application code (app/) reaches the world only through the twelve service entry
+// points declared here. In the program image each one is a small stub at the end of the code
 // segment that jumps through its service slot; in the direct host the runtime library defines them.
 // This header is freestanding: no C or C++ library, no exceptions, no globals.
 #pragma once

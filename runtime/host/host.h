@@ -3,7 +3,7 @@
 
 namespace rt::host {
 
-// Binds the image's DLL command table (image/dll_commands.def) to the platform functions.
+// Binds the image's DLL command table (contract/dll_commands.def) to the platform functions.
 // False when a function is missing (its command then ends in the runtime error service).
 bool BindDllCommands();
 

@@ -1,4 +1,4 @@
-// The direct host: the image's service entry points (image/rt.h) defined by calling the runtime
+// The direct host: the image's service entry points (contract/rt.h) defined by calling the runtime
 // directly, so that application routines run in ordinary binaries without an image.
 #include "contract/rt.h"
 #include "runtime/core/services.h"
