@@ -21,6 +21,7 @@
 #include "program_folder.h"
 #include "shell.h"
 #include "temp_dir.h"
+#include "tmux_session.h"
 
 using namespace rt::testing;
 using namespace std::chrono_literals;
@@ -231,7 +232,27 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     EXPECT_EQ(Hops(r.out), kFourHops) << r.out << r.err;
     EXPECT_EQ(r.err.find("\xE6\xB2\xA1\xE6\x89\xBE\xE5\x88\xB0"), std::string::npos) << "没找到数据库: " << r.err;
     // The program's folder is not the user's to write: the history goes to the user's own folder.
-    std::ifstream history(home + "/.config/routetrace/lsjl.ini");
-    std::string kept((std::istreambuf_iterator<char>(history)), {});
-    EXPECT_NE(kept.find("target.test|"), std::string::npos) << kept;
+    auto history = [&] {
+        std::ifstream in(home + "/.config/routetrace/lsjl.ini");
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    EXPECT_NE(history().find("url=target.test|"), std::string::npos) << history();
+
+    // The terminal window, started from the home folder: the same history, kept in the same place.
+    if (Shell("command -v tmux").empty()) return;
+    TmuxSession tmux("rtpkg" + std::to_string(::getpid()));
+    tmux.Start("cd " + home + " && " + AsUser("TERM=xterm-256color XDG_DATA_DIRS=" + usr + "/share " + program, "") +
+                   "; echo EXIT=$?; sleep 30",
+               100, 30);
+    ASSERT_TRUE(tmux.WaitFor("开始追踪", 5s)) << tmux.Screen();
+    tmux.Keys("'target.test'");
+    ASSERT_TRUE(tmux.FocusButton("开始追踪")) << tmux.Screen();
+    tmux.Keys("Enter");
+    ASSERT_TRUE(tmux.WaitFor("路由追踪结束", 10s)) << tmux.Screen();
+    tmux.Keys("Enter");
+    EXPECT_TRUE(Until([&] { return history().find("url=target.test|target.test|") != std::string::npos; }, 3s)) << history();
+    tmux.Keys("F10");
+    ASSERT_TRUE(tmux.WaitFor("关于Toviq", 2s)) << tmux.Screen();
+    tmux.Keys("Up Enter"); // "退出"
+    EXPECT_TRUE(tmux.WaitFor("EXIT=0", 3s)) << tmux.Screen();
 }

@@ -1,0 +1,87 @@
+// A program in a terminal of tmux's, typed at with send-keys and read with capture-pane.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "shell.h"
+
+namespace rt::testing {
+
+// Waits until the condition holds; false when it does not within that time.
+inline bool Until(const std::function<bool()> &condition, std::chrono::milliseconds within) {
+    auto end = std::chrono::steady_clock::now() + within;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+class TmuxSession {
+  public:
+    explicit TmuxSession(std::string name) : name_(std::move(name)) {}
+    ~TmuxSession() {
+        if (started_) Shell("tmux kill-session -t " + name_);
+    }
+    TmuxSession(const TmuxSession &) = delete;
+    TmuxSession &operator=(const TmuxSession &) = delete;
+
+    // Runs the shell command in a new session of that size.
+    void Start(const std::string &command, int columns, int rows) {
+        Shell("tmux new-session -d -s " + name_ + " -x " + std::to_string(columns) + " -y " + std::to_string(rows) +
+              " \"" + command + "\"");
+        started_ = true;
+    }
+    std::string Screen() { return Shell("tmux capture-pane -p -t " + name_); }
+    void Keys(const std::string &keys) { Shell("tmux send-keys -t " + name_ + " " + keys); }
+    void Resize(int columns, int rows) {
+        Shell("tmux resize-window -t " + name_ + " -x " + std::to_string(columns) + " -y " + std::to_string(rows));
+    }
+    bool WaitFor(const std::string &text, std::chrono::milliseconds within) {
+        return Until([&] { return Screen().find(text) != std::string::npos; }, within);
+    }
+    // Moves the focus with Tab (or BTab) until the button is drawn focused (in reverse video).
+    bool FocusButton(const std::string &caption, const char *key = "Tab") {
+        for (int i = 0; i < 20; ++i) {
+            std::string before = Shell("tmux capture-pane -e -p -t " + name_);
+            if (before.find("\x1b[7m[" + caption + "]") != std::string::npos) return true;
+            Keys(key);
+            Until([&] { return Shell("tmux capture-pane -e -p -t " + name_) != before; }, std::chrono::seconds(1));
+        }
+        return false;
+    }
+    // Moves the focus until the cursor shows in an edit field on the row of that label (buttons hide it).
+    bool FocusField(const std::string &label, const char *key = "BTab") {
+        auto where = [&] { return Shell("tmux display -p -t " + name_ + " '#{cursor_flag} #{cursor_y}'"); };
+        for (int i = 0; i < 20; ++i) {
+            std::string screen = Screen();
+            size_t at = screen.find(label);
+            int row = int(std::count(screen.begin(), screen.begin() + std::ptrdiff_t(at == std::string::npos ? 0 : at), '\n'));
+            std::string before = where();
+            if (at != std::string::npos && before == "1 " + std::to_string(row) + "\n") return true;
+            Keys(key);
+            Until([&] { return where() != before; }, std::chrono::seconds(1));
+        }
+        return false;
+    }
+    // The screen's line that holds the text, or a line below it.
+    std::string LineOf(const std::string &text, int below = 0) {
+        std::string screen = Screen();
+        size_t at = screen.find(text);
+        if (at == std::string::npos) return {};
+        size_t start = screen.rfind('\n', at);
+        start = start == std::string::npos ? 0 : start + 1;
+        for (int i = 0; i < below && start < screen.size(); ++i) start = screen.find('\n', start) + 1;
+        return screen.substr(start, screen.find('\n', start) - start);
+    }
+
+  private:
+    std::string name_;
+    bool started_ = false;
+};
+
+} // namespace rt::testing
