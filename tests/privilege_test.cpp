@@ -215,12 +215,15 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     ::chmod(scratch.path().c_str(), 0755);
     ASSERT_EQ(Shell("dpkg -x " + deb + " " + scratch.path().string() + " && echo ok"), "ok\n");
     std::string usr = scratch.file("usr");
-    if (!Shell("command -v lintian").empty())
+    if (!Shell("command -v lintian").empty()) {
         EXPECT_EQ(Shell("lintian " + deb + " 2>&1 | grep '^E:'"), "") << "lintian reports errors";
-    if (!Shell("command -v desktop-file-validate").empty())
+    }
+    if (!Shell("command -v desktop-file-validate").empty()) {
         EXPECT_EQ(Shell("desktop-file-validate " + usr + "/share/applications/routetrace.desktop && echo ok"), "ok\n");
-    if (!Shell("command -v appstreamcli").empty())
+    }
+    if (!Shell("command -v appstreamcli").empty()) {
         EXPECT_EQ(Shell("appstreamcli validate --no-net " + usr + "/share/metainfo/*.metainfo.xml >/dev/null && echo ok"), "ok\n");
+    }
 
     // What the package's postinst does, then a run from the user's home folder, where there is no
     // database: it is found in the package's data folder.
