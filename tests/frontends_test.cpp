@@ -53,9 +53,9 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
     void TearDown() override {
         rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd()); // the terminal is put back
         rt::Runtime::Instance().SetProgramFolder("");
-        if (slave_ >= 0) ::close(slave_);
-        if (master_ >= 0) ::close(master_);
+        if (slave_ >= 0) ::close(slave_); // the last end of the terminal: the drain's read ends
         if (drain_.joinable()) drain_.join();
+        if (master_ >= 0) ::close(master_);
     }
 
     std::string Text(uint32_t unit, int32_t property) {

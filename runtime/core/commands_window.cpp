@@ -80,9 +80,10 @@ RtResult ListSetCell(Args &a) {
 RtResult StartThread(Args &a) {
     auto routine = reinterpret_cast<void (*)()>(a.routine(0));
     Runtime &runtime = a.runtime();
+    runtime.ThreadStarted();
     std::thread([routine, &runtime] {
         routine();
-        runtime.frontEnd().ThreadFinished();
+        runtime.ThreadEnded();
     }).detach();
     return ResultOfBool(true);
 }

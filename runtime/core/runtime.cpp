@@ -67,6 +67,22 @@ std::string Runtime::ProgramFolder() const {
     return slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
+void Runtime::ThreadStarted() {
+    std::lock_guard lock(threadsMutex_);
+    ++threads_;
+}
+
+void Runtime::ThreadEnded() {
+    std::lock_guard lock(threadsMutex_);
+    --threads_;
+    threadsEnded_.notify_all();
+}
+
+void Runtime::WaitForThreads() {
+    std::unique_lock lock(threadsMutex_);
+    threadsEnded_.wait(lock, [&] { return threads_ == 0; });
+}
+
 void Runtime::SetProgramFolder(std::string folder) {
     std::lock_guard lock(folderMutex_);
     programFolder_ = std::move(folder);

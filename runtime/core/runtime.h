@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -149,8 +150,6 @@ class FrontEnd {
     virtual void OpenUrl(std::string_view url) = 0;
     // Puts the terminal or display back as it was; the process is about to end.
     virtual void Shutdown() {}
-    // A routine the program started on a thread of its own has returned (on that thread).
-    virtual void ThreadFinished() {}
 };
 
 // A front end that shows the window to a person (Qt window or terminal). Tests replace the modal
@@ -207,6 +206,13 @@ class Runtime {
     // Ends the process with that code.
     [[noreturn]] void Exit(int32_t code);
 
+    // The routines the program runs on threads of their own: counted as they start and return, so
+    // that a front end without events (the report) can wait for them. Only the runtime, which lives
+    // as long as the process, is touched by a returning thread.
+    void ThreadStarted();
+    void ThreadEnded();
+    void WaitForThreads();
+
   private:
     CommandTable commands_;
     std::unique_ptr<FrontEnd> frontEnd_;
@@ -215,6 +221,9 @@ class Runtime {
     mutable std::mutex folderMutex_;
     std::string programFolder_;
     uintptr_t startRoutine_ = 0;
+    std::mutex threadsMutex_;
+    std::condition_variable threadsEnded_;
+    int threads_ = 0;
 };
 
 // Registration of the core commands, by area.

@@ -140,9 +140,18 @@ class QtWindow final : public QtFrontEnd {
     // The program changes the model from any thread and goes on at once; the window's thread then
     // brings the widget up to the model's state (so a late update still shows the newest state).
 
+    // The post is made and taken under a standard mutex, so that thread checkers see the hand-off
+    // (Qt's own event queue locks with futexes they cannot see).
     void Mirror(uint32_t unit, ControlModel::Change change) {
         if (OnGuiThread()) return Apply(unit, change);
-        QMetaObject::invokeMethod(context_.get(), [this, unit, change] { Apply(unit, change); }, Qt::QueuedConnection);
+        std::lock_guard posting(postMutex_);
+        QMetaObject::invokeMethod(
+            context_.get(),
+            [this, unit, change] {
+                { std::lock_guard taken(postMutex_); }
+                Apply(unit, change);
+            },
+            Qt::QueuedConnection);
     }
 
     void Apply(uint32_t unit, ControlModel::Change change) {
@@ -339,6 +348,7 @@ class QtWindow final : public QtFrontEnd {
     std::thread::id gui_;
     QMainWindow *main_ = nullptr;
     std::map<uint32_t, QWidget *> widgets_;
+    std::mutex postMutex_;
     MessagePresenter presenter_;
     std::function<void(const std::string &)> opener_;
 };

@@ -1,6 +1,5 @@
 #include "report_frontend.h"
 
-#include <condition_variable>
 #include <mutex>
 
 #include <unistd.h>
@@ -63,21 +62,12 @@ class Report final : public ReportFrontEnd {
 
     // Waits for the trace to end, prints what is left, and ends the program with the report's code.
     void RunEvents() override {
-        if (started_) {
-            std::unique_lock lock(mutex_);
-            finished_.wait(lock, [&] { return done_; });
-        }
+        if (started_) Runtime::Instance().WaitForThreads(); // the trace ends with its thread
         PrintCompletedRows(true);
         int32_t code = ExitCode();
         if (options_.json) PrintJson();
         std::fflush(options_.out);
         Runtime::Instance().Exit(code);
-    }
-
-    void ThreadFinished() override {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-        finished_.notify_all();
     }
 
   private:
@@ -134,9 +124,7 @@ class Report final : public ReportFrontEnd {
     form::Form form_;
     const bool toTerminal_ = ::isatty(::fileno(options_.out));
     bool started_ = false;
-    std::mutex mutex_, printMutex_;
-    std::condition_variable finished_;
-    bool done_ = false;
+    std::mutex printMutex_;
     int32_t printed_ = 0;
 };
 
