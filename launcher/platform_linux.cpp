@@ -141,7 +141,8 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
 
 int ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
     errno = 0;
-    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0700)) return 0;
+    // Made again at every start: not synced, which would cost more than the whole start.
+    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0700, rt::io::Durability::Unsynced)) return 0;
     return errno ? errno : EIO;
 }
 

@@ -77,7 +77,9 @@ std::string FolderOf(const std::string &path) {
 
 } // namespace
 
-Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode) {
+Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode,
+                                    Durability durability) {
+    bool sync = durability == Durability::Synced;
     struct stat old;
     if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
 
@@ -92,7 +94,7 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return Error::WriteFailed;
-    bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && (!sync || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
         int cause = errno; // the caller may tell why (a full disk, say)
@@ -100,7 +102,7 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
         errno = cause;
         return Error::WriteFailed;
     }
-    int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int folder = sync ? ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (folder >= 0) {
         ::fsync(folder); // the rename itself survives a crash
         ::close(folder);

@@ -31,11 +31,16 @@ Result<int, Error> OpenRegular(const std::string &path, int flags = 0, struct st
 // The whole file, at most `cap` bytes of it; a larger file is TooLarge, not cut.
 Result<std::string, Error> ReadFile(const std::string &path, size_t cap);
 
+// Whether a written file must survive a crash of the machine (a history) or is made again at every
+// start anyway (the runtime's extracted files), where syncing would only cost time.
+enum class Durability { Synced, Unsynced };
+
 // Writes the bytes to a new file in the same folder (O_EXCL | O_NOFOLLOW, an unpredictable name),
 // syncs it, and renames it over `path`, so that readers see the old file or the new one, never a
 // mix, and a link planted at the temporary name is never followed. The new file gets `mode`, or the
 // replaced file's mode when one exists; the folder is synced after the rename.
-Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode = 0644);
+Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode = 0644,
+                                    Durability durability = Durability::Synced);
 inline Result<bool, Error> WriteFileAtomic(const std::string &path, std::string_view bytes, uint32_t mode = 0644) {
     return WriteFileAtomic(path, {reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()}, mode);
 }

@@ -1,0 +1,17 @@
+# Fails when the application object needs anything but the runtime's service entry points and the
+# identifier symbols that the image builder gives values.
+execute_process(COMMAND ${NM} -u ${OBJECT} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${OBJECT}")
+endif()
+string(REGEX MATCHALL "U [^\n]+" entries "${undefined}")
+set(bad "")
+foreach(entry IN LISTS entries)
+  string(SUBSTRING "${entry}" 2 -1 symbol)
+  if(NOT symbol MATCHES "^(Rt(Error|DllCommand|LibraryCommand|CoreCommand|GetProperty|SetProperty|Alloc|Free|Exit|RunEvents|ShowWindow|Register)|Id_[A-Za-z0-9_]+|LibRow_[A-Za-z0-9_]+|Type_[A-Za-z0-9_]+|DllIdx_[A-Za-z0-9_]+)$")
+    list(APPEND bad ${symbol})
+  endif()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "The application code is not freestanding; undefined symbols: ${bad}")
+endif()

@@ -1,0 +1,216 @@
+// The core runtime: memory, the error service, command dispatch, files, configuration items,
+// and the front end that owns the window. One instance per process.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../image/abi.h"
+
+namespace rt {
+
+class Runtime;
+class FileTable;
+
+// What a runtime error names as its place: a subroutine of the image, or a runtime command.
+struct ErrorSite {
+    uint32_t subroutine = 0; // 0x0401xxxx for a subroutine, 0 when a command failed
+    int32_t position = 0;    // position inside the subroutine
+    uint32_t command = 0;    // the command number, when a command failed
+    uint32_t library = 0;    // library row of that command, 0 for the core library
+    bool dll = false;        // the command is a DLL command, by index
+};
+
+std::string_view DescribeErrorKind(int32_t kind);
+std::string DescribeError(int32_t kind, const ErrorSite &site, std::string_view detail);
+
+// The arguments of one command call, decoded on demand with their type words checked.
+// A wrong type word or a negative count ends in the runtime error service.
+class Args {
+  public:
+    Args(Runtime &runtime, uint32_t library, uint32_t command, std::span<const RtTriple> triples)
+        : runtime_(runtime), library_(library), command_(command), triples_(triples) {}
+
+    size_t size() const { return triples_.size(); }
+    bool omitted(size_t i) const { return i >= triples_.size() || triples_[i].type == RtTypeOmitted; }
+    uint32_t type(size_t i) const { return i < triples_.size() ? triples_[i].type : 0u; }
+    uint64_t raw(size_t i) const {
+        return i < triples_.size() ? (uint64_t(triples_[i].high) << 32) | triples_[i].low : 0;
+    }
+
+    // A text argument; omitted reads as the empty text.
+    std::string_view text(size_t i) const;
+    // A byte set argument; omitted reads as empty.
+    std::span<const uint8_t> bytes(size_t i) const;
+    // A numeric argument as an integer (floating values truncated toward zero); omitted gives fallback.
+    int64_t integer(size_t i, int64_t fallback = 0) const;
+    // A numeric argument as a double; omitted gives fallback.
+    double real(size_t i, double fallback = 0) const;
+    // A count: an integer that must not be negative.
+    int64_t count(size_t i, int64_t fallback = 0) const;
+    // A routine address argument.
+    uintptr_t routine(size_t i) const;
+    // A unit argument: window, unit and unit type identifiers in one triple.
+    struct Unit {
+        uint32_t window, unit, type;
+    };
+    Unit unit(size_t i) const;
+
+    [[noreturn]] void fail(int32_t kind, std::string_view detail) const;
+    Runtime &runtime() const { return runtime_; }
+
+  private:
+    Runtime &runtime_;
+    uint32_t library_;
+    uint32_t command_;
+    std::span<const RtTriple> triples_;
+};
+
+// Results built by commands. Texts, byte sets and arrays are new runtime blocks owned by the caller.
+RtResult ResultOfText(std::string_view text);
+RtResult ResultOfBytes(std::span<const uint8_t> bytes);
+RtResult ResultOfTextArray(std::span<const std::string_view> texts);
+inline RtResult ResultOfInt(int32_t v) { return RtResult{uint64_t(int64_t(v)), RtTypeInt}; }
+inline RtResult ResultOfLong(int64_t v) { return RtResult{uint64_t(v), RtTypeLong}; }
+inline RtResult ResultOfBool(bool v) { return RtResult{v ? 1u : 0u, RtTypeInt}; }
+RtResult ResultOfDouble(double v);
+inline RtResult ResultOfNothing() { return RtResult{0, 0}; }
+
+using CommandFn = RtResult (*)(Args &args);
+
+// Command numbers are multiples of four below this bound.
+inline constexpr uint32_t kCommandLimit = 0x1000;
+
+class CommandTable {
+  public:
+    void add(uint32_t command, CommandFn fn) { table_.at(command / 4) = fn; }
+    CommandFn find(uint32_t command) const {
+        return (command % 4 == 0 && command < kCommandLimit) ? table_[command / 4] : nullptr;
+    }
+
+  private:
+    std::array<CommandFn, kCommandLimit / 4> table_{};
+};
+
+// The window side of the runtime. The console front end serves programs and tests without a window;
+// the Qt front end builds the window from the form segment. Texts are GBK. Every operation may be
+// called from any thread; a front end hands widget work to its own thread.
+class FrontEnd {
+  public:
+    virtual ~FrontEnd() = default;
+    // Shows a message and returns when it is dismissed. No title: the runtime's default.
+    virtual void ShowMessage(std::string_view text, int32_t style, std::optional<std::string_view> title) = 0;
+    // Lets pending window events be processed; harmless from any thread.
+    virtual void ProcessEvents() {}
+    // Property services; a text value is returned as a new runtime text.
+    virtual uint64_t GetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) = 0;
+    virtual void SetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) = 0;
+    // Builds and shows a window; runs events until the program is to end.
+    virtual void ShowWindow(uint32_t window) = 0;
+    virtual void RunEvents() = 0;
+    // Ends the event loop (the window's "exit" and command 0x360).
+    virtual void RequestQuit() {}
+
+    // The result list: rows of texts. Indexes are zero-based; a bad one answers false.
+    virtual int32_t ListAppendRow(uint32_t window, uint32_t unit) = 0;
+    virtual void ListClear(uint32_t window, uint32_t unit) = 0;
+    virtual bool ListSetCell(uint32_t window, uint32_t unit, int32_t row, int32_t column, std::string_view text) = 0;
+    // The combo box's item list.
+    virtual int32_t ComboCount(uint32_t window, uint32_t unit) = 0;
+    virtual std::optional<std::string> ComboItem(uint32_t window, uint32_t unit, int32_t index) = 0;
+    virtual void ComboAppend(uint32_t window, uint32_t unit, std::string_view text) = 0;
+    virtual void ComboClear(uint32_t window, uint32_t unit) = 0;
+    // Opens a web address in the system's browser (or shows it where there is none).
+    virtual void OpenUrl(std::string_view url) = 0;
+    // Puts the terminal or display back as it was; the process is about to end.
+    virtual void Shutdown() {}
+};
+
+// A front end that shows the window to a person (Qt window or terminal). Tests replace the modal
+// message box and the browser through the hooks, and run pending events with Pump.
+class InteractiveFrontEnd : public FrontEnd {
+  public:
+    using MessagePresenter = std::function<void(const std::string &textUtf8, const std::string &titleUtf8)>;
+    virtual void SetMessagePresenter(MessagePresenter presenter) = 0;
+    virtual void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) = 0;
+    // Runs the events that are pending (on the window's thread).
+    virtual void Pump() = 0;
+    // What the result list shows (UTF-8), for tests that run against every front end.
+    virtual int32_t ListRowCount(uint32_t unit) = 0;
+    virtual std::string ListCellText(uint32_t unit, int32_t row, int32_t column) = 0;
+};
+
+// Converts between GBK (code page 936) and UTF-8; bytes that do not convert become '?'.
+std::string GbkToUtf8(std::string_view gbk);
+std::string Utf8ToGbk(std::string_view utf8);
+
+class Runtime {
+  public:
+    static Runtime &Instance();
+
+    Runtime();
+    ~Runtime();
+
+    // Memory blocks handed to the image: texts, arrays, records.
+    static void *Allocate(size_t size);
+    static void Free(void *block);
+    // The size of a block that Allocate returned; 0 for anything else it can recognise.
+    static size_t BlockSize(const void *block);
+
+    // The runtime error service: reports and ends the program (or calls the installed handler).
+    [[noreturn]] void Fail(int32_t kind, const ErrorSite &site, std::string_view detail = {});
+    // Tests replace the default (message, then exit code 1). The handler must not return.
+    using ErrorHandler = std::function<void(int32_t kind, const ErrorSite &site, const std::string &message)>;
+    void SetErrorHandler(ErrorHandler handler) { errorHandler_ = std::move(handler); }
+
+    RtResult CoreCommand(uint32_t command, std::span<const RtTriple> args);
+    RtResult LibraryCommand(uint32_t row, uint32_t command, std::span<const RtTriple> args);
+
+    FrontEnd &frontEnd() { return *frontEnd_; }
+    void SetFrontEnd(std::unique_ptr<FrontEnd> frontEnd);
+
+    FileTable &files() { return *files_; }
+
+    // The program's folder, without a trailing separator: the executable's folder unless set.
+    std::string ProgramFolder() const;
+    void SetProgramFolder(std::string folder);
+
+    // The routine the start routine registered (slot 0x30, selector 3).
+    void SetStartRoutine(uintptr_t routine) { startRoutine_ = routine; }
+    uintptr_t startRoutine() const { return startRoutine_; }
+
+    // Ends the process with that code.
+    [[noreturn]] void Exit(int32_t code);
+
+  private:
+    CommandTable core_;
+    // Support libraries by row of the library table: 1 extended UI, 2 threading, 4 application interface.
+    std::array<CommandTable, 5> libraries_;
+    std::unique_ptr<FrontEnd> frontEnd_;
+    std::unique_ptr<FileTable> files_;
+    ErrorHandler errorHandler_;
+    mutable std::mutex folderMutex_;
+    std::string programFolder_;
+    uintptr_t startRoutine_ = 0;
+};
+
+// Registration of the core commands, by area.
+void AddTextCommands(CommandTable &table);
+void AddNumberCommands(CommandTable &table);
+void AddByteSetCommands(CommandTable &table);
+void AddFileCommands(CommandTable &table);
+void AddConfigCommands(CommandTable &table);
+void AddMessageCommands(CommandTable &table);
+void AddWindowCommands(CommandTable &core, CommandTable &extendedUi, CommandTable &threading, CommandTable &api);
+
+std::unique_ptr<FrontEnd> MakeConsoleFrontEnd();
+
+} // namespace rt

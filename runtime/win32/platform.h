@@ -1,0 +1,102 @@
+// The system functions that the image calls as DLL commands, provided on Linux.
+//
+// Signatures follow the image's declarations (image/dll.h) under the SysV calling convention.
+// Records that the image reads field by field keep the 32-bit Windows layout: the hostent that
+// gethostbyname returns, and the ICMP_ECHO_REPLY that IcmpSendEcho writes.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace rt::win32 {
+
+// ---- ws2_32.dll --------------------------------------------------------------------------------
+inline constexpr int32_t kWsaVersionNotSupported = 10092; // WSAVERNOTSUPPORTED
+inline constexpr int32_t kWsaNotInitialised = 10093;      // WSANOTINITIALISED
+inline constexpr uint32_t kInaddrNone = 0xFFFFFFFF;
+
+// Bytes of WSADATA that WSAStartup writes: wVersion, wHighVersion, szDescription[257],
+// szSystemStatus[129], iMaxSockets, iMaxUdpDg. The vendor-info pointer behind them is not written,
+// so a caller's packed copy of the record (398 bytes) is never overrun.
+inline constexpr uint32_t kWsaDataWritten = 394;
+
+int32_t WSAStartup(uint32_t version, void *wsadata);
+int32_t WSACleanup();
+// A per-thread hostent in the 32-bit layout (below 2 GiB), or 0 when the name does not resolve.
+uintptr_t gethostbyname(const char *name);
+uint32_t inet_addr(const char *dotted);
+// The dotted text of an address in network byte order, in a per-thread buffer.
+uintptr_t inet_ntoa(uint32_t address);
+
+// The 16-byte hostent of 32-bit Windows.
+struct HostEnt32 {
+    uint32_t h_name;
+    uint32_t h_aliases;
+    int16_t h_addrtype;
+    int16_t h_length;
+    uint32_t h_addr_list;
+};
+static_assert(sizeof(HostEnt32) == 16);
+
+// ---- ICMP.DLL ----------------------------------------------------------------------------------
+// Status values of ICMP_ECHO_REPLY.
+enum IpStatus : uint32_t {
+    kIpSuccess = 0,
+    kIpBufTooSmall = 11001,
+    kIpDestNetUnreachable = 11002,
+    kIpDestHostUnreachable = 11003,
+    kIpDestProtUnreachable = 11004,
+    kIpDestPortUnreachable = 11005,
+    kIpPacketTooBig = 11009,
+    kIpReqTimedOut = 11010,
+    kIpTtlExpiredTransit = 11013,
+    kIpBadDestination = 11018,
+    kIpGeneralFailure = 11050,
+};
+
+// IP_OPTION_INFORMATION of 32-bit Windows: the first 8 bytes of the option record.
+inline constexpr uint32_t kOptionTtl = 0;
+inline constexpr uint32_t kOptionTos = 1;
+inline constexpr uint32_t kOptionFlags = 2;
+inline constexpr uint8_t kIpFlagDontFragment = 0x02;
+
+// ICMP_ECHO_REPLY of 32-bit Windows, 28 bytes, followed by the echoed data.
+inline constexpr uint32_t kReplyAddress = 0;        // u32, network byte order
+inline constexpr uint32_t kReplyStatus = 4;         // u32, an IpStatus
+inline constexpr uint32_t kReplyRoundTripTime = 8;  // u32, milliseconds
+inline constexpr uint32_t kReplyDataSize = 12;      // u16
+inline constexpr uint32_t kReplyReserved = 14;      // u16, number of replies in the buffer
+inline constexpr uint32_t kReplyData = 16;          // u32, address of the data (0 above 4 GiB)
+inline constexpr uint32_t kReplyOptions = 20;       // 8 bytes: ttl, tos, flags, size, data address
+inline constexpr uint32_t kReplyHeaderSize = 28;
+
+// 0 when no ICMP socket can be opened.
+uint32_t IcmpCreateFile();
+int32_t IcmpCloseHandle(uint32_t handle);
+// Sends one echo request and waits at most timeoutMs for the answer that belongs to it: an echo reply
+// from the destination, or a Time Exceeded or Destination Unreachable that quotes the request.
+// Returns 1 with the reply written, 0 on timeout or error; never writes past replySize.
+uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
+                      void *reply, uint32_t replySize, uint32_t timeoutMs);
+
+// Which socket IcmpCreateFile opens. Automatic tries raw first, then the unprivileged datagram kind.
+enum class IcmpSocketKind { Automatic, Raw, Datagram };
+void SetIcmpSocketKind(IcmpSocketKind kind);
+// Tests only: caps every wait for an answer at this many milliseconds (0: no cap), so that a trace
+// through silent hops runs quickly. The program never sets it.
+void SetIcmpTimeoutCap(uint32_t milliseconds);
+// The kind of socket behind a handle; Automatic for an unknown handle.
+IcmpSocketKind IcmpHandleKind(uint32_t handle);
+
+// ---- kernel32 ----------------------------------------------------------------------------------
+void RtlMoveMemory(uintptr_t destination, uintptr_t source, uint32_t length);
+uint32_t GlobalSize(const void *block);
+int32_t lstrlenA(uintptr_t text);
+uintptr_t lstrcpyA(char *destination, uintptr_t source);
+
+// ---- Binding ------------------------------------------------------------------------------------
+// The function for a DLL file name (without regard to case; "kernel32" and "kernel32.dll" are one
+// module) and an exported function name; null when this platform has no such function.
+void *FindDllFunction(std::string_view dll, std::string_view function);
+
+} // namespace rt::win32
