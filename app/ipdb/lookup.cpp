@@ -86,11 +86,12 @@ int32_t FindIndexEntry(int32_t file, int64_t first, int64_t lo, int64_t hi, int6
     // The midpoint in double precision; a plain division, as the division command does it, since the
     // search asks for one at each of its levels.
     int64_t mid = FloatToInt64((double)(lo + hi) / ConstDouble(K_Two));
-    // Below the first level start(lo) <= a < start(hi) holds, so two neighbours answer lo. At the
-    // first level entry hi has not been looked at yet: a two-entry index must still test it, or every
-    // address of its last range would be reported as no place.
+    // Below the first level start(lo) <= a < start(hi) holds, so two neighbours answer lo, and entry hi
+    // needs no second look (each level would otherwise read it again). At the first level entry hi has
+    // not been looked at yet: a two-entry index must still test it, or every address of its last range
+    // would be reported as no place.
     if ((mid == lo && (depth > 0 || lo == hi)) || depth >= kMaxSearchDepth) return (int32_t)lo;
-    if (a >= EntryStart(file, first, hi)) return (int32_t)hi;
+    if (depth == 0 && a >= EntryStart(file, first, hi)) return (int32_t)hi;
     if (mid == lo) return (int32_t)lo;
     int64_t start = EntryStart(file, first, mid);
     if (a < start) return FindIndexEntry(file, first, lo, mid, a, depth + 1);
