@@ -73,10 +73,8 @@ double Args::real(size_t i, double fallback) const {
     }
 }
 
-int64_t Args::count(size_t i, int64_t fallback) const {
-    int64_t n = integer(i, fallback);
-    if (n < 0) fail(RtErrorNegativeCount, "argument " + std::to_string(i + 1) + " is " + std::to_string(n));
-    return n;
+void Args::failNegative(size_t i, int64_t n) const {
+    fail(RtErrorNegativeCount, "argument " + std::to_string(i + 1) + " is " + std::to_string(n));
 }
 
 uintptr_t Args::routine(size_t i) const {

@@ -56,13 +56,18 @@ class Args {
     // A numeric argument as an integer (floating values truncated toward zero); omitted gives fallback.
     // The program passes 32-bit integers nearly always: they are answered here, inline.
     int64_t integer(size_t i, int64_t fallback = 0) const {
-        if (i < triples_.size() && triples_[i].type == RtTypeInt) return int32_t(triples_[i].low);
+        if (i >= triples_.size() || triples_[i].type == RtTypeOmitted) return fallback;
+        if (triples_[i].type == RtTypeInt) return int32_t(triples_[i].low);
         return anyInteger(i, fallback);
     }
     // A numeric argument as a double; omitted gives fallback.
     double real(size_t i, double fallback = 0) const;
     // A count: an integer that must not be negative.
-    int64_t count(size_t i, int64_t fallback = 0) const;
+    int64_t count(size_t i, int64_t fallback = 0) const {
+        int64_t n = integer(i, fallback);
+        if (n < 0) failNegative(i, n);
+        return n;
+    }
     // A routine address argument.
     uintptr_t routine(size_t i) const;
     // A unit argument: window, unit and unit type identifiers in one triple.
@@ -76,6 +81,7 @@ class Args {
 
   private:
     int64_t anyInteger(size_t i, int64_t fallback) const;
+    [[noreturn]] void failNegative(size_t i, int64_t n) const;
     Runtime &runtime_;
     uint32_t library_;
     uint32_t command_;
