@@ -70,12 +70,17 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
     return true;
 }
 
+} // namespace
+
 std::string FolderOf(const std::string &path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-} // namespace
+std::string NameOf(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode,
                                     Durability durability) {

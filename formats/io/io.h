@@ -23,6 +23,10 @@ enum class Error {
 };
 std::string_view Describe(Error e);
 
+// The folder that holds `path` ("." for a bare name, "/" for a file at the root) and its last part.
+std::string FolderOf(const std::string &path);
+std::string NameOf(const std::string &path);
+
 // The open descriptor of an existing regular file, opened without blocking (a FIFO would wait for a
 // writer) and checked with fstat, whose answer goes to `st` when given. Reads and writes of a regular
 // file never block, so the descriptor keeps O_NONBLOCK.

@@ -17,9 +17,7 @@ namespace {
 class FolderLock {
   public:
     explicit FolderLock(const std::string &file) {
-        size_t slash = file.rfind('/');
-        std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd_ = ::open(io::FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
     }
     ~FolderLock() {

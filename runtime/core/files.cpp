@@ -26,9 +26,8 @@ std::string NativePath(std::string_view path) {
 std::string FindExisting(const std::string &path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return path;
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    std::string_view name = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    std::string folder = io::FolderOf(path);
+    std::string name = io::NameOf(path);
     DIR *dir = ::opendir(folder.c_str());
     if (!dir) return path;
     std::string found = path;
@@ -44,16 +43,6 @@ std::string FindExisting(const std::string &path) {
 
 namespace {
 
-std::string FolderOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // $NAME when it holds an absolute path, else $HOME/fallback; empty when neither is known.
 std::string XdgFolder(const char *name, const char *fallback) {
     const char *v = std::getenv(name);
@@ -65,13 +54,13 @@ std::string XdgFolder(const char *name, const char *fallback) {
 } // namespace
 
 std::string UserFile(const std::string &path, const std::string &programFolder) {
-    if (FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0) return path;
+    if (io::FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0) return path;
     std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
     if (config.empty()) return path;
     ::mkdir(config.c_str(), 0700);
     std::string folder = config + "/routetrace";
     ::mkdir(folder.c_str(), 0700);
-    return folder + "/" + NameOf(path);
+    return folder + "/" + io::NameOf(path);
 }
 
 std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "files.h"
+#include "formats/io/io.h"
 
 namespace rt {
 
@@ -61,10 +62,7 @@ std::string Runtime::ProgramFolder() const {
     char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return ".";
-    std::string exe(path, size_t(n));
-    size_t slash = exe.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? std::string("/") : exe.substr(0, slash);
+    return io::FolderOf(std::string(path, size_t(n)));
 }
 
 void Runtime::ThreadStarted() {
