@@ -1,6 +1,8 @@
 #include "report_frontend.h"
 
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -39,9 +41,12 @@ class Report final : public ReportFrontEnd {
         });
     }
 
+    // A message keeps its place among the rows: one shown while a row is being filled follows that
+    // row, so the trace's closing message comes after the last hop on a terminal that shows both.
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view>) override {
-        std::fprintf(options_.err, "%s\n", GbkToUtf8(text).c_str());
-        std::fflush(options_.err);
+        std::lock_guard lock(printMutex_);
+        held_.push_back({model().RowCount(options_.resultList), GbkToUtf8(text)});
+        PrintHeldMessages();
     }
     void OpenUrl(std::string_view url) override { std::fprintf(options_.err, "%s\n", GbkToUtf8(url).c_str()); }
     void SetMessagePresenter(MessagePresenter) override {}
@@ -86,14 +91,31 @@ class Report final : public ReportFrontEnd {
     void PrintCompletedRows(bool all) {
         std::lock_guard lock(printMutex_);
         int32_t rows = model().RowCount(options_.resultList);
-        if (rows < printed_) printed_ = 0; // the list was cleared for a new trace
-        int32_t complete = all ? rows : rows - 1;
-        for (; printed_ < complete; ++printed_) {
-            if (options_.json) continue;
-            std::fprintf(options_.out, "%s\t%s\t%s\t%s\n", CellText(printed_, 0).c_str(), CellText(printed_, 1).c_str(),
-                         CellText(printed_, 2).c_str(), CellText(printed_, 3).c_str());
-            std::fflush(options_.out);
+        if (rows < printed_) { // the list was cleared for a new trace: what was held belongs before it
+            printed_ = 0;
+            for (HeldMessage &m : held_) m.afterRows = 0;
+            PrintHeldMessages();
         }
+        int32_t complete = all ? rows : rows - 1;
+        while (printed_ < complete) {
+            if (!options_.json) {
+                std::fprintf(options_.out, "%s\t%s\t%s\t%s\n", CellText(printed_, 0).c_str(),
+                             CellText(printed_, 1).c_str(), CellText(printed_, 2).c_str(), CellText(printed_, 3).c_str());
+                std::fflush(options_.out);
+            }
+            ++printed_;
+            PrintHeldMessages();
+        }
+    }
+
+    // Under printMutex_: the held messages whose rows have all been printed.
+    void PrintHeldMessages() {
+        size_t n = 0;
+        for (; n < held_.size() && held_[n].afterRows <= printed_; ++n) {
+            std::fprintf(options_.err, "%s\n", held_[n].text.c_str());
+            std::fflush(options_.err);
+        }
+        held_.erase(held_.begin(), held_.begin() + ptrdiff_t(n));
     }
 
     // Reached: the last hop answered from the traced address. No hop at all: nothing could be sent.
@@ -126,6 +148,11 @@ class Report final : public ReportFrontEnd {
     bool started_ = false;
     std::mutex printMutex_;
     int32_t printed_ = 0;
+    struct HeldMessage {
+        int32_t afterRows; // the rows there were when it was shown
+        std::string text;
+    };
+    std::vector<HeldMessage> held_;
 };
 
 } // namespace
