@@ -82,3 +82,26 @@ TEST(FileCommands, DeleteAndProgramFolder) {
     EXPECT_EQ(TakeText(CallUnchecked(cmd::ProgramFolder)), dir.path().string());
     rt::Runtime::Instance().SetProgramFolder("");
 }
+
+TEST(FileCommands, AFileChangedWhileOpenNeverFaultsAndIsReadAnewAtItsNextOpening) {
+    TempDir dir;
+    std::string old(3 * 4096, 'o');
+    dir.write("db", old);
+    int32_t kept = Open(dir.file("db"));
+    // Another program writes over it in place: cut short first (reads past the new end would fault).
+    ASSERT_EQ(::truncate(dir.file("db").c_str(), 0), 0);
+    Seek(kept, 1, 8192);
+    std::string cut = Read(kept, 4);
+    EXPECT_TRUE(cut == "oooo" || cut == std::string(4, '\0')) << "no fault, and no bytes from elsewhere";
+    dir.write("db", "new");
+    int32_t fresh = Open(dir.file("db"));
+    EXPECT_EQ(Read(fresh, 9), "new");
+    // Replaced by a rename: the file open before keeps reading what it opened.
+    int32_t before = Open(dir.file("db"));
+    dir.write("next", "newer");
+    std::filesystem::rename(dir.file("next"), dir.file("db"));
+    int32_t after = Open(dir.file("db"));
+    EXPECT_EQ(Read(before, 9), "new");
+    EXPECT_EQ(Read(after, 9), "newer");
+    for (int32_t f : {kept, fresh, before, after}) CallUnchecked(cmd::FileClose, ArgInt(f));
+}

@@ -1,8 +1,8 @@
 #include "files.h"
+#include "guarded_mapping.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,77 +81,57 @@ std::vector<std::string> DataFileCandidates(const std::string &path, const std::
     return candidates;
 }
 
-// The bytes of a regular file as they were when it was opened, in read-only memory: every lookup opens
-// the database again, and serving its dozens of small reads from memory makes a lookup cost one open
-// and memory reads. A copy rather than a mapping of the file: a file cut short while mapped would end
-// the program with SIGBUS. Known by device, inode, size and modification time, so a file replaced or
-// changed is read anew at its next opening.
-struct FileTable::Snapshot {
+// A regular file mapped read-only: every lookup opens the database again, and serving its dozens of
+// small reads from one mapping makes a lookup cost one stat and memory reads. Known by device, inode,
+// size and modification time, so a file replaced or changed is mapped anew at its next opening; the
+// guard keeps a file cut short while mapped from ending the program.
+struct FileTable::Mapping {
     dev_t device;
     ino_t inode;
     off_t size;
     timespec modified;
-    uint8_t *bytes = nullptr; // size bytes, read-only
+    const uint8_t *bytes = nullptr; // size bytes
 
     bool Is(const struct stat &st) const {
         return device == st.st_dev && inode == st.st_ino && size == st.st_size &&
                modified.tv_sec == st.st_mtim.tv_sec && modified.tv_nsec == st.st_mtim.tv_nsec;
     }
-    ~Snapshot() {
-        if (bytes) ::munmap(bytes, size_t(size));
+    ~Mapping() {
+        if (bytes) UnmapGuarded(bytes, size_t(size));
     }
 };
 
 namespace {
 
-// Files up to this size are read into memory whole; larger ones are read block by block.
-constexpr off_t kMaxSnapshot = 64 << 20;
-
-// The file's bytes in fresh read-only memory, or null when they cannot be read whole.
-uint8_t *ReadWhole(int fd, size_t size) {
-    // Populated at once: faulting the pages in one by one as the read fills them takes longer.
-    void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
-    auto *bytes = static_cast<uint8_t *>(p);
-    for (size_t got = 0; got < size;) {
-        ssize_t n = ::pread(fd, bytes + got, size - got, off_t(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::munmap(p, size);
-            return nullptr;
-        }
-        got += size_t(n);
-    }
-    ::mprotect(p, size, PROT_READ);
-    return bytes;
-}
+// Files up to this size are mapped; larger ones are read block by block.
+constexpr off_t kMaxMapped = 64 << 20;
 
 } // namespace
 
-std::shared_ptr<const FileTable::Snapshot> FileTable::SnapshotOf(int fd, const struct stat &st) {
-    if (st.st_size <= 0 || st.st_size > kMaxSnapshot) return nullptr;
-    if (auto known = KnownSnapshot(st)) return known;
-    auto snapshot = std::make_shared<Snapshot>(Snapshot{st.st_dev, st.st_ino, st.st_size, st.st_mtim});
-    snapshot->bytes = ReadWhole(fd, size_t(st.st_size)); // outside the lock: it takes a while
-    if (!snapshot->bytes) return nullptr;
+std::shared_ptr<const FileTable::Mapping> FileTable::MappingOf(int fd, const struct stat &st) {
+    if (st.st_size <= 0 || st.st_size > kMaxMapped) return nullptr;
+    if (auto known = KnownMapping(st)) return known;
+    auto mapping = std::make_shared<Mapping>(Mapping{st.st_dev, st.st_ino, st.st_size, st.st_mtim});
+    mapping->bytes = MapGuarded(fd, size_t(st.st_size));
+    if (!mapping->bytes) return nullptr;
     std::lock_guard lock(mutex_);
     // A few files at most are kept: memory stays flat however many lookups and replacements come.
-    if (snapshots_.size() >= kSnapshots) snapshots_.erase(snapshots_.begin());
-    snapshots_.push_back(snapshot);
-    return snapshot;
+    if (mappings_.size() >= kMappings) mappings_.erase(mappings_.begin());
+    mappings_.push_back(mapping);
+    return mapping;
 }
 
-// An open file with its read position: reads come from its snapshot, or for a file without one from
+// An open file with its read position: reads come from its mapping, or for a file without one from
 // a few cached 4 KiB blocks (a location lookup makes dozens of small positioned reads near each other).
 struct FileTable::File {
     static constexpr size_t kBlock = 4096;
     static constexpr size_t kBlocks = 4;
 
     // The cache's bytes stay uninitialised: they are only read where a read filled them.
-    File(int descriptor, std::shared_ptr<const Snapshot> bytes) : fd(descriptor), snapshot(std::move(bytes)) {}
+    File(int descriptor, std::shared_ptr<const Mapping> bytes) : fd(descriptor), mapping(std::move(bytes)) {}
 
     int fd = -1;
-    std::shared_ptr<const Snapshot> snapshot;
+    std::shared_ptr<const Mapping> mapping;
     uint64_t position = 0;
     struct Cached {
         uint64_t index = UINT64_MAX; // block number
@@ -190,9 +170,9 @@ struct FileTable::File {
     // it used and sets done to stop; ends at the end of the file. False on a read error.
     template <typename Take> bool Scan(Take take) {
         bool done = false;
-        if (snapshot) {
-            uint64_t size = uint64_t(snapshot->size);
-            while (!done && position < size) position += take(snapshot->bytes + position, size_t(size - position), done);
+        if (mapping) {
+            uint64_t size = uint64_t(mapping->size);
+            while (!done && position < size) position += take(mapping->bytes + position, size_t(size - position), done);
             return true;
         }
         while (!done) {
@@ -229,9 +209,9 @@ int OpenRegularAnyCase(const std::string &path, int flags, struct stat *st) {
 }
 } // namespace
 
-std::shared_ptr<const FileTable::Snapshot> FileTable::KnownSnapshot(const struct stat &st) {
+std::shared_ptr<const FileTable::Mapping> FileTable::KnownMapping(const struct stat &st) {
     std::lock_guard lock(mutex_);
-    for (const auto &s : snapshots_)
+    for (const auto &s : mappings_)
         if (s->Is(st)) return s;
     return nullptr;
 }
@@ -243,7 +223,7 @@ int32_t FileTable::Open(std::string_view path, int32_t mode) {
     // A file read before and unchanged since (same device, inode, size and time) costs one stat: its
     // bytes are still in memory. stat never waits, whatever the file is.
     if (OpenMode(mode) == OpenMode::Read && ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        if (auto known = KnownSnapshot(st)) return Add(std::make_unique<File>(-1, std::move(known)));
+        if (auto known = KnownMapping(st)) return Add(std::make_unique<File>(-1, std::move(known)));
     int fd;
     switch (OpenMode(mode)) {
     case OpenMode::Read: fd = OpenRegularAnyCase(native, O_RDONLY, &st); break;
@@ -253,12 +233,12 @@ int32_t FileTable::Open(std::string_view path, int32_t mode) {
     default: return 0;
     }
     if (fd < 0) return 0;
-    std::shared_ptr<const Snapshot> snapshot = OpenMode(mode) == OpenMode::Read ? SnapshotOf(fd, st) : nullptr;
-    if (snapshot) { // everything is in memory: the descriptor is not needed
+    std::shared_ptr<const Mapping> mapping = OpenMode(mode) == OpenMode::Read ? MappingOf(fd, st) : nullptr;
+    if (mapping) { // everything is in memory: the descriptor is not needed
         ::close(fd);
         fd = -1;
     }
-    return Add(std::make_unique<File>(fd, std::move(snapshot)));
+    return Add(std::make_unique<File>(fd, std::move(mapping)));
 }
 
 int32_t FileTable::Add(std::unique_ptr<File> file) {
@@ -291,8 +271,8 @@ bool FileTable::Seek(int32_t number, SeekOrigin origin, int64_t distance) {
     case SeekOrigin::Current: base = int64_t(f->position); break;
     case SeekOrigin::End: {
         struct stat st;
-        if (f->snapshot) {
-            base = f->snapshot->size;
+        if (f->mapping) {
+            base = f->mapping->size;
             break;
         }
         if (::fstat(f->fd, &st) != 0) return false;
@@ -311,10 +291,10 @@ std::optional<size_t> FileTable::ReadInto(int32_t number, uint8_t *out, size_t n
     std::lock_guard lock(mutex_);
     File *f = Find(number);
     if (!f) return std::nullopt;
-    if (f->snapshot) { // the small reads of a lookup: straight from memory
-        uint64_t size = uint64_t(f->snapshot->size);
+    if (f->mapping) { // the small reads of a lookup: straight from memory
+        uint64_t size = uint64_t(f->mapping->size);
         size_t take = f->position < size ? size_t(std::min<uint64_t>(n, size - f->position)) : 0;
-        if (take) std::memcpy(out, f->snapshot->bytes + f->position, take);
+        if (take) std::memcpy(out, f->mapping->bytes + f->position, take);
         f->position += take;
         return take;
     }

@@ -68,12 +68,12 @@ class FileTable {
 
   private:
     struct File;
-    struct Snapshot;
+    struct Mapping;
     File *Find(int32_t number);
-    std::shared_ptr<const Snapshot> SnapshotOf(int fd, const struct stat &st);
-    std::shared_ptr<const Snapshot> KnownSnapshot(const struct stat &st);
+    std::shared_ptr<const Mapping> MappingOf(int fd, const struct stat &st);
+    std::shared_ptr<const Mapping> KnownMapping(const struct stat &st);
     int32_t Add(std::unique_ptr<File> file);
-    static constexpr size_t kSnapshots = 2;
+    static constexpr size_t kMappings = 2;
 
     // Held around every read of a lookup, dozens per lookup: a spin lock's uncontended path is a
     // single atomic exchange. Nothing slow happens while it is held.
@@ -89,7 +89,7 @@ class FileTable {
     };
     mutable SpinLock mutex_;
     std::vector<std::pair<int32_t, std::unique_ptr<File>>> files_; // few at a time: searched in order
-    std::vector<std::shared_ptr<Snapshot>> snapshots_;
+    std::vector<std::shared_ptr<Mapping>> mappings_;
     int32_t next_ = 1;
 };
 
