@@ -7,6 +7,14 @@
 
 #include <stdint.h>
 
+// The convention of the launcher's calls into the runtime (GetNewSock, the entry) and of the system's
+// DLL functions on 32-bit Windows, where it is the system's own; elsewhere the platform's usual one.
+#if defined(_WIN32) && defined(__i386__)
+#define RT_STDCALL __attribute__((stdcall))
+#else
+#define RT_STDCALL
+#endif
+
 // One command argument: a 64-bit value split in two words, and the word that says its type.
 // An omitted argument is all zero.
 struct RtTriple {

@@ -1,8 +1,5 @@
 #include "launcher.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -61,11 +58,11 @@ Failure FromPayload(payload::Error e) {
 
 rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     Prepared result;
-    int fd = ::open(executable.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenForReading(executable);
     if (fd < 0) return Failure{Error::CantOpen, {}};
     payload::FileSource source(fd);
     auto block = payload::ReadPayloadBlock(source);
-    ::close(fd);
+    CloseFile(fd);
     if (!block) return FromPayload(block.error());
 
     auto decoded = payload::DecodePayloadBlock(block.value());
@@ -97,7 +94,7 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     result.folder = *folder;
     for (const payload::FileEntry &entry : entries) {
         if (result.folder.size() + 1 + entry.name.size() > kMaxPath) return Failure{Error::NoTempDir, "path too long"};
-        int error = ReplaceFile(result.folder, std::string(entry.name), entry.content);
+        int error = WriteExtractedFile(result.folder, std::string(entry.name), entry.content);
         // Another file that cannot be written is left out; the core library never is.
         if (error && &entry == core) return Failure{Error::WriteFailed, std::strerror(error)};
     }

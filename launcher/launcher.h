@@ -10,8 +10,8 @@
 
 namespace launcher {
 
-using GetNewSockFn = void *(*)(uint32_t);
-using RuntimeEntryFn = int32_t (*)(const void *image);
+using GetNewSockFn = void *(RT_STDCALL *)(uint32_t);
+using RuntimeEntryFn = int32_t(RT_STDCALL *)(const void *image);
 // The core runtime's optional export that takes over the raw ICMP socket a privileged start opened.
 using SetRawIcmpSocketFn = void (*)(int fd);
 

@@ -1,4 +1,5 @@
-// The operating-system calls the launcher makes, on Linux.
+// The operating-system calls the launcher makes: one backend per platform (platform_linux.cpp,
+// platform_windows.cpp). Paths are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,10 @@ SecureStart DropRaisedRights();
 // The running executable's path.
 std::optional<std::string> OwnPath();
 
+// A file opened for reading, as a descriptor for payload::FileSource; -1 when it cannot be opened.
+int OpenForReading(const std::string &path);
+void CloseFile(int fd);
+
 // This user's folder of that name, created private (mode 0700): $XDG_RUNTIME_DIR/NAME when that is
 // this user's private folder, otherwise NAME-UID in $TMPDIR or /tmp. One that exists but is not the
 // user's alone (another owner, a link, writable by others) is never used: a fresh private folder
@@ -36,7 +41,7 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name);
 
 // Writes the bytes under a temporary name in the folder and renames it over the file, so that a
 // running copy keeps the file it has mapped and a new copy gets a complete one. 0, or the errno.
-int ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content);
+int WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content);
 
 // Loads the shared library at the path only when it is a private regular file of this user whose
 // bytes are `expected`, through the very descriptor that was checked. Null otherwise (the reason

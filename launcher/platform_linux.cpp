@@ -121,6 +121,9 @@ std::optional<std::string> OwnPath() {
     return buffer;
 }
 
+int OpenForReading(const std::string &path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+void CloseFile(int fd) { ::close(fd); }
+
 rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
     std::string base = Absolute("XDG_RUNTIME_DIR"), folder;
     if (!base.empty() && IsPrivateFolder(base)) {
@@ -139,7 +142,7 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
     return fresh;
 }
 
-int ReplaceFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
+int WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
     errno = 0;
     // Made again at every start: not synced, which would cost more than the whole start.
     if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0700, rt::io::Durability::Unsynced)) return 0;

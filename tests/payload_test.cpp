@@ -180,6 +180,9 @@ TEST(Payload, EntriesWalkInOrderAndStayInsideTheTable) {
 }
 
 TEST(Payload, OnlySinglePathComponentsAreNames) {
-    for (const char *bad : {"", ".", "..", "a/b", "/etc", "a\\b", "..\\x"}) EXPECT_FALSE(IsSafeName(bad)) << bad;
-    for (const char *good : {"rtcore.slr", "Q_N1A2B", "...", "a b"}) EXPECT_TRUE(IsSafeName(good)) << good;
+    for (const char *bad : {"", ".", "..", "...", "a/b", "/etc", "a\\b", "..\\x", "C:x", "a:stream", "a?", "x\n",
+                            "name.", "name ", "NUL", "con.txt", "Com1", "lpt9.dll"})
+        EXPECT_FALSE(IsSafeName(bad)) << bad;
+    for (const char *good : {"rtcore.slr", "Q_N1A2B", ".hidden", "a b", "COM10", "console", "nul_"})
+        EXPECT_TRUE(IsSafeName(good)) << good;
 }

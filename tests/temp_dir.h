@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace rt::testing {
@@ -12,8 +13,14 @@ namespace rt::testing {
 class TempDir {
   public:
     TempDir() {
+#ifdef _WIN32
+        std::random_device random;
+        do path_ = std::filesystem::temp_directory_path() / ("rttest." + std::to_string(random()));
+        while (!std::filesystem::create_directory(path_));
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "rttest.XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
+#endif
     }
     ~TempDir() {
         std::error_code ec;

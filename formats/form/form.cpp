@@ -346,7 +346,7 @@ Decoded DecodeForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
     if (word != kHeaderWord) problem(Problem::HeaderWord);
     if (count > kMaxUnits) return {std::nullopt, {{Problem::TooManyUnits, std::to_string(count)}}};
     if (following > bytes.size() - head.at()) problem(Problem::ShortLength);
-    size_t ids = head.at(), offsets = ids + 4ull * count, units = offsets + 4ull * count;
+    size_t ids = head.at(), offsets = ids + size_t{4} * count, units = offsets + size_t{4} * count; // count is small: checked above
     if (!r.has(ids, 8ull * count)) return {std::nullopt, {{Problem::TablesOutside, {}}}};
 
     auto handlerOutside = [&](int64_t handler) { return codeSize && handler >= 0 && uint64_t(handler) >= codeSize; };

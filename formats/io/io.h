@@ -1,5 +1,6 @@
 // Whole-file reads and writes for the files the program keeps: regular files only, read with a size
-// cap, replaced atomically without following a link and keeping the old file's mode.
+// cap, replaced atomically without following a link and keeping the old file's mode. One backend per
+// platform (io_posix.cpp, io_windows.cpp); on Windows paths are UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +24,18 @@ enum class Error {
 };
 std::string_view Describe(Error e);
 
+// What ends a folder's name in a path: on Windows a backslash does as well.
+#ifdef _WIN32
+inline constexpr char kSeparators[] = "/\\";
+#else
+inline constexpr char kSeparators[] = "/";
+#endif
+
 // The folder that holds `path` ("." for a bare name, "/" for a file at the root) and its last part.
 std::string FolderOf(const std::string &path);
 std::string NameOf(const std::string &path);
 
-// The open descriptor of an existing regular file, opened without blocking (a FIFO would wait for a
+// (POSIX) The open descriptor of an existing regular file, opened without blocking (a FIFO would wait for a
 // writer) and checked with fstat, whose answer goes to `st` when given. Reads and writes of a regular
 // file never block, so the descriptor keeps O_NONBLOCK.
 Result<int, Error> OpenRegular(const std::string &path, int flags = 0, struct stat *st = nullptr);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -163,8 +164,19 @@ Result<FileEntry> NextFileEntry(std::span<const uint8_t> table, size_t position)
 }
 
 bool IsSafeName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           name.find('\\') == std::string_view::npos;
+    if (name.empty() || name.find_first_of("/\\:<>\"|?*") != std::string_view::npos) return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20) return false;
+    // Windows drops dots and spaces at the end of a name ("..." is the folder itself).
+    if (name.back() == '.' || name.back() == ' ') return false;
+    // Nor may it name a device, whatever follows a dot: "NUL", "con.txt", "COM1".
+    std::string stem(name.substr(0, name.find('.')));
+    for (char &c : stem) c = char(std::toupper(static_cast<unsigned char>(c)));
+    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char *device : kDevices)
+        if (stem == device) return false;
+    bool numbered = stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' && stem[3] <= '9';
+    return !numbered;
 }
 
 std::vector<uint8_t> BuildFileTable(const std::vector<PayloadFile> &files) {

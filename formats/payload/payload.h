@@ -96,7 +96,9 @@ struct FileEntry {
 // The entry at a position before the end of the table; an entry that runs past the end is invalid data.
 Result<FileEntry> NextFileEntry(std::span<const uint8_t> table, size_t position);
 
-// Whether a name can be used as one path component: not empty, not "." or "..", no "/" or "\".
+// Whether a name can be used as one file name in a folder on either platform: not empty, no "/", "\",
+// ":" or other character Windows reserves, no control character, no dot or space at the end (which
+// covers "." and ".."), and no device name ("NUL", "con.txt").
 bool IsSafeName(std::string_view name);
 
 // Builds a payload (block and trailer) from files: the writer's side, for tools/mkpayload and tests.

@@ -9,7 +9,7 @@
 
 namespace {
 
-int32_t Entry(const void *image) {
+[[maybe_unused]] int32_t RT_STDCALL Entry(const void *image) {
     const char *report = std::getenv("FAKE_RTCORE_REPORT");
     if (!report) return 0;
     FILE *f = std::fopen(report, "w");
@@ -26,7 +26,13 @@ int32_t Entry(const void *image) {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void *GetNewSock(uint32_t version) {
+#ifdef _WIN32
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+FAKE_EXPORT void *RT_STDCALL GetNewSock(uint32_t version) {
 #if defined(FAKE_NULL_ENTRY)
     (void)version;
     return nullptr;
