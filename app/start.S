@@ -20,6 +20,7 @@ RtEmptyRoutine2:
     .globl RtStartRoutine
     .type RtStartRoutine, @function
 RtStartRoutine:
+#if defined(__x86_64__)
     subq $8, %rsp                 // keep the stack 16-byte aligned for the calls below
     cld                           // clear the direction flag
     fninit                        // reset the floating-point state
@@ -33,6 +34,23 @@ RtStartRoutine:
     call RtRunEvents              // slot 0x28: events until the program is to end
     xorl %edi, %edi               // slot 0x24: end with exit code 0
     call RtExit
+#else
+    // i386: arguments are pushed, last first, and the caller takes them off again.
+    cld
+    fninit
+    call RtEmptyRoutine1
+    pushl $0
+    pushl $RtEmptyRoutine2
+    pushl $3
+    call RtRegister
+    addl $12, %esp
+    pushl $Id_MainWindow
+    call RtShowWindow
+    addl $4, %esp
+    call RtRunEvents
+    pushl $0
+    call RtExit
+#endif
     .size RtStartRoutine, . - RtStartRoutine
 
     .section .note.GNU-stack, "", @progbits

@@ -57,9 +57,19 @@ RT_CODE_FIRST(4) ArrayElements ArrayElementCountOrZero(Array array) {
 }
 
 int64_t FloatToInt64(double value) {
-    // cvttsd2si always truncates, independent of the rounding mode in MXCSR or the x87 control word.
     int64_t result;
+#if defined(__i386__)
+    // The x87 store rounds as its control word says: truncation for this one store, then put back.
+    uint16_t saved, truncating;
+    __asm__ volatile("fnstcw %0" : "=m"(saved));
+    truncating = (uint16_t)(saved | 0x0C00);
+    __asm__ volatile("fldcw %0" : : "m"(truncating));
+    __asm__ volatile("fistpll %0" : "=m"(result) : "t"(value) : "st");
+    __asm__ volatile("fldcw %0" : : "m"(saved));
+#else
+    // cvttsd2si always truncates, independent of the rounding mode in MXCSR or the x87 control word.
     __asm__("cvttsd2si %1, %0" : "=r"(result) : "x"(value));
+#endif
     return result;
 }
 

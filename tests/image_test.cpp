@@ -266,3 +266,45 @@ TEST_F(BuiltImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
         },
         ::testing::ExitedWithCode(0), "ShowWindow 0x52010001\nRunEvents\n");
 }
+
+// The 32-bit Windows program's image: the same layout from the same sources, with the i386 code's
+// six-byte stubs and every address it holds relocated.
+TEST(BuiltImage32, SameLayoutSixByteStubsAndEveryRelocationInsideItsSegment) {
+    std::vector<uint8_t> img = ReadAll(PROGRAM_IMAGE_I386);
+    if (img.empty()) GTEST_SKIP() << "no 32-bit image: the compiler cannot target i386";
+    EXPECT_EQ(U32(img, 0x34), 0x0001014Fu);
+    EXPECT_EQ(U32(img, 0x38), kDllCommandCount);
+    std::vector<Seg> chain = Chain(img);
+    ASSERT_EQ(chain.size(), 6u);
+    const char *names[] = {"const", "form", "help", "code", "var", "@reloc1"};
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(chain[i].name, names[i]);
+    ASSERT_TRUE(image::ValidateImage(img).image) << "the loader's validator takes it";
+
+    const Seg &code = chain[3];
+    uint32_t stubs = code.data + code.stored - 12 * 6;
+    const uint32_t slots[] = {0x24, 0x28, 0x2C, 0x30, 0x0C, 0x20, 0x18, 0x00, 0x08, 0x04, 0x10, 0x14};
+    std::set<uint32_t> stubOperands;
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(img[stubs + 6 * i], 0xFF) << "stub " << i << ": jmp dword [slot]";
+        EXPECT_EQ(img[stubs + 6 * i + 1], 0x25) << "stub " << i;
+        EXPECT_EQ(U32(img, stubs + 6 * i + 2), slots[i]) << "stub " << i;
+        stubOperands.insert(stubs + 6 * i + 2 - code.data);
+    }
+    // Each entry's site holds an offset inside the segment of its kind; kind 0 only at the stubs.
+    const uint32_t limits[4] = {0x31, chain[0].stored, chain[4].memory, code.stored};
+    std::set<uint32_t> serviceSites;
+    for (uint32_t k = 0; k < code.relocs; ++k) {
+        uint32_t entry = U32(img, code.at + 56 + 4 * k), site = entry >> 3, kind = entry & 7;
+        ASSERT_LT(kind, 4u);
+        ASSERT_LE(site + 4, code.stored);
+        EXPECT_LT(U32(img, code.data + site), limits[kind]) << "kind " << kind << " at " << site;
+        if (kind == 0) serviceSites.insert(site);
+    }
+    EXPECT_EQ(serviceSites, stubOperands);
+    // The start routine: cld, fninit, then its arguments pushed (push 3 for the start routine).
+    uint32_t start = code.data + U32(img, 0x3C);
+    EXPECT_EQ(std::vector<uint8_t>(img.begin() + start, img.begin() + start + 3), (std::vector<uint8_t>{0xFC, 0xDB, 0xE3}));
+    std::vector<uint8_t> routine(img.begin() + start, img.begin() + start + 40);
+    const uint8_t pushThree[] = {0x6A, 3};
+    EXPECT_NE(std::search(routine.begin(), routine.end(), std::begin(pushThree), std::end(pushThree)), routine.end());
+}

@@ -98,8 +98,11 @@ inline constexpr ServiceSlot kStubOrder[] = {
 #undef SERVICE
 #undef DLL_SERVICE
 };
-// A stub: mov r11d, [slot] (the slot address is a 32-bit absolute operand); jmp r11.
+// A stub on x86-64: mov r11d, [slot] (the slot address is a 32-bit absolute operand); jmp r11.
 inline constexpr std::array<uint8_t, 11> kStubBytes = {0x44, 0x8B, 0x1C, 0x25, 0, 0, 0, 0, 0x41, 0xFF, 0xE3};
 inline constexpr uint32_t kStubOperand = 4;
+// A stub on i386, six bytes: jmp dword [slot], the slot's absolute address at byte 2.
+inline constexpr std::array<uint8_t, 6> kStubBytesI386 = {0xFF, 0x25, 0, 0, 0, 0};
+inline constexpr uint32_t kStubOperandI386 = 2;
 
 } // namespace image

@@ -7,14 +7,32 @@
 namespace mkimage {
 namespace {
 
-// Field offsets of the ELF64 records (the ELF64 record layout).
-constexpr size_t kIdentClass = 4, kIdentData = 5;
-constexpr size_t kType = 0x10, kMachine = 0x12, kShOff = 0x28, kShEntSize = 0x3A, kShNum = 0x3C, kShStrNdx = 0x3E;
-constexpr size_t kShName = 0, kShType = 4, kShFlags = 8, kShOffset = 0x18, kShSize = 0x20, kShLink = 0x28,
-                 kShInfo = 0x2C, kShAlign = 0x30, kShEntSizeField = 0x38;
-constexpr size_t kSectionHeaderSize = 64, kSymbolSize = 24, kRelaSize = 24;
-constexpr size_t kStName = 0, kStInfo = 4, kStShndx = 6, kStValue = 8, kStSize = 16;
-constexpr size_t kROffset = 0, kRInfo = 8, kRAddend = 16;
+constexpr size_t kIdentClass = 4, kIdentData = 5, kType = 0x10, kMachine = 0x12;
+
+// Where the fields of the records lie, and how large the records are, in each class.
+struct Layout {
+    size_t headerSize;
+    size_t shOff, shEntSize, shNum, shStrNdx;                                // in the file header
+    size_t sectionHeaderSize, shName, shType, shFlags, shOffset, shSize, shLink, shInfo, shAlign;
+    size_t symbolSize, stName, stInfo, stShndx, stValue, stSize;
+    size_t relocationSize, rOffset, rInfo;                                   // REL (ELF32) or RELA (ELF64)
+    size_t rAddend;                                                          // RELA only
+};
+constexpr Layout kElf64{64, 0x28, 0x3A, 0x3C, 0x3E, 64, 0, 4, 8, 0x18, 0x20, 0x28, 0x2C, 0x30,
+                        24, 0, 4, 6, 8, 16, 24, 0, 8, 16};
+constexpr Layout kElf32{52, 0x20, 0x2E, 0x30, 0x32, 40, 0, 4, 8, 0x10, 0x14, 0x18, 0x1C, 0x20,
+                        16, 0, 12, 14, 4, 8, 8, 0, 4, 0};
+
+RelocationKind KindOf(Machine machine, uint32_t type) {
+    if (machine == Machine::X86_64) {
+        if (type == R_X86_64_32 || type == R_X86_64_32S) return RelocationKind::Absolute32;
+        if (type == R_X86_64_PC32 || type == R_X86_64_PLT32) return RelocationKind::PcRelative32;
+    } else {
+        if (type == R_386_32) return RelocationKind::Absolute32;
+        if (type == R_386_PC32 || type == R_386_PLT32) return RelocationKind::PcRelative32;
+    }
+    return RelocationKind::Other;
+}
 
 std::optional<std::string> Name(const ByteReader &strings, uint32_t offset) {
     auto t = strings.text(offset);
@@ -27,15 +45,15 @@ std::optional<std::string> Name(const ByteReader &strings, uint32_t offset) {
 std::string_view Describe(ElfError e) {
     switch (e) {
     case ElfError::NotElf: return "not an ELF file";
-    case ElfError::NotElf64: return "not a 64-bit little-endian ELF file";
-    case ElfError::NotRelocatable: return "not an x86-64 relocatable object";
+    case ElfError::NotElf64: return "not a 64-bit or 32-bit little-endian ELF file";
+    case ElfError::NotRelocatable: return "not an x86-64 or i386 relocatable object";
     case ElfError::SectionTableOutside: return "section header table out of bounds";
     case ElfError::SectionOutside: return "the section lies outside the file";
     case ElfError::SectionNameOutside: return "section name out of bounds";
     case ElfError::TwoSymbolTables: return "more than one symbol table";
     case ElfError::SymbolsWithoutNames: return "symbol table without strings";
     case ElfError::SymbolNameOutside: return "symbol name out of bounds";
-    case ElfError::RelRelocations: return "REL relocations (RELA expected)";
+    case ElfError::RelRelocations: return "relocations of the wrong form (RELA in ELF64, REL in ELF32 expected)";
     case ElfError::RelocatesNoSection: return "relocations for a missing section";
     case ElfError::RelocatesNoSymbol: return "a relocation names a missing symbol";
     }
@@ -46,31 +64,36 @@ rt::Result<ElfObject, rt::Finding<ElfError>> ParseElfObject(std::span<const uint
     ByteReader r(bytes);
     using F = rt::Finding<ElfError>;
     auto fail = [](ElfError e, std::string where = {}) { return F{e, std::move(where)}; };
-    if (!r.has(0, 64) || bytes[0] != 0x7F || bytes[1] != 'E' || bytes[2] != 'L' || bytes[3] != 'F')
+    if (!r.has(0, 52) || bytes[0] != 0x7F || bytes[1] != 'E' || bytes[2] != 'L' || bytes[3] != 'F')
         return fail(ElfError::NotElf);
-    if (bytes[kIdentClass] != ELFCLASS64 || bytes[kIdentData] != ELFDATA2LSB) return fail(ElfError::NotElf64);
-    if (r.u16le(kType) != ET_REL || r.u16le(kMachine) != EM_X86_64) return fail(ElfError::NotRelocatable);
-
-    uint64_t shoff = *r.u64le(kShOff);
-    uint16_t shentsize = *r.u16le(kShEntSize), shnum = *r.u16le(kShNum), shstrndx = *r.u16le(kShStrNdx);
-    if (shentsize != kSectionHeaderSize || shstrndx >= shnum || shoff > bytes.size() ||
-        !r.has(size_t(shoff), size_t(shnum) * kSectionHeaderSize))
-        return fail(ElfError::SectionTableOutside);
+    bool wide = bytes[kIdentClass] == ELFCLASS64;
+    if ((!wide && bytes[kIdentClass] != ELFCLASS32) || bytes[kIdentData] != ELFDATA2LSB || !r.has(0, wide ? 64 : 52))
+        return fail(ElfError::NotElf64);
+    const Layout &L = wide ? kElf64 : kElf32;
+    if (r.u16le(kType) != ET_REL || r.u16le(kMachine) != (wide ? EM_X86_64 : EM_386)) return fail(ElfError::NotRelocatable);
+    // An address-sized field: 8 bytes in ELF64, 4 in ELF32.
+    auto word = [wide](const ByteReader &from, size_t at) { return wide ? *from.u64le(at) : uint64_t(*from.u32le(at)); };
 
     ElfObject object;
+    object.machine = wide ? Machine::X86_64 : Machine::I386;
+    uint64_t shoff = word(r, L.shOff);
+    uint16_t shentsize = *r.u16le(L.shEntSize), shnum = *r.u16le(L.shNum), shstrndx = *r.u16le(L.shStrNdx);
+    if (shentsize != L.sectionHeaderSize || shstrndx >= shnum || shoff > bytes.size() ||
+        !r.has(size_t(shoff), size_t(shnum) * L.sectionHeaderSize))
+        return fail(ElfError::SectionTableOutside);
+
     std::vector<uint32_t> nameOffsets;
     for (uint16_t i = 0; i < shnum; ++i) {
-        size_t h = size_t(shoff) + size_t(i) * kSectionHeaderSize;
+        size_t h = size_t(shoff) + size_t(i) * L.sectionHeaderSize;
         Section s;
-        nameOffsets.push_back(*r.u32le(h + kShName));
-        s.type = *r.u32le(h + kShType);
-        s.flags = *r.u64le(h + kShFlags);
-        s.offset = *r.u64le(h + kShOffset);
-        s.size = *r.u64le(h + kShSize);
-        s.link = *r.u32le(h + kShLink);
-        s.info = *r.u32le(h + kShInfo);
-        s.align = *r.u64le(h + kShAlign);
-        (void)kShEntSizeField;
+        nameOffsets.push_back(*r.u32le(h + L.shName));
+        s.type = *r.u32le(h + L.shType);
+        s.flags = word(r, h + L.shFlags);
+        s.offset = word(r, h + L.shOffset);
+        s.size = word(r, h + L.shSize);
+        s.link = *r.u32le(h + L.shLink);
+        s.info = *r.u32le(h + L.shInfo);
+        s.align = word(r, h + L.shAlign);
         if (s.type != SHT_NOBITS && s.type != SHT_NULL) {
             if (s.offset > bytes.size() || s.size > bytes.size() - s.offset)
                 return fail(ElfError::SectionOutside, "section " + std::to_string(i));
@@ -87,36 +110,46 @@ rt::Result<ElfObject, rt::Finding<ElfError>> ParseElfObject(std::span<const uint
 
     for (uint32_t i = 0; i < object.sections.size(); ++i) {
         const Section &s = object.sections[i];
-        if (s.type == SHT_SYMTAB) {
-            if (!object.symbols.empty()) return fail(ElfError::TwoSymbolTables);
-            if (s.link >= object.sections.size()) return fail(ElfError::SymbolsWithoutNames);
-            ByteReader strings(object.sections[s.link].bytes), symbols(s.bytes);
-            for (size_t at = 0; at + kSymbolSize <= s.bytes.size(); at += kSymbolSize) {
-                Symbol sym;
-                auto n = Name(strings, *symbols.u32le(at + kStName));
-                if (!n) return fail(ElfError::SymbolNameOutside);
-                sym.name = *n;
-                uint8_t info = *symbols.u8(at + kStInfo);
-                sym.type = info & 0xF;
-                sym.binding = info >> 4;
-                sym.section = *symbols.u16le(at + kStShndx);
-                sym.value = *symbols.u64le(at + kStValue);
-                sym.size = *symbols.u64le(at + kStSize);
-                object.symbols.push_back(sym);
-            }
+        if (s.type != SHT_SYMTAB) continue;
+        if (!object.symbols.empty()) return fail(ElfError::TwoSymbolTables);
+        if (s.link >= object.sections.size()) return fail(ElfError::SymbolsWithoutNames);
+        ByteReader strings(object.sections[s.link].bytes), symbols(s.bytes);
+        for (size_t at = 0; at + L.symbolSize <= s.bytes.size(); at += L.symbolSize) {
+            Symbol sym;
+            auto n = Name(strings, *symbols.u32le(at + L.stName));
+            if (!n) return fail(ElfError::SymbolNameOutside);
+            sym.name = *n;
+            uint8_t info = *symbols.u8(at + L.stInfo);
+            sym.type = info & 0xF;
+            sym.binding = info >> 4;
+            sym.section = *symbols.u16le(at + L.stShndx);
+            sym.value = word(symbols, at + L.stValue);
+            sym.size = word(symbols, at + L.stSize);
+            object.symbols.push_back(sym);
         }
     }
+    uint32_t expected = wide ? SHT_RELA : SHT_REL, other = wide ? SHT_REL : SHT_RELA;
     for (uint32_t i = 0; i < object.sections.size(); ++i) {
         const Section &s = object.sections[i];
-        if (s.type == SHT_REL) return fail(ElfError::RelRelocations, s.name);
-        if (s.type != SHT_RELA) continue;
+        if (s.type == other) return fail(ElfError::RelRelocations, s.name);
+        if (s.type != expected) continue;
         if (s.info >= object.sections.size()) return fail(ElfError::RelocatesNoSection, s.name);
         ByteReader relocs(s.bytes);
-        for (size_t at = 0; at + kRelaSize <= s.bytes.size(); at += kRelaSize) {
-            uint64_t info = *relocs.u64le(at + kRInfo);
-            Relocation rel{s.info, *relocs.u64le(at + kROffset), uint32_t(info >> 32), uint32_t(info),
-                           int64_t(*relocs.u64le(at + kRAddend))};
+        ByteReader target(object.sections[s.info].bytes);
+        for (size_t at = 0; at + L.relocationSize <= s.bytes.size(); at += L.relocationSize) {
+            uint64_t info = word(relocs, at + L.rInfo);
+            Relocation rel{s.info, word(relocs, at + L.rOffset), uint32_t(wide ? info >> 32 : info >> 8),
+                           uint32_t(wide ? info & 0xFFFFFFFF : info & 0xFF), 0, RelocationKind::Other};
             if (rel.symbol >= object.symbols.size()) return fail(ElfError::RelocatesNoSymbol, s.name);
+            rel.kind = KindOf(object.machine, rel.type);
+            if (wide) {
+                rel.addend = int64_t(*relocs.u64le(at + L.rAddend));
+            } else {
+                // REL: the addend is what the site holds. A site outside its section keeps 0; the
+                // image builder refuses it.
+                auto held = rel.offset <= SIZE_MAX ? target.u32le(size_t(rel.offset)) : std::nullopt;
+                rel.addend = held ? int64_t(int32_t(*held)) : 0;
+            }
             object.relocations.push_back(rel);
         }
     }

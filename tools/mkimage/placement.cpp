@@ -160,9 +160,12 @@ void Builder::AddStubs() {
     for (const image::ServiceSlot &s : image::kStubOrder) {
         uint32_t at = uint32_t(code_.size());
         stubs_[std::string(s.symbol)] = at;
-        Append(code_, image::kStubBytes.data(), image::kStubBytes.size());
-        PutU32(code_, at + image::kStubOperand, s.slot);
-        relocs_.push_back(image::EncodeReloc(at + image::kStubOperand, RelocKind::ServiceTable));
+        bool i386 = obj_.machine == Machine::I386;
+        std::span<const uint8_t> bytes = i386 ? std::span<const uint8_t>(image::kStubBytesI386) : image::kStubBytes;
+        uint32_t operand = at + (i386 ? image::kStubOperandI386 : image::kStubOperand);
+        Append(code_, bytes.data(), bytes.size());
+        PutU32(code_, operand, s.slot);
+        relocs_.push_back(image::EncodeReloc(operand, RelocKind::ServiceTable));
     }
 }
 
@@ -204,6 +207,10 @@ void Builder::ApplyRelocations() {
             Problem(BuildProblem::RelocationInData, where);
             continue;
         }
+        if (r.kind == RelocationKind::Other) {
+            Problem(BuildProblem::UnsupportedRelocation, "type " + std::to_string(r.type) + ", " + where);
+            continue;
+        }
         if (r.offset + 4 > obj_.sections[r.section].size) {
             Problem(BuildProblem::RelocationPastSection, where);
             continue;
@@ -215,15 +222,13 @@ void Builder::ApplyRelocations() {
             problems.push_back({why.code, why.where + " (referenced at " + where + ")"});
             continue;
         }
-        switch (r.type) {
-        case R_X86_64_PC32:
-        case R_X86_64_PLT32:
+        switch (r.kind) {
+        case RelocationKind::PcRelative32:
             if (target->kind == Target::Var) Problem(BuildProblem::PcRelativeToVariable, where);
             else if (target->kind == Target::Identifier) Problem(BuildProblem::PcRelativeToIdentifier, where);
             else pcRelative_.push_back({site, target->kind, target->value, r.addend});
             break;
-        case R_X86_64_32:
-        case R_X86_64_32S: {
+        case RelocationKind::Absolute32: {
             int64_t value = int64_t(target->value) + r.addend;
             if (value < 0 || value > INT32_MAX) {
                 Problem(BuildProblem::OutOfRange, where);
@@ -238,7 +243,7 @@ void Builder::ApplyRelocations() {
             }
             break;
         }
-        default: Problem(BuildProblem::UnsupportedRelocation, "type " + std::to_string(r.type) + ", " + where);
+        case RelocationKind::Other: break; // refused above
         }
     }
 }
