@@ -7,9 +7,10 @@
 
 #include <stdint.h>
 
-// The convention of the launcher's calls into the runtime (GetNewSock, the entry) and of the system's
-// DLL functions on 32-bit Windows, where it is the system's own; elsewhere the platform's usual one.
-#if defined(_WIN32) && defined(__i386__)
+// The convention of the launcher's calls into the runtime (GetNewSock, the entry) and of the DLL
+// commands on i386, which is the 32-bit Windows program's machine: the system's own (stdcall).
+// Elsewhere the platform's usual one.
+#if defined(__i386__)
 #define RT_STDCALL __attribute__((stdcall))
 #else
 #define RT_STDCALL

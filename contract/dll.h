@@ -1,24 +1,25 @@
 // The DLL commands, as the application calls them. Each one is a thunk (dll_thunks.S) that loads
 // the command's index into EAX and jumps to service slot 0x04, which calls the bound function with
 // the arguments untouched. Addresses are 64-bit here; addresses stored inside records stay 32-bit.
+// On i386 they are the system's functions' own convention: stdcall, the callee takes the arguments off.
 #pragma once
 
 #include "rt.h"
 
 extern "C" {
-uint32_t Dll_inet_addr(TextArg dotted);
-uint32_t Dll_IcmpCreateFile();
-int32_t Dll_IcmpCloseHandle(uint32_t handle);
-int32_t Dll_WSAStartup(uint32_t version, void *wsadata);
-uintptr_t Dll_gethostbyname(TextArg name);
-void Dll_RtlMoveMemoryToRecord(void *destination, uintptr_t source, uint32_t length);
-void Dll_RtlMoveMemoryToInt(int32_t *destination, uintptr_t source, uint32_t length);
-void Dll_RtlMoveMemoryToAddress(uintptr_t destination, uintptr_t source, uint32_t length);
-int32_t Dll_WSACleanup();
-uint32_t Dll_GlobalSize(const void *block);
-uint32_t Dll_IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize,
+uint32_t RT_STDCALL Dll_inet_addr(TextArg dotted);
+uint32_t RT_STDCALL Dll_IcmpCreateFile();
+int32_t RT_STDCALL Dll_IcmpCloseHandle(uint32_t handle);
+int32_t RT_STDCALL Dll_WSAStartup(uint32_t version, void *wsadata);
+uintptr_t RT_STDCALL Dll_gethostbyname(TextArg name);
+void RT_STDCALL Dll_RtlMoveMemoryToRecord(void *destination, uintptr_t source, uint32_t length);
+void RT_STDCALL Dll_RtlMoveMemoryToInt(int32_t *destination, uintptr_t source, uint32_t length);
+void RT_STDCALL Dll_RtlMoveMemoryToAddress(uintptr_t destination, uintptr_t source, uint32_t length);
+int32_t RT_STDCALL Dll_WSACleanup();
+uint32_t RT_STDCALL Dll_GlobalSize(const void *block);
+uint32_t RT_STDCALL Dll_IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize,
                           void *options, void *reply, uint32_t replySize, uint32_t timeoutMs);
-uintptr_t Dll_inet_ntoa(uint32_t address);
-int32_t Dll_lstrlenA(uintptr_t text);
-uintptr_t Dll_lstrcpyA(char *destination, uintptr_t source);
+uintptr_t RT_STDCALL Dll_inet_ntoa(uint32_t address);
+int32_t RT_STDCALL Dll_lstrlenA(uintptr_t text);
+uintptr_t RT_STDCALL Dll_lstrcpyA(char *destination, uintptr_t source);
 }
