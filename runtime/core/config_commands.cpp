@@ -1,34 +1,13 @@
 // Configuration items: keys of INI files, read and written through the one capped reader and the
 // one atomic writer.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include "files.h"
 #include "formats/ini/ini.h"
 #include "formats/io/io.h"
+#include "os.h"
 #include "runtime.h"
 
 namespace rt {
 namespace {
-
-// An exclusive lock on the folder that holds a file, held while the file is read, changed and
-// replaced (the file itself is replaced, so it cannot carry the lock).
-class FolderLock {
-  public:
-    explicit FolderLock(const std::string &file) {
-        fd_ = ::open(io::FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-    }
-    ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_); // closing releases the lock
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-  private:
-    int fd_ = -1;
-};
 
 // A configuration file larger than this is not read, and never replaced by a cut copy.
 constexpr size_t kMaxConfigFile = 16u << 20;
@@ -55,7 +34,7 @@ RtResult ReadItem(Args &a) {
 RtResult WriteItem(Args &a) {
     std::string path = FindExisting(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder()));
     // Two copies of the program change the file one after the other, each reading what the other wrote.
-    FolderLock lock(path);
+    os::FolderLock lock(path);
     auto bytes = ReadConfigFile(path);
     if (!bytes) return ResultOfBool(false);
     IniDocument doc = IniDocument::Parse(*bytes);

@@ -1,9 +1,9 @@
 // The file commands: files by number, as the image opens, reads and closes them.
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "files.h"
+#include "os.h"
 #include "runtime.h"
 
 namespace rt {
@@ -58,7 +58,7 @@ RtResult ReadText(Args &a) {
 
 // FileDelete: delete a file.
 RtResult DeleteFile(Args &a) {
-    return ResultOfBool(::unlink(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder()).c_str()) == 0);
+    return ResultOfBool(os::RemoveFile(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder())));
 }
 
 // ProgramFolder: the program's folder, without a trailing separator.

@@ -1,19 +1,10 @@
 #include "files.h"
-#include "guarded_mapping.h"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include "formats/io/io.h"
-#include "formats/text/text.h"
+#include "os.h"
 
 namespace rt {
 
@@ -23,96 +14,31 @@ std::string NativePath(std::string_view path) {
     return p;
 }
 
-std::string FindExisting(const std::string &path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return path;
-    std::string folder = io::FolderOf(path);
-    std::string name = io::NameOf(path);
-    DIR *dir = ::opendir(folder.c_str());
-    if (!dir) return path;
-    std::string found = path;
-    while (dirent *e = ::readdir(dir)) {
-        if (EqualsIgnoreCase(e->d_name, name)) {
-            found = folder + "/" + e->d_name;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
-}
-
-namespace {
-
-// $NAME when it holds an absolute path, else $HOME/fallback; empty when neither is known.
-std::string XdgFolder(const char *name, const char *fallback) {
-    const char *v = std::getenv(name);
-    if (v && v[0] == '/') return v;
-    const char *home = std::getenv("HOME");
-    return home && home[0] == '/' ? std::string(home) + "/" + fallback : std::string();
-}
-
-} // namespace
-
-std::string UserFile(const std::string &path, const std::string &programFolder) {
-    if (io::FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0) return path;
-    std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
-    if (config.empty()) return path;
-    ::mkdir(config.c_str(), 0700);
-    std::string folder = config + "/routetrace";
-    ::mkdir(folder.c_str(), 0700);
-    return folder + "/" + io::NameOf(path);
-}
-
-std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder) {
-    if (path.empty() || path[0] == '/') return {};
-    std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
-    std::vector<std::string> candidates = {programFolder + "/" + relative};
-    std::string home = XdgFolder("XDG_DATA_HOME", ".local/share");
-    if (!home.empty()) candidates.push_back(home + "/routetrace/" + relative);
-    const char *dirs = std::getenv("XDG_DATA_DIRS");
-    std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
-    for (size_t start = 0; start <= list.size();) {
-        size_t colon = list.find(':', start);
-        std::string dir = list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (!dir.empty() && dir[0] == '/') candidates.push_back(dir + "/routetrace/" + relative);
-        if (colon == std::string::npos) break;
-        start = colon + 1;
-    }
-    return candidates;
-}
-
 // A regular file mapped read-only: every lookup opens the database again, and serving its dozens of
 // small reads from one mapping makes a lookup cost one stat and memory reads. Known by device, inode,
-// size and modification time, so a file replaced or changed is mapped anew at its next opening; the
-// guard keeps a file cut short while mapped from ending the program.
+// size and modification time, so a file replaced or changed is mapped anew at its next opening; a
+// file cut short while mapped reads as zeros rather than ending the program.
 struct FileTable::Mapping {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    timespec modified;
-    const uint8_t *bytes = nullptr; // size bytes
+    os::FileIdentity identity;
+    const uint8_t *bytes = nullptr; // identity.size bytes
 
-    bool Is(const struct stat &st) const {
-        return device == st.st_dev && inode == st.st_ino && size == st.st_size &&
-               modified.tv_sec == st.st_mtim.tv_sec && modified.tv_nsec == st.st_mtim.tv_nsec;
-    }
     ~Mapping() {
-        if (bytes) UnmapGuarded(bytes, size_t(size));
+        if (bytes) os::Unmap(bytes, size_t(identity.size));
     }
 };
 
 namespace {
 
 // Files up to this size are mapped; larger ones are read block by block.
-constexpr off_t kMaxMapped = 64 << 20;
+constexpr int64_t kMaxMapped = 64 << 20;
 
 } // namespace
 
-std::shared_ptr<const FileTable::Mapping> FileTable::MappingOf(int fd, const struct stat &st) {
-    if (st.st_size <= 0 || st.st_size > kMaxMapped) return nullptr;
-    if (auto known = KnownMapping(st)) return known;
-    auto mapping = std::make_shared<Mapping>(Mapping{st.st_dev, st.st_ino, st.st_size, st.st_mtim});
-    mapping->bytes = MapGuarded(fd, size_t(st.st_size));
+std::shared_ptr<const FileTable::Mapping> FileTable::MappingOf(intptr_t file, const os::FileIdentity &id) {
+    if (id.size <= 0 || id.size > kMaxMapped) return nullptr;
+    if (auto known = KnownMapping(id)) return known;
+    auto mapping = std::make_shared<Mapping>(Mapping{id});
+    mapping->bytes = os::MapReadOnly(file, size_t(id.size));
     if (!mapping->bytes) return nullptr;
     std::lock_guard lock(mutex_);
     // A few files at most are kept: memory stays flat however many lookups and replacements come.
@@ -128,9 +54,9 @@ struct FileTable::File {
     static constexpr size_t kBlocks = 4;
 
     // The cache's bytes stay uninitialised: they are only read where a read filled them.
-    File(int descriptor, std::shared_ptr<const Mapping> bytes) : fd(descriptor), mapping(std::move(bytes)) {}
+    File(os::Handle handle, std::shared_ptr<const Mapping> bytes) : fd(handle), mapping(std::move(bytes)) {}
 
-    int fd = -1;
+    os::Handle fd = os::kNoHandle;
     std::shared_ptr<const Mapping> mapping;
     uint64_t position = 0;
     struct Cached {
@@ -142,9 +68,7 @@ struct FileTable::File {
     std::array<Cached, kBlocks> cache;
     uint64_t clock = 0;
 
-    ~File() {
-        if (fd >= 0) ::close(fd);
-    }
+    ~File() { os::Close(fd); }
 
     // The cached block with that number, read when missing; null on a read error.
     const Cached *Block(uint64_t index) {
@@ -156,12 +80,10 @@ struct FileTable::File {
             }
             if (c.used < victim->used) victim = &c;
         }
-        ssize_t n;
-        do n = ::pread(fd, victim->bytes.data(), kBlock, off_t(index * kBlock));
-        while (n < 0 && errno == EINTR);
-        if (n < 0) return nullptr;
+        auto n = os::ReadAt(fd, victim->bytes.data(), kBlock, index * kBlock);
+        if (!n) return nullptr;
         victim->index = index;
-        victim->filled = size_t(n);
+        victim->filled = *n;
         victim->used = ++clock;
         return victim;
     }
@@ -171,7 +93,7 @@ struct FileTable::File {
     template <typename Take> bool Scan(Take take) {
         bool done = false;
         if (mapping) {
-            uint64_t size = uint64_t(mapping->size);
+            uint64_t size = uint64_t(mapping->identity.size);
             while (!done && position < size) position += take(mapping->bytes + position, size_t(size - position), done);
             return true;
         }
@@ -200,45 +122,40 @@ FileTable::File *FileTable::Find(int32_t number) {
     return nullptr;
 }
 
-namespace {
-// Opens the regular file; only when nothing has the exact name is a name in another letter case looked for.
-int OpenRegularAnyCase(const std::string &path, int flags, struct stat *st) {
-    auto fd = io::OpenRegular(path, flags, st);
-    if (!fd && fd.error() == io::Error::Missing) fd = io::OpenRegular(FindExisting(path), flags, st);
-    return fd.value_or(-1);
-}
-} // namespace
-
-std::shared_ptr<const FileTable::Mapping> FileTable::KnownMapping(const struct stat &st) {
+std::shared_ptr<const FileTable::Mapping> FileTable::KnownMapping(const os::FileIdentity &id) {
     std::lock_guard lock(mutex_);
-    for (const auto &s : mappings_)
-        if (s->Is(st)) return s;
+    for (const auto &m : mappings_)
+        if (m->identity == id) return m;
     return nullptr;
 }
 
 int32_t FileTable::Open(std::string_view path, int32_t mode) {
-    struct stat st;
     std::string native = NativePath(path);
     if (native.empty()) return 0;
-    // A file read before and unchanged since (same device, inode, size and time) costs one stat: its
-    // bytes are still in memory. stat never waits, whatever the file is.
-    if (OpenMode(mode) == OpenMode::Read && ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        if (auto known = KnownMapping(st)) return Add(std::make_unique<File>(-1, std::move(known)));
-    int fd;
+    os::Access access;
     switch (OpenMode(mode)) {
-    case OpenMode::Read: fd = OpenRegularAnyCase(native, O_RDONLY, &st); break;
-    case OpenMode::Write: fd = OpenRegularAnyCase(native, O_WRONLY, &st); break;
-    case OpenMode::ReadWrite: fd = OpenRegularAnyCase(native, O_RDWR, &st); break;
-    case OpenMode::Rewrite: fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644); break;
+    case OpenMode::Read: access = os::Access::Read; break;
+    case OpenMode::Write: access = os::Access::Write; break;
+    case OpenMode::ReadWrite: access = os::Access::ReadWrite; break;
+    case OpenMode::Rewrite: access = os::Access::Rewrite; break;
     default: return 0;
     }
-    if (fd < 0) return 0;
-    std::shared_ptr<const Mapping> mapping = OpenMode(mode) == OpenMode::Read ? MappingOf(fd, st) : nullptr;
-    if (mapping) { // everything is in memory: the descriptor is not needed
-        ::close(fd);
-        fd = -1;
+    // A file read before and unchanged since (same device, inode, size and time) costs one stat: its
+    // bytes are still in memory.
+    if (access == os::Access::Read)
+        if (auto id = os::Identify(native))
+            if (auto known = KnownMapping(*id)) return Add(std::make_unique<File>(os::kNoHandle, std::move(known)));
+    os::FileIdentity id;
+    os::Handle file = os::Open(native, access, &id);
+    // Only when nothing has the exact name is a name in another letter case looked for.
+    if (file == os::kNoHandle && access != os::Access::Rewrite) file = os::Open(FindExisting(native), access, &id);
+    if (file == os::kNoHandle) return 0;
+    std::shared_ptr<const Mapping> mapping = access == os::Access::Read ? MappingOf(file, id) : nullptr;
+    if (mapping) { // everything is in memory: the file need not stay open
+        os::Close(file);
+        file = os::kNoHandle;
     }
-    return Add(std::make_unique<File>(fd, std::move(mapping)));
+    return Add(std::make_unique<File>(file, std::move(mapping)));
 }
 
 int32_t FileTable::Add(std::unique_ptr<File> file) {
@@ -270,13 +187,13 @@ bool FileTable::Seek(int32_t number, SeekOrigin origin, int64_t distance) {
     case SeekOrigin::Start: base = 0; break;
     case SeekOrigin::Current: base = int64_t(f->position); break;
     case SeekOrigin::End: {
-        struct stat st;
         if (f->mapping) {
-            base = f->mapping->size;
+            base = f->mapping->identity.size;
             break;
         }
-        if (::fstat(f->fd, &st) != 0) return false;
-        base = st.st_size;
+        auto size = os::SizeOf(f->fd);
+        if (!size) return false;
+        base = *size;
         f->Forget(); // the file may have grown or shrunk
         break;
     }
@@ -292,7 +209,7 @@ std::optional<size_t> FileTable::ReadInto(int32_t number, uint8_t *out, size_t n
     File *f = Find(number);
     if (!f) return std::nullopt;
     if (f->mapping) { // the small reads of a lookup: straight from memory
-        uint64_t size = uint64_t(f->mapping->size);
+        uint64_t size = uint64_t(f->mapping->identity.size);
         size_t take = f->position < size ? size_t(std::min<uint64_t>(n, size - f->position)) : 0;
         if (take) std::memcpy(out, f->mapping->bytes + f->position, take);
         f->position += take;

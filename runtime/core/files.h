@@ -12,9 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
-struct stat;
-
 namespace rt {
+namespace os {
+struct FileIdentity;
+}
 
 // A Windows-style path as the image writes it (".\QQWry.dat", "folder\lsjl.ini") made native:
 // backslashes become slashes.
@@ -70,8 +71,8 @@ class FileTable {
     struct File;
     struct Mapping;
     File *Find(int32_t number);
-    std::shared_ptr<const Mapping> MappingOf(int fd, const struct stat &st);
-    std::shared_ptr<const Mapping> KnownMapping(const struct stat &st);
+    std::shared_ptr<const Mapping> MappingOf(intptr_t file, const os::FileIdentity &id);
+    std::shared_ptr<const Mapping> KnownMapping(const os::FileIdentity &id);
     int32_t Add(std::unique_ptr<File> file);
     static constexpr size_t kMappings = 2;
 

@@ -1,12 +1,11 @@
 #include "runtime.h"
 
-#include <unistd.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
 #include "files.h"
+#include "os.h"
 #include "formats/io/io.h"
 
 namespace rt {
@@ -59,10 +58,8 @@ std::string Runtime::ProgramFolder() const {
         std::lock_guard lock(folderMutex_);
         if (!programFolder_.empty()) return programFolder_;
     }
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    return io::FolderOf(std::string(path, size_t(n)));
+    std::string path = os::ExecutablePath();
+    return path.empty() ? "." : io::FolderOf(path);
 }
 
 void Runtime::ThreadStarted() {

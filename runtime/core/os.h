@@ -1,0 +1,64 @@
+// The operating system's side of the runtime core's files: one backend per platform (os_posix.cpp,
+// os_windows.cpp); the core's callers see only this header. Paths are native (UTF-8 on Windows).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace rt::os {
+
+// An open file: a descriptor on POSIX systems, a handle on Windows.
+using Handle = intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// What tells one version of a regular file from another: when any part differs, the file was
+// replaced or changed since.
+struct FileIdentity {
+    uint64_t volume = 0;  // device or volume
+    uint64_t index = 0;   // inode or file index
+    int64_t size = 0;
+    int64_t modified = 0; // modification time, in the system's finest unit
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// The identity of the regular file at the path, without reading it; nothing when it is missing or
+// not a regular file. Never waits, whatever the path names.
+std::optional<FileIdentity> Identify(const std::string &path);
+
+enum class Access { Read, Write, ReadWrite, Rewrite };
+// The file opened as asked: an existing regular file (opened without waiting, a FIFO included), or
+// for Rewrite a file created or emptied, never through a link. Its identity goes to `id`.
+Handle Open(const std::string &path, Access access, FileIdentity *id);
+void Close(Handle file);
+// Up to n bytes from the offset (fewer at the end of the file); nothing on a read error.
+std::optional<size_t> ReadAt(Handle file, uint8_t *out, size_t n, uint64_t offset);
+std::optional<int64_t> SizeOf(Handle file);
+
+// The first `size` bytes of the open file, mapped read-only so that reads never end the program (a
+// file cut short while mapped reads as zeros); null where the platform keeps no mapping (the caller
+// reads the file instead).
+const uint8_t *MapReadOnly(Handle file, size_t size);
+void Unmap(const uint8_t *bytes, size_t size);
+
+// The running program's own path.
+std::string ExecutablePath();
+
+// Deletes the file; false when it could not.
+bool RemoveFile(const std::string &path);
+
+// An exclusive lock, across processes, on the folder that holds a file, held while the file is
+// read, changed and replaced (the file itself is replaced, so it cannot carry the lock).
+class FolderLock {
+  public:
+    explicit FolderLock(const std::string &file);
+    ~FolderLock();
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+  private:
+    Handle lock_ = kNoHandle;
+};
+
+} // namespace rt::os
