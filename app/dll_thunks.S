@@ -1,9 +1,11 @@
 // One thunk per DLL command: the command's index (an absolute symbol the image builder fills in)
 // goes to EAX, then on to service slot 0x04 with every argument register untouched.
 #define DLL_COMMAND(index_, dll_, name_, thunk) \
-    .globl thunk; .type thunk, @function; thunk: movl $DllIdx_##thunk, %eax; jmp RtDllCommand; .size thunk, . - thunk;
+    RT_FUNCTION(thunk) movl $RT_C_NAME(DllIdx_##thunk), %eax; jmp RT_C_NAME(RtDllCommand); RT_END_FUNCTION(thunk);
+
+#include "contract/asm.h"
 
     .text
 #include "contract/dll_commands.def"
 
-    .section .note.GNU-stack, "", @progbits
+    RT_END_OF_FILE

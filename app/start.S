@@ -1,25 +1,21 @@
 // The image's start routine and the two empty routines beside it. The runtime calls the start
 // routine once, after placing and fixing up the image.
-    // Last in the code segment, before the service stubs (app/code_order.h).
-    .section .text.rt.last.3, "ax", @progbits
+#include "contract/asm.h"
 
-    .globl RtEmptyRoutine1
-    .type RtEmptyRoutine1, @function
-RtEmptyRoutine1:
+    // Last in the code segment, before the service stubs (app/code_order.h).
+    RT_CODE_SECTION(.text.rt.last.3)
+
+    RT_FUNCTION(RtEmptyRoutine1)
     ret
-    .size RtEmptyRoutine1, . - RtEmptyRoutine1
+    RT_END_FUNCTION(RtEmptyRoutine1)
 
     // Registered with the runtime as the program's start/stop routine; this program has no global
     // state to prepare or release.
-    .globl RtEmptyRoutine2
-    .type RtEmptyRoutine2, @function
-RtEmptyRoutine2:
+    RT_FUNCTION(RtEmptyRoutine2)
     ret
-    .size RtEmptyRoutine2, . - RtEmptyRoutine2
+    RT_END_FUNCTION(RtEmptyRoutine2)
 
-    .globl RtStartRoutine
-    .type RtStartRoutine, @function
-RtStartRoutine:
+    RT_FUNCTION(RtStartRoutine)
 #if defined(__x86_64__)
     subq $8, %rsp                 // keep the stack 16-byte aligned for the calls below
     cld                           // clear the direction flag
@@ -38,19 +34,19 @@ RtStartRoutine:
     // i386: arguments are pushed, last first, and the caller takes them off again.
     cld
     fninit
-    call RtEmptyRoutine1
+    call RT_C_NAME(RtEmptyRoutine1)
     pushl $0
-    pushl $RtEmptyRoutine2
+    pushl $RT_C_NAME(RtEmptyRoutine2)
     pushl $3
-    call RtRegister
+    call RT_C_NAME(RtRegister)
     addl $12, %esp
-    pushl $Id_MainWindow
-    call RtShowWindow
+    pushl $RT_C_NAME(Id_MainWindow)
+    call RT_C_NAME(RtShowWindow)
     addl $4, %esp
-    call RtRunEvents
+    call RT_C_NAME(RtRunEvents)
     pushl $0
-    call RtExit
+    call RT_C_NAME(RtExit)
 #endif
-    .size RtStartRoutine, . - RtStartRoutine
+    RT_END_FUNCTION(RtStartRoutine)
 
-    .section .note.GNU-stack, "", @progbits
+    RT_END_OF_FILE

@@ -16,6 +16,13 @@
 #define RT_STDCALL
 #endif
 
+// A C name as assembly spells it: with a leading underscore on 32-bit Windows.
+#if defined(_WIN32) && defined(__i386__)
+#define RT_ASM_C_NAME(name) "_" #name
+#else
+#define RT_ASM_C_NAME(name) #name
+#endif
+
 // One command argument: a 64-bit value split in two words, and the word that says its type.
 // An omitted argument is all zero.
 struct RtTriple {

@@ -83,6 +83,7 @@ TEST(FileCommands, DeleteAndProgramFolder) {
     rt::Runtime::Instance().SetProgramFolder("");
 }
 
+#ifndef _WIN32 // Windows lets no program cut short a file another has open, nor replace it by a rename
 TEST(FileCommands, AFileChangedWhileOpenNeverFaultsAndIsReadAnewAtItsNextOpening) {
     TempDir dir;
     std::string old(3 * 4096, 'o');
@@ -105,3 +106,4 @@ TEST(FileCommands, AFileChangedWhileOpenNeverFaultsAndIsReadAnewAtItsNextOpening
     EXPECT_EQ(Read(after, 9), "newer");
     for (int32_t f : {kept, fresh, before, after}) CallUnchecked(cmd::FileClose, ArgInt(f));
 }
+#endif

@@ -1,9 +1,8 @@
 // Builds small location databases byte by byte, for the edge cases of the lookup.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,7 +16,16 @@ class QqwryBuilder {
     static std::string U32(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
     static std::string Pos3(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16)}; }
     static std::string Text(const std::string &s) { return s + std::string(1, '\0'); }
-    static uint32_t Ip(const char *dotted) { return ntohl(::inet_addr(dotted)); }
+    // A dotted address as a number, first byte highest.
+    static uint32_t Ip(const char *dotted) {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        std::sscanf(dotted, "%u.%u.%u.%u", &a, &b, &c, &d);
+        return a << 24 | b << 16 | c << 8 | d;
+    }
+    static std::string Dotted(uint32_t ip) {
+        return std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." + std::to_string(ip >> 8 & 255) + "." +
+               std::to_string(ip & 255);
+    }
 
     // Appends bytes; returns their position.
     uint32_t Put(const std::string &bytes) {

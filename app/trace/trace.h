@@ -11,7 +11,7 @@ extern "C" int32_t CurrentRow;
 // the variable's address as a 32-bit immediate that the loader fixes up.
 inline int32_t *CurrentRowCell() {
     int32_t *cell;
-    __asm__("movl $CurrentRow, %k0" : "=r"(cell));
+    __asm__("movl $" RT_ASM_C_NAME(CurrentRow) ", %k0" : "=r"(cell));
     return cell;
 }
 

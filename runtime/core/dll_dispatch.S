@@ -1,9 +1,10 @@
 // Service slot 0x04: EAX holds the DLL command index; the bound function is entered with every
-// argument register as the caller left it.
+// argument (registers on x86-64, the stack on i386) as the caller left it.
+#include "contract/asm.h"
+
     .text
-    .globl rt_dll_dispatch
-    .type rt_dll_dispatch, @function
-rt_dll_dispatch:
+    RT_FUNCTION(rt_dll_dispatch)
+#if defined(__x86_64__)
     movq rt_dll_function_count@GOTPCREL(%rip), %r11
     cmpl (%r11), %eax
     jae 1f
@@ -14,6 +15,17 @@ rt_dll_dispatch:
     jmp *%r11
 1:  movl %eax, %edi
     jmp rt_dll_unbound@PLT
-    .size rt_dll_dispatch, . - rt_dll_dispatch
+#else
+    // ECX is neither an argument nor kept across calls under stdcall: free to use here.
+    cmpl RT_C_NAME(rt_dll_function_count), %eax
+    jae 1f
+    movl RT_C_NAME(rt_dll_functions)(, %eax, 4), %ecx
+    testl %ecx, %ecx
+    jz 1f
+    jmp *%ecx
+1:  pushl %eax
+    call RT_C_NAME(rt_dll_unbound) // ends the program: no return
+#endif
+    RT_END_FUNCTION(rt_dll_dispatch)
 
-    .section .note.GNU-stack, "", @progbits
+    RT_END_OF_FILE

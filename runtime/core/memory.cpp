@@ -78,7 +78,7 @@ void Runtime::Free(void *block) {
 size_t Runtime::BlockSize(const void *block) {
     if (!block || reinterpret_cast<uintptr_t>(block) % alignof(BlockHeader) != 0) return 0;
     auto *h = static_cast<const BlockHeader *>(block) - 1;
-    return h->magic == kBlockMagic ? h->size : 0;
+    return h->magic == kBlockMagic ? size_t(h->size) : 0;
 }
 
 } // namespace rt

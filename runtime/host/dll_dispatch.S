@@ -1,9 +1,13 @@
 // The direct host's RtDllCommand is the runtime's slot 0x04 dispatcher itself.
-    .text
-    .globl RtDllCommand
-    .type RtDllCommand, @function
-RtDllCommand:
-    jmp rt_dll_dispatch@PLT
-    .size RtDllCommand, . - RtDllCommand
+#include "contract/asm.h"
 
-    .section .note.GNU-stack, "", @progbits
+    .text
+    RT_FUNCTION(RtDllCommand)
+#if defined(__x86_64__)
+    jmp rt_dll_dispatch@PLT
+#else
+    jmp RT_C_NAME(rt_dll_dispatch)
+#endif
+    RT_END_FUNCTION(RtDllCommand)
+
+    RT_END_OF_FILE

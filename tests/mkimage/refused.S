@@ -9,6 +9,13 @@ RtStartRoutine:
     call NotDefinedAnywhere
 #elif defined(CASE_WRITABLE)
     movl WritableWord, %eax
+#elif defined(CASE_RELOCATION)
+    // A 16-bit absolute reference: the image has no kind for it.
+    .word RtStartRoutine
+#endif
+    ret
+
+#if defined(CASE_WRITABLE)
     .data
     .globl WritableWord
 WritableWord:
@@ -23,9 +30,5 @@ ThreadWord:
     .globl ConstructorTable
 ConstructorTable:
     .long 0
-#elif defined(CASE_RELOCATION)
-    // A 16-bit absolute reference: the image has no kind for it.
-    .word RtStartRoutine
 #endif
-    ret
     .section .note.GNU-stack, "", @progbits

@@ -1,0 +1,153 @@
+// The runtime core's files on Windows, through the wide-character calls; paths are UTF-8.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "files.h"
+#include "formats/io/io.h"
+#include "formats/text/wide.h"
+#include "os.h"
+
+namespace rt {
+namespace {
+
+bool IsAbsolute(const std::string &path) {
+    return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 1 && path[1] == ':');
+}
+
+// Whether the user may create files in the folder: tried, as only that tells (ACLs, read-only media).
+bool Writable(const std::string &folder) {
+    wchar_t probe[32];
+    std::swprintf(probe, 32, L"\\.rt-probe-%lu", ::GetCurrentProcessId());
+    HANDLE h = ::CreateFileW((Utf8ToWide(folder) + probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(h);
+    return true;
+}
+
+os::FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION &info) {
+    return {info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow,
+            int64_t(uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow),
+            int64_t(uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime)};
+}
+
+// The identity of an open handle when it is a regular file on a disk (not a folder, device or pipe).
+std::optional<os::FileIdentity> RegularIdentity(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return IdentityOf(info);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+} // namespace
+
+// Windows compares names without regard to letter case itself.
+std::string FindExisting(const std::string &path) { return path; }
+
+// A program folder the user may not write to (Program Files) keeps the user's files in
+// %APPDATA%\routetrace.
+std::string UserFile(const std::string &path, const std::string &programFolder) {
+    if (io::FolderOf(path) != programFolder || Writable(programFolder)) return path;
+    const wchar_t *appData = ::_wgetenv(L"APPDATA");
+    if (!appData || !*appData) return path;
+    std::wstring folder = std::wstring(appData) + L"\\routetrace";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return WideToUtf8(folder) + "\\" + io::NameOf(path);
+}
+
+// A relative file the current folder lacks is looked for beside the program.
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder) {
+    if (path.empty() || IsAbsolute(path)) return {};
+    std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
+    return {programFolder + "\\" + relative};
+}
+
+namespace os {
+
+std::optional<FileIdentity> Identify(const std::string &path) {
+    // Attributes only: never waits, and never reads.
+    HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    auto id = RegularIdentity(h);
+    ::CloseHandle(h);
+    return id;
+}
+
+Handle Open(const std::string &path, Access access, FileIdentity *id) {
+    DWORD rights = access == Access::Read ? GENERIC_READ : access == Access::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+    // Rewrite replaces what is there, a link itself rather than what it points to.
+    DWORD how = access == Access::Rewrite ? CREATE_ALWAYS : OPEN_EXISTING;
+    DWORD flags = access == Access::Rewrite ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+    HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), rights, kShareAll, nullptr, how, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kNoHandle;
+    auto identity = RegularIdentity(h);
+    if (!identity) {
+        ::CloseHandle(h);
+        return kNoHandle;
+    }
+    if (id) *id = *identity;
+    return reinterpret_cast<Handle>(h);
+}
+
+void Close(Handle file) {
+    if (file != kNoHandle) ::CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+std::optional<size_t> ReadAt(Handle file, uint8_t *out, size_t n, uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(file), out, DWORD(n), &got, &at))
+        return ::GetLastError() == ERROR_HANDLE_EOF ? std::optional<size_t>(0) : std::nullopt;
+    return size_t(got);
+}
+
+std::optional<int64_t> SizeOf(Handle file) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size)) return std::nullopt;
+    return int64_t(size.QuadPart);
+}
+
+// No mapping is kept: Windows refuses to change a file while a view of it exists, and the user must
+// be able to copy a new database over the old one while the program runs.
+const uint8_t *MapReadOnly(Handle, size_t) { return nullptr; }
+void Unmap(const uint8_t *, size_t) {}
+
+std::string ExecutablePath() {
+    std::wstring buffer(32768, L'\0');
+    DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return {};
+    buffer.resize(n);
+    return WideToUtf8(buffer);
+}
+
+bool RemoveFile(const std::string &path) { return ::DeleteFileW(Utf8ToWide(path).c_str()) != 0; }
+
+// A mutex of the session named after the folder: copies of the program in this session take turns,
+// and no file is left in the folder for it.
+FolderLock::FolderLock(const std::string &file) {
+    std::wstring folder = Utf8ToWide(io::FolderOf(file));
+    ::CharUpperBuffW(folder.data(), DWORD(folder.size()));
+    uint64_t hash = 14695981039346656037ull; // FNV-1a over the folder's name, any letter case
+    for (wchar_t c : folder) hash = (hash ^ uint16_t(c)) * 1099511628211ull;
+    wchar_t name[64];
+    std::swprintf(name, 64, L"Local\\routetrace-folder-%016llx", static_cast<unsigned long long>(hash));
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+    if (mutex && ::WaitForSingleObject(mutex, INFINITE) != WAIT_FAILED) lock_ = reinterpret_cast<Handle>(mutex);
+    else if (mutex) ::CloseHandle(mutex);
+}
+
+FolderLock::~FolderLock() {
+    if (lock_ == kNoHandle) return;
+    ::ReleaseMutex(reinterpret_cast<HANDLE>(lock_));
+    ::CloseHandle(reinterpret_cast<HANDLE>(lock_));
+}
+
+} // namespace os
+} // namespace rt
