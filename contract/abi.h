@@ -52,7 +52,9 @@ enum RtType : uint32_t {
 struct RtResult {
     uint64_t value;
     uint32_t type;
+    uint32_t unused = 0; // sixteen bytes on every machine: i386 compilers differ on a 64-bit field's alignment
 };
+static_assert(sizeof(RtResult) == 16, "a result is the same record on both sides of every platform");
 
 // The argument of GetNewSock: the interface version the launcher and the core runtime agree on.
 enum : uint32_t { RtInterfaceVersion = 1000 };

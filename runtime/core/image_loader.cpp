@@ -1,45 +1,14 @@
 #include "image_loader.h"
 
-#include <sys/mman.h>
-
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "formats/image/image_format.h"
 #include "formats/image/image_view.h"
+#include "os.h"
 #include "runtime.h"
 #include "services.h"
 
 namespace rt {
-namespace {
-
-void *MapLow(size_t size, int protection) {
-    void *p = ::mmap(nullptr, size, protection, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
-}
-
-} // namespace
-
-MappingInfo FindMapping(const void *address) {
-    MappingInfo info;
-    uintptr_t a = reinterpret_cast<uintptr_t>(address);
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        unsigned long long start = 0, end = 0;
-        char perms[8] = {};
-        if (std::sscanf(line.c_str(), "%llx-%llx %7s", &start, &end, perms) != 3) continue;
-        if (a < start || a >= end) continue;
-        info.available = size_t(end - a);
-        info.writable = perms[1] == 'w';
-        info.executable = perms[2] == 'x';
-        // A section may continue in the next mapping when permissions change; the image does not.
-        break;
-    }
-    return info;
-}
-
 std::string Describe(const LoadFailure &f) {
     switch (f.code) {
     case LoadError::InvalidImage: return "The program image is invalid:" + f.detail;
@@ -66,35 +35,40 @@ Result<PreparedImage, LoadFailure> PrepareImage(const uint8_t *image, size_t siz
     // The image runs in a copy below 2 GiB, where its 32-bit addresses reach. The copy is writable only
     // while it is fixed up; then it becomes read-only and executable, so no page is ever both.
     size_t mapped = (size_t(layout.extent) + 4095) / 4096 * 4096;
-    auto *copy = static_cast<uint8_t *>(MapLow(mapped, PROT_READ | PROT_WRITE));
+    auto *copy = static_cast<uint8_t *>(os::AllocateLow(mapped));
     if (!copy) return LoadFailure{LoadError::NoLowMemory, "program image"};
     std::memcpy(copy, image, layout.extent);
 
-    // The service table: 13 four-byte slots, each holding the address of a trampoline that jumps to
-    // the 64-bit service function with every register untouched (movabs r11, target; jmp r11).
-    constexpr size_t kTrampolines = 64, kTrampolineSize = 16;
-    auto *page = static_cast<uint8_t *>(MapLow(4096, PROT_READ | PROT_WRITE));
-    p.var = static_cast<uint8_t *>(MapLow((layout.varSize + 4095) / 4096 * 4096, PROT_READ | PROT_WRITE));
+    // The service table: 13 four-byte slots. Where addresses are 32-bit a slot holds its service
+    // function itself; on x86-64 it holds a trampoline below 2 GiB that jumps to the 64-bit function
+    // with every register untouched (movabs r11, target; jmp r11).
+    auto *page = static_cast<uint8_t *>(os::AllocateLow(4096));
+    p.var = static_cast<uint8_t *>(os::AllocateLow((layout.varSize + 4095) / 4096 * 4096));
     if (!page || !p.var) return LoadFailure{LoadError::NoLowMemory, "service table"};
     p.serviceTable = reinterpret_cast<uint32_t *>(page);
     for (uint32_t i = 0; i < image::kSlotCount; ++i) {
+        void *function = service::SlotFunction(i * 4);
+#if defined(__x86_64__)
+        constexpr size_t kTrampolines = 64, kTrampolineSize = 16;
         uint8_t *t = page + kTrampolines + i * kTrampolineSize;
-        uint64_t target = reinterpret_cast<uint64_t>(service::SlotFunction(i * 4));
+        uint64_t target = reinterpret_cast<uint64_t>(function);
         const uint8_t code[] = {0x49, 0xBB};
         std::memcpy(t, code, 2);
         std::memcpy(t + 2, &target, 8);
         const uint8_t jump[] = {0x41, 0xFF, 0xE3};
         std::memcpy(t + 10, jump, 3);
-        p.serviceTable[i] = uint32_t(reinterpret_cast<uintptr_t>(t));
+        function = t;
+#endif
+        p.serviceTable[i] = uint32_t(reinterpret_cast<uintptr_t>(function));
     }
-    ::mprotect(page, 4096, PROT_READ | PROT_EXEC);
+    os::MakeExecutable(page, 4096);
 
     uint8_t *code = copy + layout.codeData;
     const uint32_t bases[4] = {uint32_t(reinterpret_cast<uintptr_t>(page)),
                                uint32_t(reinterpret_cast<uintptr_t>(copy + layout.constData)),
                                uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
     view.ApplyRelocations(copy, bases);
-    if (::mprotect(copy, mapped, PROT_READ | PROT_EXEC) != 0) return LoadFailure{LoadError::NoLowMemory, "program image"};
+    if (!os::MakeExecutable(copy, mapped)) return LoadFailure{LoadError::NoLowMemory, "program image"};
     p.code = code;
     p.codeSize = layout.codeSize;
     p.form = copy + layout.formData;

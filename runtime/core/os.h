@@ -1,5 +1,6 @@
-// The operating system's side of the runtime core's files: one backend per platform (os_posix.cpp,
-// os_windows.cpp); the core's callers see only this header. Paths are native (UTF-8 on Windows).
+// The operating system's side of the runtime core, its files and the memory the image runs in: one
+// backend per platform (os_posix.cpp, os_windows.cpp); the core's callers see only this header. Paths
+// are native (UTF-8 on Windows).
 #pragma once
 
 #include <cstddef>
@@ -41,6 +42,12 @@ std::optional<int64_t> SizeOf(Handle file);
 // reads the file instead).
 const uint8_t *MapReadOnly(Handle file, size_t size);
 void Unmap(const uint8_t *bytes, size_t size);
+
+// Fresh readable and writable memory below 2 GiB, where the image's 32-bit addresses reach it; null
+// when there is none.
+void *AllocateLow(size_t size);
+// Makes the memory read-only and executable: no page is ever both writable and executable.
+bool MakeExecutable(void *memory, size_t size);
 
 // The running program's own path.
 std::string ExecutablePath();

@@ -2,17 +2,21 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "files.h"
 #include "formats/io/io.h"
 #include "formats/text/text.h"
 #include "guarded_mapping.h"
+#include "image_loader.h"
 #include "os.h"
 
 namespace rt {
@@ -75,6 +79,25 @@ std::vector<std::string> DataFileCandidates(const std::string &path, const std::
     return candidates;
 }
 
+MappingInfo FindMapping(const void *address) {
+    MappingInfo info;
+    uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long long start = 0, end = 0;
+        char perms[8] = {};
+        if (std::sscanf(line.c_str(), "%llx-%llx %7s", &start, &end, perms) != 3) continue;
+        if (a < start || a >= end) continue;
+        info.available = size_t(end - a);
+        info.writable = perms[1] == 'w';
+        info.executable = perms[2] == 'x';
+        // A section may continue in the next mapping when permissions change; the image does not.
+        break;
+    }
+    return info;
+}
+
 namespace os {
 namespace {
 
@@ -130,6 +153,13 @@ std::optional<int64_t> SizeOf(Handle file) {
 
 const uint8_t *MapReadOnly(Handle file, size_t size) { return MapGuarded(int(file), size); }
 void Unmap(const uint8_t *bytes, size_t size) { UnmapGuarded(bytes, size); }
+
+void *AllocateLow(size_t size) {
+    void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool MakeExecutable(void *memory, size_t size) { return ::mprotect(memory, size, PROT_READ | PROT_EXEC) == 0; }
 
 std::string ExecutablePath() {
     char path[PATH_MAX];

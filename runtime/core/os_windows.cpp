@@ -7,6 +7,7 @@
 #include "files.h"
 #include "formats/io/io.h"
 #include "formats/text/wide.h"
+#include "image_loader.h"
 #include "os.h"
 
 namespace rt {
@@ -67,7 +68,30 @@ std::vector<std::string> DataFileCandidates(const std::string &path, const std::
     return {programFolder + "\\" + relative};
 }
 
+MappingInfo FindMapping(const void *address) {
+    MappingInfo info;
+    MEMORY_BASIC_INFORMATION region;
+    if (::VirtualQuery(address, &region, sizeof region) == 0 || region.State != MEM_COMMIT) return info;
+    uintptr_t end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    info.available = size_t(end - reinterpret_cast<uintptr_t>(address));
+    DWORD p = region.Protect & 0xFF;
+    info.writable = p == PAGE_READWRITE || p == PAGE_WRITECOPY || p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
+    info.executable = p == PAGE_EXECUTE || p == PAGE_EXECUTE_READ || p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
+    return info;
+}
+
 namespace os {
+
+// A 32-bit process: all its memory lies below 2 GiB (or 4 GiB for a large-address-aware one, whose
+// addresses the image's 32-bit words hold as well).
+void *AllocateLow(size_t size) { return ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
+
+bool MakeExecutable(void *memory, size_t size) {
+    DWORD before;
+    if (!::VirtualProtect(memory, size, PAGE_EXECUTE_READ, &before)) return false;
+    ::FlushInstructionCache(::GetCurrentProcess(), memory, size);
+    return true;
+}
 
 std::optional<FileIdentity> Identify(const std::string &path) {
     // Attributes only: never waits, and never reads.

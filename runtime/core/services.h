@@ -9,8 +9,17 @@
 
 namespace rt::service {
 
+// On 32-bit Windows the image's code, compiled for i386 as System V does it, expects a function that
+// returns a record to take the record's hidden address off the stack itself; Windows compilers leave
+// that to the caller. The slot functions do it the image's way.
+#if defined(_WIN32) && defined(__i386__)
+#define RT_SLOT_CONVENTION __attribute__((callee_pop_aggregate_return(1)))
+#else
+#define RT_SLOT_CONVENTION
+#endif
+
 // The services of contract/services.def by their entry points' names (slot 0x04 is rt_dll_dispatch).
-#define SERVICE(slot, name, result, parameters, arguments) result name parameters;
+#define SERVICE(slot, name, result, parameters, arguments) RT_SLOT_CONVENTION result name parameters;
 #define DLL_SERVICE(slot, name)
 #include "contract/services.def"
 #undef SERVICE

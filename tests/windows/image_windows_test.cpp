@@ -1,0 +1,38 @@
+// The 32-bit program image, built from the same sources as the Linux one, placed and run by the
+// Windows runtime: relocations, the service table, pushed arguments and the DLL command binding.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "recording_frontend.h"
+#include "runtime/core/image_loader.h"
+#include "runtime/platform/platform.h"
+
+namespace {
+
+// Writes what the start routine asks of the window to standard error, for the death test to read.
+class ReportingFrontEnd : public rt::testing::RecordingFrontEnd {
+  public:
+    void ShowWindow(uint32_t window) override { std::fprintf(stderr, "ShowWindow 0x%X\n", window); }
+    void RunEvents() override { std::fprintf(stderr, "RunEvents\n"); }
+};
+
+} // namespace
+
+TEST(WindowsImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
+    std::ifstream in(PROGRAM_IMAGE_I386, std::ios::binary);
+    std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(image.empty()) << PROGRAM_IMAGE_I386;
+    auto loaded = rt::PrepareImage(image.data(), image.size(), rt::platform::FindDllFunction);
+    ASSERT_TRUE(loaded) << rt::Describe(loaded.error());
+    rt::MappingInfo code = rt::FindMapping(loaded->code);
+    EXPECT_TRUE(code.executable && !code.writable) << "the placed image is read-only and executable";
+    EXPECT_EXIT(
+        {
+            rt::Runtime::Instance().SetFrontEnd(std::make_unique<ReportingFrontEnd>());
+            loaded->start();
+        },
+        ::testing::ExitedWithCode(0), "ShowWindow 0x52010001\nRunEvents\n");
+}
