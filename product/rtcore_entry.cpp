@@ -22,6 +22,7 @@
 #include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
 #include "runtime/core/runtime.h"
+#include "command_line.h"
 #include "product.h"
 
 namespace {
@@ -87,71 +88,11 @@ std::vector<std::string> CommandLine() {
     return args;
 }
 
-constexpr const char kUsage[] =
-    "usage: routetrace                     open the window (or, without a display, the terminal window)\n"
-    "       routetrace --report TARGET [--size N] [--json]\n"
-    "                                      trace TARGET and print each hop: HOP, ADDRESS, PLACE, TIME\n"
-    "                                      (tab-separated, UTF-8); exit 0 reached, 1 not reached,\n"
-    "                                      2 no ICMP or wrong arguments\n"
-    "       routetrace --help | --version\n";
-
-// What the command line asks for: the window (nothing), a report, or an answer and an exit code.
-struct Request {
-    std::optional<rt::ReportOptions> report;
-    std::optional<int> exitNow;
-};
-
-Request ParseCommandLine(const std::vector<std::string> &args) {
-    Request r;
-    if (args.empty()) return r;
-    rt::ReportOptions report;
-    bool wantReport = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        bool value = i + 1 < args.size();
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            r.exitNow = 0;
-            return r;
-        }
-        if (a == "--version") {
-            std::printf("routetrace %s\n", product::kVersion);
-            r.exitNow = 0;
-            return r;
-        }
-        if (a == "--report" && value) {
-            wantReport = true;
-            report.target = args[++i];
-        } else if (a == "--size" && value) {
-            report.size = args[++i];
-        } else if (a == "--json") {
-            report.json = true;
-        } else {
-            std::fprintf(stderr, "routetrace: unexpected argument \"%s\"\n%s", a.c_str(), kUsage);
-            r.exitNow = rt::kReportNoTrace;
-            return r;
-        }
-    }
-    if (!wantReport) {
-        std::fprintf(stderr, "routetrace: --size and --json go with --report\n%s", kUsage);
-        r.exitNow = rt::kReportNoTrace;
-        return r;
-    }
-    using namespace unit_id;
-    report.targetBox = Id_TargetBox;
-    report.sizeBox = Id_PacketSizeBox;
-    report.startButton = Id_StartButton;
-    report.resultList = Id_ResultList;
-    report.addressBox = Id_AddressBox;
-    r.report = std::move(report);
-    return r;
-}
-
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const void *image) {
     rt::Runtime &runtime = rt::Runtime::Instance();
-    Request request = ParseCommandLine(CommandLine());
+    product::Request request = product::ParseCommandLine(CommandLine());
     if (request.exitNow) runtime.Exit(*request.exitNow);
     rt::MappingInfo where = rt::FindMapping(image);
     auto loaded = rt::PrepareImage(static_cast<const uint8_t *>(image), where.available,

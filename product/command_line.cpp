@@ -1,0 +1,69 @@
+#include "command_line.h"
+
+#include <cstdio>
+
+#include "contract/form_layout.h"
+#include "product.h"
+
+namespace product {
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: routetrace                     open the window (or, without a display, the terminal window)\n"
+    "       routetrace --report TARGET [--size N] [--json]\n"
+    "                                      trace TARGET and print each hop: HOP, ADDRESS, PLACE, TIME\n"
+    "                                      (tab-separated, UTF-8); exit 0 reached, 1 not reached,\n"
+    "                                      2 no ICMP or wrong arguments\n"
+    "       routetrace --help | --version\n";
+
+} // namespace
+
+Request ParseCommandLine(const std::vector<std::string> &args) {
+    Request r;
+    if (args.empty()) return r;
+    rt::ReportOptions report;
+    bool wantReport = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        bool value = i + 1 < args.size();
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            r.exitNow = 0;
+            return r;
+        }
+        if (a == "--version") {
+            std::printf("routetrace %s\n", product::kVersion);
+            r.exitNow = 0;
+            return r;
+        }
+        if (a == "--report" && value) {
+            wantReport = true;
+            report.target = args[++i];
+        } else if (a == "--size" && value) {
+            report.size = args[++i];
+        } else if (a == "--json") {
+            report.json = true;
+        } else {
+            std::fprintf(stderr, "routetrace: unexpected argument \"%s\"\n%s", a.c_str(), kUsage);
+            r.exitNow = rt::kReportNoTrace;
+            return r;
+        }
+    }
+    if (!wantReport) {
+        std::fprintf(stderr, "routetrace: --size and --json go with --report\n%s", kUsage);
+        r.exitNow = rt::kReportNoTrace;
+        return r;
+    }
+    using namespace unit_id;
+    report.targetBox = Id_TargetBox;
+    report.sizeBox = Id_PacketSizeBox;
+    report.startButton = Id_StartButton;
+    report.resultList = Id_ResultList;
+    report.addressBox = Id_AddressBox;
+    r.report = std::move(report);
+    return r;
+}
+
+
+} // namespace product

@@ -1,0 +1,67 @@
+// The core runtime DLL's two entry points on Windows: GetNewSock, which the launcher looks up, and
+// the RuntimeEntry it returns, which takes the program image and runs the program. Both use the
+// system's convention (stdcall) and are exported under their plain names.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "formats/text/wide.h"
+#include "runtime/core/image_loader.h"
+#include "runtime/core/runtime.h"
+#include "runtime/frontends/report/report_frontend.h"
+#include "runtime/platform/platform.h"
+
+namespace {
+
+// The program's arguments, from the system's command line: the launcher hands over the image only.
+std::vector<std::string> CommandLine() {
+    int count = 0;
+    wchar_t **words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; words && i < count; ++i) args.push_back(rt::WideToUtf8(words[i]));
+    ::LocalFree(words);
+    return args;
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) int32_t RT_STDCALL RuntimeEntry(const void *image) {
+    rt::Runtime &runtime = rt::Runtime::Instance();
+    product::Request request = product::ParseCommandLine(CommandLine());
+    if (request.exitNow) runtime.Exit(*request.exitNow);
+    rt::MappingInfo where = rt::FindMapping(image);
+    auto loaded = rt::PrepareImage(static_cast<const uint8_t *>(image), where.available, rt::platform::FindDllFunction);
+    if (!loaded) {
+        std::fprintf(stderr, "%s\n", rt::Describe(loaded.error()).c_str());
+        runtime.frontEnd().ShowMessage(rt::Utf8ToGbk(rt::Describe(loaded.error())), 0, std::string_view("Error"));
+        return 1;
+    }
+    const rt::PreparedImage &prepared = *loaded;
+    uint8_t *code = prepared.code;
+    uint32_t codeSize = prepared.codeSize;
+    if (request.report) {
+        request.report->form = {prepared.form, prepared.formSize};
+        request.report->codeSize = codeSize;
+        request.report->routineAt = [code, codeSize](uint32_t offset) -> void * {
+            return offset < codeSize ? code + offset : nullptr;
+        };
+        auto report = rt::ReportFrontEnd::Create(std::move(*request.report));
+        if (!report) {
+            std::fprintf(stderr, "%s\n", Describe(report.error()).c_str());
+            runtime.Exit(rt::kReportNoTrace);
+        }
+        runtime.SetFrontEnd(std::move(*report));
+    }
+    // Without a report the console front end stands in for the window, which this build lacks yet.
+    prepared.start(); // the start routine ends the program through slot 0x24
+    return 0;
+}
+
+extern "C" __declspec(dllexport) void *RT_STDCALL GetNewSock(uint32_t version) {
+    return version == RtInterfaceVersion ? reinterpret_cast<void *>(&RuntimeEntry) : nullptr;
+}

@@ -1,0 +1,39 @@
+#!/bin/sh
+# The Windows program itself, routetrace.exe, traced in report mode under wine through the namespace
+# network: the launcher unpacks the runtime DLL, which runs the 32-bit image's own start-button
+# handler; one row per hop with the router that answered, the target last, exit code 0, and the
+# target recorded in lsjl.ini beside the program. The wine server runs inside the client's
+# namespace with a prefix of this test's own, and is stopped there.
+# usage: report_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE [QQWRY_DAT]   (exit 77: skipped)
+set -eu
+[ "$(id -u)" -eq 0 ] || { echo "skipped: network namespaces need root"; exit 77; }
+command -v wine >/dev/null 2>&1 || { echo "skipped: wine is not installed"; exit 77; }
+topology=$1
+p=rtx$$
+work=$(mktemp -d)
+cp "$2" "$work/routetrace.exe"
+[ -n "${3:-}" ] && [ -f "$3" ] && ln -s "$3" "$work/QQWry.dat"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+in_client() { ip netns exec "$p-client" "$@"; }
+cleanup() {
+    in_client wineserver -k 2>/dev/null || true
+    sh "$topology" down "$p" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+sh "$topology" up "$p"
+in_client sh -c 'wineboot --init >/dev/null 2>&1; wineserver -w'
+in_client wineserver -p 120
+in_client wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+cd "$work"
+status=0
+# The program writes its lines Windows fashion, CR LF.
+in_client wine routetrace.exe --report 203.0.113.2 > report.raw 2> errors || status=$?
+tr -d '\r' < report.raw > report
+cat report errors
+[ "$status" -eq 0 ] || { echo "exit code $status, expected 0"; exit 1; }
+cut -f1,2 report > hops
+printf '1\t192.0.2.2\n2\t198.51.100.2\n3\t198.51.100.6\n4\t203.0.113.2\n' > expected
+cmp -s hops expected || { echo "hops:"; cat hops; echo "expected:"; cat expected; exit 1; }
+grep -q "203.0.113.2" lsjl.ini || { echo "lsjl.ini does not hold the target:"; cat lsjl.ini 2>/dev/null; exit 1; }
+echo "lsjl.ini: $(tr -d '\r' < lsjl.ini | tr '\n' ' ')"
