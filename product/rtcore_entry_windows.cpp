@@ -14,6 +14,7 @@
 #include "runtime/core/image_loader.h"
 #include "runtime/core/runtime.h"
 #include "runtime/frontends/report/report_frontend.h"
+#include "runtime/frontends/win32/win32_frontend.h"
 #include "runtime/platform/platform.h"
 
 namespace {
@@ -56,8 +57,16 @@ extern "C" __declspec(dllexport) int32_t RT_STDCALL RuntimeEntry(const void *ima
             runtime.Exit(rt::kReportNoTrace);
         }
         runtime.SetFrontEnd(std::move(*report));
+    } else {
+        auto window = rt::Win32FrontEnd::Create({{prepared.form, prepared.formSize}, codeSize, [code, codeSize](uint32_t offset) -> void * {
+                                                     return offset < codeSize ? code + offset : nullptr;
+                                                 }});
+        if (!window) {
+            std::fprintf(stderr, "%s\n", Describe(window.error()).c_str());
+            return 1;
+        }
+        runtime.SetFrontEnd(std::move(*window));
     }
-    // Without a report the console front end stands in for the window, which this build lacks yet.
     prepared.start(); // the start routine ends the program through slot 0x24
     return 0;
 }

@@ -1,0 +1,82 @@
+#!/bin/sh
+# The Windows program's window under wine and Xvfb, in the namespace network: the window titled as
+# the form says appears; a typed target and a click on the start button trace it (the end message
+# shows); lsjl.ini beside the program holds the target; "退出" ends the program with exit code 0.
+# The wine server runs inside the client's namespace, with a prefix of this test's own in which a
+# CJK font stands in for the system's faces, and is stopped there. Screenshots go to ARTIFACTS.
+# usage: window_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE ARTIFACTS [QQWRY_DAT]   (exit 77: skipped)
+set -eu
+[ "$(id -u)" -eq 0 ] || { echo "skipped: network namespaces need root"; exit 77; }
+for tool in wine Xvfb xdotool; do
+    command -v $tool >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
+done
+topology=$1
+artifacts=$3
+screenshot() { [ -z "${SCREENSHOT:-}" ] || DISPLAY=$display "$SCREENSHOT" "$artifacts/$1" >/dev/null 2>&1 || true; }
+p=rtv$$
+display=:$((300 + $$ % 200))
+work=$(mktemp -d)
+mkdir -p "$artifacts"
+cp "$2" "$work/routetrace.exe"
+[ -n "${4:-}" ] && [ -f "$4" ] && ln -s "$4" "$work/QQWry.dat"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+in_client() { ip netns exec "$p-client" "$@"; }
+xvfb=""
+program=""
+cleanup() {
+    [ -z "$program" ] || kill "$program" 2>/dev/null || true
+    in_client wineserver -k 2>/dev/null || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    sh "$topology" down "$p" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+sh "$topology" up "$p"
+Xvfb "$display" -screen 0 1024x900x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+# Before the first wine program: the desktop process it starts takes the display it finds then.
+export DISPLAY=$display
+in_client sh -c 'wineboot --init >/dev/null 2>&1; wineserver -w'
+for face in Tahoma "Tahoma Bold" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" SimSun "Microsoft YaHei"; do
+    in_client wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+done
+in_client wineserver -w
+in_client wineserver -p 120
+in_client wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+cd "$work"
+in_client wine routetrace.exe >program.out 2>&1 &
+program=$!
+
+windows() { xdotool search --onlyvisible --name Toviq 2>/dev/null | wc -l; }
+wait_for() { # wait_for SECONDS CONDITION...
+    t=$(( $1 * 10 )); shift
+    while ! "$@"; do t=$((t - 1)); [ $t -gt 0 ] || return 1; sleep 0.1; done
+}
+shown() { [ "$(windows)" -eq "$1" ]; }
+wait_for 30 shown 1 || { echo "the window did not appear"; cat program.out; exit 1; }
+sleep 1
+screenshot windows-start.png
+# The client area starts below the menu bar; positions are the form's (group box 1 at 7, 10 holds the
+# combo box at 80, 20; the start button is at 485, 280).
+eval "$(xdotool search --onlyvisible --name Toviq getwindowgeometry --shell | head -n 3)"
+click() { xdotool mousemove $((X + $1)) $((Y + 20 + $2)) click 1; sleep 0.3; }
+click $((7 + 80 + 100)) $((10 + 20 + 12))
+xdotool type --delay 20 203.0.113.2
+sleep 0.3
+click $((485 + 50)) $((280 + 16))
+recorded() { grep -q "203.0.113.2" lsjl.ini 2>/dev/null; }
+wait_for 10 recorded || { echo "lsjl.ini does not hold the target"; exit 1; }
+wait_for 20 shown 2 || { echo "no end message"; screenshot windows-no-end.png; exit 1; }
+screenshot windows-trace-end-message.png
+xdotool key Return
+wait_for 5 shown 1 || { echo "the end message stayed"; exit 1; }
+screenshot windows-trace-finished.png
+# The menu's last item, "退出".
+xdotool mousemove $((X + 20)) $((Y + 10)) click 1
+sleep 0.5
+xdotool key Up Return
+status=0
+wait "$program" || status=$?
+program=""
+echo "exit code $status; lsjl.ini: $(tr -d '\r' < lsjl.ini | tr '\n' ' ')"
+[ "$status" -eq 0 ]
