@@ -1,7 +1,9 @@
 #!/bin/sh
 # The Windows program's window under wine and Xvfb, in the namespace network: the window titled as
-# the form says appears; a typed target and a click on the start button trace it (the end message
-# shows); lsjl.ini beside the program holds the target; "退出" ends the program with exit code 0.
+# the form says appears; a typed target and a click on the start button put one echo request per
+# hop on the wire, TTL 1 to 4, with the corrected data size (32, seen by SNIFFER at the first router);
+# the end message shows; lsjl.ini beside the program holds the target; "退出" ends the program with
+# exit code 0.
 # The wine server runs inside the client's namespace, with a prefix of this test's own in which a
 # CJK font stands in for the system's faces, and is stopped there. Screenshots go to ARTIFACTS.
 # usage: window_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE ARTIFACTS [QQWRY_DAT]   (exit 77: skipped)
@@ -63,11 +65,23 @@ click() { xdotool mousemove $((X + $1)) $((Y + 20 + $2)) click 1; sleep 0.3; }
 click $((7 + 80 + 100)) $((10 + 20 + 12))
 xdotool type --delay 20 203.0.113.2
 sleep 0.3
+sniffer=""
+if [ -n "${SNIFFER:-}" ]; then
+    ip netns exec "$p-r1" "$SNIFFER" 15 > wire &
+    sniffer=$!
+    sleep 0.3
+fi
 click $((485 + 50)) $((280 + 16))
 recorded() { grep -q "203.0.113.2" lsjl.ini 2>/dev/null; }
 wait_for 10 recorded || { echo "lsjl.ini does not hold the target"; exit 1; }
 wait_for 20 shown 2 || { echo "no end message"; screenshot windows-no-end.png; exit 1; }
 screenshot windows-trace-end-message.png
+if [ -n "$sniffer" ]; then
+    kill "$sniffer" 2>/dev/null || true
+    printf '1 32\n2 32\n3 32\n4 32\n' > wire-expected
+    sort -n wire | cmp -s - wire-expected || { echo "on the wire (TTL, data size):"; cat wire; exit 1; }
+    echo "on the wire (TTL, data size): $(tr '\n' ' ' < wire)"
+fi
 xdotool key Return
 wait_for 5 shown 1 || { echo "the end message stayed"; exit 1; }
 screenshot windows-trace-finished.png

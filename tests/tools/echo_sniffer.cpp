@@ -1,0 +1,33 @@
+// echo_sniffer SECONDS: prints "TTL DATASIZE" for every ICMP echo request that arrives at this
+// network namespace's interfaces (forwarded ones included) during SECONDS, one line each as it comes.
+// Run in the first router's namespace, it shows what a client put on the wire.
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char **argv) {
+    if (argc != 2) return 2;
+    int fd = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+    if (fd < 0) return 1;
+    timeval tick{0, 100000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[1]));
+    unsigned char packet[70000];
+    while (std::chrono::steady_clock::now() < end) {
+        sockaddr_ll from{};
+        socklen_t length = sizeof from;
+        ssize_t n = ::recvfrom(fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from), &length);
+        if (n < 28 || from.sll_pkttype == PACKET_OUTGOING) continue;
+        size_t header = size_t(packet[0] & 15) * 4;
+        if (packet[9] != IPPROTO_ICMP || size_t(n) < header + 8 || packet[header] != 8) continue;
+        std::printf("%u %zu\n", packet[8], size_t(n) - header - 8);
+    }
+    return 0;
+}
