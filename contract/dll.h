@@ -23,3 +23,16 @@ uintptr_t RT_STDCALL Dll_inet_ntoa(uint32_t address);
 int32_t RT_STDCALL Dll_lstrlenA(uintptr_t text);
 uintptr_t RT_STDCALL Dll_lstrcpyA(char *destination, uintptr_t source);
 }
+
+#if defined(__i386__)
+// The table's argument bytes are what each thunk's declaration takes off the i386 stack.
+namespace dll_table {
+template <typename R, typename... A> constexpr uint32_t StackBytes(R(RT_STDCALL *)(A...)) {
+    return (0u + ... + uint32_t((sizeof(A) + 3) / 4 * 4));
+}
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes)                                                     \
+    static_assert(StackBytes(&thunk) == argumentBytes, "the DLL command table's argument bytes of " #thunk);
+#include "dll_commands.def"
+#undef DLL_COMMAND
+} // namespace dll_table
+#endif

@@ -15,7 +15,7 @@
 namespace {
 // The DLL commands of the table, counted.
 constexpr uint32_t kDllCommandCount = 0
-#define DLL_COMMAND(index, dll, function, thunk) +1
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) +1
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND
     ;
@@ -112,7 +112,7 @@ TEST_F(BuiltImage, DllTableLibraryTableAndConstants) {
     std::vector<Seg> chain = Chain(img_);
     uint32_t constData = chain[0].data;
     std::vector<std::pair<std::string, std::string>> expected = {
-#define DLL_COMMAND(index, dll, function, thunk) {dll, function},
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) {dll, function},
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND
     };

@@ -23,7 +23,7 @@ namespace rt::host {
 bool BindDllCommands() {
     bool all = true;
     uint32_t count = 0;
-#define DLL_COMMAND(index, dll, function, thunk)                                                     \
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes)                                                     \
     rt::service::rt_dll_functions[index] = rt::platform::FindDllFunction(dll, function);              \
     all = all && rt::service::rt_dll_functions[index] != nullptr;                                  \
     count = index + 1;

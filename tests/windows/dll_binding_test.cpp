@@ -18,7 +18,7 @@ template <typename Fn> Fn Bound(const char *dll, const char *function) {
 } // namespace
 
 TEST(WindowsDllCommands, EveryCommandBindsToTheSystemsModuleByName) {
-#define DLL_COMMAND(index, dll, function, thunk) \
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) \
     EXPECT_NE(rt::platform::FindDllFunction(dll, function), nullptr) << index << " " << dll << "!" << function;
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/dll.h"
 #include "recording_frontend.h"
+#include "runtime/core/services.h"
 #include "runtime/core/image_loader.h"
 #include "runtime/platform/platform.h"
 
@@ -35,4 +37,19 @@ TEST(WindowsImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
             loaded->start();
         },
         ::testing::ExitedWithCode(0), "ShowWindow 0x52010001\nRunEvents\n");
+}
+
+namespace {
+// A function of the wrong convention for a DLL command: it leaves its argument on the stack.
+extern "C" __attribute__((cdecl)) int32_t LengthLeavingItsArgument(uintptr_t) { return 7; }
+} // namespace
+
+TEST(WindowsImage, ADllFunctionThatMovesTheStackEndsInErrorKindSix) {
+    EXPECT_EQ(Dll_lstrlenA(uintptr_t("four")), 4) << "the thunk of a stdcall function returns its result";
+    EXPECT_EXIT(
+        {
+            rt::service::rt_dll_functions[12] = reinterpret_cast<void *>(&LengthLeavingItsArgument);
+            Dll_lstrlenA(uintptr_t("four"));
+        },
+        ::testing::ExitedWithCode(1), "moved the stack pointer");
 }

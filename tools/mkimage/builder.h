@@ -37,7 +37,7 @@ struct DllCommand {
     const char *function;
 };
 inline constexpr DllCommand kDllCommands[] = {
-#define DLL_COMMAND(index, dll, function, thunk) {dll, function},
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) {dll, function},
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND
 };

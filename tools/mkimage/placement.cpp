@@ -26,7 +26,7 @@ const std::map<std::string, IdentifierValue> &Identifiers() {
 #define UNIT_ID(name, value) m[#name] = {value, FixupGroup::Units};
 #define LIBRARY_ROW(name, value) m[#name] = {value, FixupGroup::LibraryRows};
 #define UNIT_TYPE(name, value) m[#name] = {value, FixupGroup::UnitTypes};
-#define DLL_COMMAND(index, dll, function, thunk) m["DllIdx_" #thunk] = {index, FixupGroup::DllIndexes};
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) m["DllIdx_" #thunk] = {index, FixupGroup::DllIndexes};
 #include "contract/dll_commands.def"
 #include "contract/identifiers.def"
 #undef UNIT_ID
