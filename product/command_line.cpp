@@ -66,4 +66,22 @@ Request ParseCommandLine(const std::vector<std::string> &args) {
 }
 
 
+std::function<void *(uint32_t offset)> RoutineAt(const rt::PreparedImage &image) {
+    return [code = image.code, codeSize = image.codeSize](uint32_t offset) -> void * {
+        return offset < codeSize ? code + offset : nullptr;
+    };
+}
+
+void UseReportFrontEnd(rt::ReportOptions options, const rt::PreparedImage &image) {
+    options.form = {image.form, image.formSize};
+    options.codeSize = image.codeSize;
+    options.routineAt = RoutineAt(image);
+    auto report = rt::ReportFrontEnd::Create(std::move(options));
+    if (!report) {
+        std::fprintf(stderr, "%s\n", Describe(report.error()).c_str());
+        rt::Runtime::Instance().Exit(rt::kReportNoTrace);
+    }
+    rt::Runtime::Instance().SetFrontEnd(std::move(*report));
+}
+
 } // namespace product

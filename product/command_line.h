@@ -1,10 +1,12 @@
 // The program's command line: the window, a report trace, or an answer and an exit code.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "runtime/core/image_loader.h"
 #include "runtime/frontends/report/report_frontend.h"
 
 namespace product {
@@ -17,5 +19,12 @@ struct Request {
 
 // The arguments after the program's name.
 Request ParseCommandLine(const std::vector<std::string> &args);
+
+// The routine at an offset of the placed image's code; null past its end.
+std::function<void *(uint32_t offset)> RoutineAt(const rt::PreparedImage &image);
+
+// Makes the report the request asked for the runtime's front end; a form it cannot read ends the
+// program with the report's exit code for no trace.
+void UseReportFrontEnd(rt::ReportOptions options, const rt::PreparedImage &image);
 
 } // namespace product

@@ -103,19 +103,10 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     }
     const rt::PreparedImage &prepared = *loaded;
     std::span<const uint8_t> form{prepared.form, prepared.formSize};
-    uint8_t *code = prepared.code;
     uint32_t codeSize = prepared.codeSize;
-    auto routineAt = [code, codeSize](uint32_t offset) -> void * { return offset < codeSize ? code + offset : nullptr; };
+    auto routineAt = product::RoutineAt(prepared);
     if (request.report) {
-        request.report->form = form;
-        request.report->codeSize = codeSize;
-        request.report->routineAt = routineAt;
-        auto report = rt::ReportFrontEnd::Create(std::move(*request.report));
-        if (!report) {
-            std::fprintf(stderr, "%s\n", Describe(report.error()).c_str());
-            runtime.Exit(rt::kReportNoTrace);
-        }
-        runtime.SetFrontEnd(std::move(*report));
+        product::UseReportFrontEnd(std::move(*request.report), prepared);
     } else if (HasDisplay()) {
         auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt});
         if (!window) {

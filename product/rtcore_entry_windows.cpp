@@ -13,7 +13,6 @@
 #include "formats/text/wide.h"
 #include "runtime/core/image_loader.h"
 #include "runtime/core/runtime.h"
-#include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/win32/win32_frontend.h"
 #include "runtime/platform/platform.h"
 
@@ -43,24 +42,10 @@ extern "C" __declspec(dllexport) int32_t RT_STDCALL RuntimeEntry(const void *ima
         return 1;
     }
     const rt::PreparedImage &prepared = *loaded;
-    uint8_t *code = prepared.code;
-    uint32_t codeSize = prepared.codeSize;
     if (request.report) {
-        request.report->form = {prepared.form, prepared.formSize};
-        request.report->codeSize = codeSize;
-        request.report->routineAt = [code, codeSize](uint32_t offset) -> void * {
-            return offset < codeSize ? code + offset : nullptr;
-        };
-        auto report = rt::ReportFrontEnd::Create(std::move(*request.report));
-        if (!report) {
-            std::fprintf(stderr, "%s\n", Describe(report.error()).c_str());
-            runtime.Exit(rt::kReportNoTrace);
-        }
-        runtime.SetFrontEnd(std::move(*report));
+        product::UseReportFrontEnd(std::move(*request.report), prepared);
     } else {
-        auto window = rt::Win32FrontEnd::Create({{prepared.form, prepared.formSize}, codeSize, [code, codeSize](uint32_t offset) -> void * {
-                                                     return offset < codeSize ? code + offset : nullptr;
-                                                 }});
+        auto window = rt::Win32FrontEnd::Create({{prepared.form, prepared.formSize}, prepared.codeSize, product::RoutineAt(prepared)});
         if (!window) {
             std::fprintf(stderr, "%s\n", Describe(window.error()).c_str());
             return 1;

@@ -244,15 +244,6 @@ TEST_F(BuiltImage, MalformedImagesAreRefusedWithEveryProblemNamed) {
     EXPECT_EQ(refused.error().code, rt::LoadError::InvalidImage);
 }
 
-namespace {
-// Writes what the start routine asks of the window to standard error, for the death test to read.
-class ReportingFrontEnd : public rt::testing::RecordingFrontEnd {
-  public:
-    void ShowWindow(uint32_t window) override { std::fprintf(stderr, "ShowWindow 0x%X\n", window); }
-    void RunEvents() override { std::fprintf(stderr, "RunEvents\n"); }
-};
-} // namespace
-
 TEST_F(BuiltImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
     std::vector<uint8_t> copy = img_; // heap memory: the loader runs a low copy
     auto loaded = rt::PrepareImage(copy.data(), copy.size(), rt::platform::FindDllFunction);
@@ -261,7 +252,7 @@ TEST_F(BuiltImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
     EXPECT_LT(reinterpret_cast<uintptr_t>(prepared.code), uintptr_t(1) << 31);
     EXPECT_EXIT(
         {
-            rt::Runtime::Instance().SetFrontEnd(std::make_unique<ReportingFrontEnd>());
+            rt::Runtime::Instance().SetFrontEnd(std::make_unique<rt::testing::StartReportingFrontEnd>());
             prepared.start();
         },
         ::testing::ExitedWithCode(0), "ShowWindow 0x52010001\nRunEvents\n");

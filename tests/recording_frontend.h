@@ -1,6 +1,7 @@
 // A front end that records the messages shown, for tests that check what the user is told.
 #pragma once
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -54,6 +55,13 @@ class RecordingFrontEnd : public rt::FrontEnd {
     std::mutex mutex_;
     std::vector<Message> messages_;
     std::vector<std::string> urls_;
+};
+
+// Writes what an image's start routine asks of the window to standard error, for a death test to read.
+class StartReportingFrontEnd : public RecordingFrontEnd {
+  public:
+    void ShowWindow(uint32_t window) override { std::fprintf(stderr, "ShowWindow 0x%X\n", window); }
+    void RunEvents() override { std::fprintf(stderr, "RunEvents\n"); }
 };
 
 // Installs a recording front end for the scope and puts the console one back afterwards.

@@ -122,6 +122,11 @@ FileTable::File *FileTable::Find(int32_t number) {
     return nullptr;
 }
 
+bool FileTable::HoldsMappings() const {
+    std::lock_guard lock(mutex_);
+    return !mappings_.empty();
+}
+
 std::shared_ptr<const FileTable::Mapping> FileTable::KnownMapping(const os::FileIdentity &id) {
     std::lock_guard lock(mutex_);
     for (const auto &m : mappings_)
@@ -141,14 +146,15 @@ int32_t FileTable::Open(std::string_view path, int32_t mode) {
     default: return 0;
     }
     // A file read before and unchanged since (same device, inode, size and time) costs one stat: its
-    // bytes are still in memory.
-    if (access == os::Access::Read)
+    // bytes are still in memory. Where the platform keeps no mapping there is nothing to ask for.
+    if (access == os::Access::Read && HoldsMappings())
         if (auto id = os::Identify(native))
             if (auto known = KnownMapping(*id)) return Add(std::make_unique<File>(os::kNoHandle, std::move(known)));
     os::FileIdentity id;
     os::Handle file = os::Open(native, access, &id);
     // Only when nothing has the exact name is a name in another letter case looked for.
-    if (file == os::kNoHandle && access != os::Access::Rewrite) file = os::Open(FindExisting(native), access, &id);
+    if (file == os::kNoHandle && access != os::Access::Rewrite)
+        if (std::string other = FindExisting(native); other != native) file = os::Open(other, access, &id);
     if (file == os::kNoHandle) return 0;
     std::shared_ptr<const Mapping> mapping = access == os::Access::Read ? MappingOf(file, id) : nullptr;
     if (mapping) { // everything is in memory: the file need not stay open

@@ -73,6 +73,7 @@ class FileTable {
     File *Find(int32_t number);
     std::shared_ptr<const Mapping> MappingOf(intptr_t file, const os::FileIdentity &id);
     std::shared_ptr<const Mapping> KnownMapping(const os::FileIdentity &id);
+    bool HoldsMappings() const;
     int32_t Add(std::unique_ptr<File> file);
     static constexpr size_t kMappings = 2;
 

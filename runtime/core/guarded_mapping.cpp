@@ -1,4 +1,10 @@
-#include "guarded_mapping.h"
+// os::MapReadOnly on POSIX systems: read-only mappings of files whose reads never end the program.
+//
+// A mapped file that another program cuts short (a copy written over it in place) turns reads of the
+// pages past its new end into SIGBUS. The guard answers that signal for its own mappings by putting
+// zero pages where the file's pages were: the read that faulted sees zeros, and the reader's own
+// bounds checks deal with the nonsense. Faults outside its mappings go on as if it were not there.
+#include "os.h"
 
 #include <signal.h>
 #include <sys/mman.h>
@@ -55,13 +61,17 @@ size_t PagesOf(size_t size) {
 
 } // namespace
 
-const uint8_t *MapGuarded(int fd, size_t size) {
+namespace os {
+
+// Null when the file cannot be mapped or the guard already holds as many mappings as it can (the
+// caller reads the file instead).
+const uint8_t *MapReadOnly(Handle file, size_t size) {
     static std::once_flag installed;
     std::call_once(installed, InstallHandler);
     std::lock_guard lock(g_rangesMutex);
     for (Range &r : g_ranges) {
         if (r.begin.load(std::memory_order_relaxed) != 0) continue;
-        void *p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        void *p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, int(file), 0);
         if (p == MAP_FAILED) return nullptr;
         auto begin = reinterpret_cast<uintptr_t>(p);
         r.end.store(begin + PagesOf(size), std::memory_order_release);
@@ -71,11 +81,12 @@ const uint8_t *MapGuarded(int fd, size_t size) {
     return nullptr;
 }
 
-void UnmapGuarded(const uint8_t *bytes, size_t size) {
+void Unmap(const uint8_t *bytes, size_t size) {
     std::lock_guard lock(g_rangesMutex);
     for (Range &r : g_ranges)
         if (r.begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(bytes)) r.begin.store(0, std::memory_order_release);
     ::munmap(const_cast<uint8_t *>(bytes), size);
 }
 
+} // namespace os
 } // namespace rt

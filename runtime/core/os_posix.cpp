@@ -15,7 +15,6 @@
 #include "files.h"
 #include "formats/io/io.h"
 #include "formats/text/text.h"
-#include "guarded_mapping.h"
 #include "image_loader.h"
 #include "os.h"
 
@@ -150,9 +149,6 @@ std::optional<int64_t> SizeOf(Handle file) {
     if (::fstat(int(file), &st) != 0) return std::nullopt;
     return int64_t(st.st_size);
 }
-
-const uint8_t *MapReadOnly(Handle file, size_t size) { return MapGuarded(int(file), size); }
-void Unmap(const uint8_t *bytes, size_t size) { UnmapGuarded(bytes, size); }
 
 void *AllocateLow(size_t size) {
     void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);

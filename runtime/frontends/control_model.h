@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,14 @@ struct FrontEndFailure {
 };
 std::string Describe(const FrontEndFailure &f);
 template <typename T> using FrontEndResult = Result<std::unique_ptr<T>, FrontEndFailure>;
+
+// What a window front end is built from: the placed image's form and the routines its events call.
+struct WindowFrontEndOptions {
+    std::span<const uint8_t> form; // the form segment's data; must outlive the front end
+    uint32_t codeSize = 0;         // handlers must lie below it
+    // The address of the routine at an offset of the code segment's data.
+    std::function<void *(uint32_t offset)> routineAt;
+};
 
 // The window's form, decoded and checked (handlers below codeSize).
 Result<form::Form, FrontEndFailure> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize);

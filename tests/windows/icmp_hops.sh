@@ -5,24 +5,12 @@
 # namespace, with a prefix of this test's own, and is stopped there.
 # usage: icmp_hops.sh TOPOLOGY_SCRIPT ICMP_HOPS_EXE   (exit 77: skipped)
 set -eu
-[ "$(id -u)" -eq 0 ] || { echo "skipped: network namespaces need root"; exit 77; }
-command -v wine >/dev/null 2>&1 || { echo "skipped: wine is not installed"; exit 77; }
+here=$(cd "$(dirname "$0")" && pwd)
 topology=$1
 exe=$2
-p=rtw$$
-work=$(mktemp -d)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-in_client() { ip netns exec "$p-client" "$@"; }
-cleanup() {
-    in_client wineserver -k 2>/dev/null || true
-    sh "$topology" down "$p" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-sh "$topology" up "$p"
-in_client sh -c 'wineboot --init >/dev/null 2>&1; wineserver -w'
-in_client wineserver -p 120
-in_client wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+. "$here/wine_network.sh"
+trap wine_network_down EXIT
+wine_network_up
 # The program writes its lines Windows fashion, CR LF.
 in_client wine "$exe" 203.0.113.2 | tr -d '\r' > "$work/hops"
 cat "$work/hops"

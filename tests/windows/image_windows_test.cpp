@@ -12,17 +12,6 @@
 #include "runtime/core/image_loader.h"
 #include "runtime/platform/platform.h"
 
-namespace {
-
-// Writes what the start routine asks of the window to standard error, for the death test to read.
-class ReportingFrontEnd : public rt::testing::RecordingFrontEnd {
-  public:
-    void ShowWindow(uint32_t window) override { std::fprintf(stderr, "ShowWindow 0x%X\n", window); }
-    void RunEvents() override { std::fprintf(stderr, "RunEvents\n"); }
-};
-
-} // namespace
-
 TEST(WindowsImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
     std::ifstream in(PROGRAM_IMAGE_I386, std::ios::binary);
     std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), {});
@@ -33,7 +22,7 @@ TEST(WindowsImage, TheStartRoutineShowsTheWindowRunsEventsAndEndsWithZero) {
     EXPECT_TRUE(code.executable && !code.writable) << "the placed image is read-only and executable";
     EXPECT_EXIT(
         {
-            rt::Runtime::Instance().SetFrontEnd(std::make_unique<ReportingFrontEnd>());
+            rt::Runtime::Instance().SetFrontEnd(std::make_unique<rt::testing::StartReportingFrontEnd>());
             loaded->start();
         },
         ::testing::ExitedWithCode(0), "ShowWindow 0x52010001\nRunEvents\n");

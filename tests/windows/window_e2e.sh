@@ -5,46 +5,33 @@
 # the end message shows; lsjl.ini beside the program holds the target; "退出" ends the program with
 # exit code 0.
 # The wine server runs inside the client's namespace, with a prefix of this test's own in which a
-# CJK font stands in for the system's faces, and is stopped there. Screenshots go to ARTIFACTS.
+# CJK font stands in for wine's own faces, and is stopped there. Screenshots go to ARTIFACTS.
 # usage: window_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE ARTIFACTS [QQWRY_DAT]   (exit 77: skipped)
 set -eu
-[ "$(id -u)" -eq 0 ] || { echo "skipped: network namespaces need root"; exit 77; }
-for tool in wine Xvfb xdotool; do
+for tool in Xvfb xdotool; do
     command -v $tool >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
 done
+here=$(cd "$(dirname "$0")" && pwd)
 topology=$1
 artifacts=$3
-screenshot() { [ -z "${SCREENSHOT:-}" ] || DISPLAY=$display "$SCREENSHOT" "$artifacts/$1" >/dev/null 2>&1 || true; }
-p=rtv$$
-display=:$((300 + $$ % 200))
-work=$(mktemp -d)
+. "$here/wine_network.sh"
+screenshot() { [ -z "${SCREENSHOT:-}" ] || "$SCREENSHOT" "$artifacts/$1" >/dev/null 2>&1 || true; }
 mkdir -p "$artifacts"
 cp "$2" "$work/routetrace.exe"
 [ -n "${4:-}" ] && [ -f "$4" ] && ln -s "$4" "$work/QQWry.dat"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-in_client() { ip netns exec "$p-client" "$@"; }
 xvfb=""
 program=""
 cleanup() {
     [ -z "$program" ] || kill "$program" 2>/dev/null || true
-    in_client wineserver -k 2>/dev/null || true
     [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
-    sh "$topology" down "$p" 2>/dev/null || true
-    rm -rf "$work"
+    wine_network_down
 }
 trap cleanup EXIT
-sh "$topology" up "$p"
-Xvfb "$display" -screen 0 1024x900x24 -nolisten tcp >/dev/null 2>&1 &
+export DISPLAY=:$((300 + $$ % 200))
+Xvfb "$DISPLAY" -screen 0 1024x900x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 # Before the first wine program: the desktop process it starts takes the display it finds then.
-export DISPLAY=$display
-in_client sh -c 'wineboot --init >/dev/null 2>&1; wineserver -w'
-for face in Tahoma "Tahoma Bold" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" SimSun "Microsoft YaHei"; do
-    in_client wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
-done
-in_client wineserver -w
-in_client wineserver -p 120
-in_client wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+wine_network_up
 cd "$work"
 in_client wine routetrace.exe >program.out 2>&1 &
 program=$!

@@ -15,12 +15,7 @@ class QMainWindow;
 
 namespace rt {
 
-struct QtFrontEndOptions {
-    std::span<const uint8_t> form; // the form segment's data; must outlive the front end
-    uint32_t codeSize = 0;         // handlers must lie below it
-    // The address of the routine at an offset of the code segment's data.
-    std::function<void *(uint32_t offset)> routineAt;
-};
+using QtFrontEndOptions = WindowFrontEndOptions;
 
 class QtFrontEnd : public ModelFrontEnd {
   public:

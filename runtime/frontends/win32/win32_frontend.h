@@ -2,20 +2,11 @@
 // wide-character calls (texts stay GBK in the model and are converted at the edge).
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <span>
-
 #include "runtime/frontends/control_model.h"
 
 namespace rt {
 
-struct Win32FrontEndOptions {
-    std::span<const uint8_t> form; // the form segment's data; must outlive the front end
-    uint32_t codeSize = 0;         // handlers must lie below it
-    // The address of the routine at an offset of the code segment's data.
-    std::function<void *(uint32_t offset)> routineAt;
-};
+using Win32FrontEndOptions = WindowFrontEndOptions;
 
 class Win32FrontEnd : public ModelFrontEnd {
   public:
