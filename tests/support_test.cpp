@@ -28,6 +28,32 @@ TEST(JoinTexts, JoinsInArgumentOrderAndSkipsNulls) {
     EXPECT_NE(copy.text(), first);
     EXPECT_EQ(copy.str(), first);
     EXPECT_EQ(rt::Runtime::BlockSize(copy.get()), 8u);
+    // More parts than the join keeps lengths for.
+    EXPECT_EQ(Owned(JoinTexts("a", "b", "c", "d", "e", "f", "g", "h", "ij", "", "k")).str(), "abcdefghijk");
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RT_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define RT_TEST_ASAN 1
+#endif
+
+TEST(RuntimeBlocks, ABlockFreedTwiceIsHandedOutOnlyOnce) {
+#ifdef RT_TEST_ASAN
+    GTEST_SKIP() << "AddressSanitizer reports the second free itself";
+#else
+    void *block = RtAlloc(8);
+    RtFree(block);
+    RtFree(block); // a program fault, left alone: the block must not be kept twice
+    void *first = RtAlloc(8);
+    void *second = RtAlloc(8);
+    EXPECT_NE(first, second);
+    RtFree(first);
+    RtFree(second);
+#endif
 }
 
 TEST(ArrayElementCount, MultipliesDimensions) {

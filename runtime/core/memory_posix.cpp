@@ -2,7 +2,6 @@
 // that GlobalSize reads and that tells a block of ours from a stray pointer.
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "runtime.h"
 
@@ -38,20 +37,52 @@ constexpr size_t kSmallPayload = 48;
 constexpr size_t kSmallBlock = sizeof(BlockHeader) + kSmallPayload;
 constexpr size_t kCacheLimit = 256;
 
+// The free small blocks of this thread, chained through their own first word. Plain data, so that
+// reaching it costs no check for a constructor having run (it is reached twice per command).
 struct SmallBlockCache {
-    std::vector<void *> blocks;
-    ~SmallBlockCache() {
-        for (void *b : blocks) std::free(b);
+    struct Free {
+        Free *next;
+    };
+    Free *head;
+    size_t count;
+
+    void *take() {
+        Free *b = head;
+        head = b->next;
+        --count;
+        return b;
+    }
+    void keep(void *block);
+};
+constinit thread_local SmallBlockCache t_cache{};
+
+// Gives a thread's cached blocks back to the C library when the thread ends (a trace thread ends
+// after every trace). Set up by the first block the thread keeps.
+struct ReleaseAtThreadEnd {
+    ~ReleaseAtThreadEnd() {
+        while (t_cache.head) std::free(t_cache.take());
     }
 };
-thread_local SmallBlockCache t_cache;
+thread_local ReleaseAtThreadEnd t_release;
+
+void SmallBlockCache::keep(void *block) {
+    auto *b = static_cast<Free *>(block);
+    b->next = head;
+    head = b;
+    ++count;
+}
+// The first block a thread keeps also sets up the release at its end. Out of line, so that keeping
+// any later block stays a few instructions.
+[[gnu::noinline]] void KeepFirstBlock(void *block) {
+    [[maybe_unused]] ReleaseAtThreadEnd &armed = t_release; // the first use registers its destructor
+    t_cache.keep(block);
+}
 } // namespace
 
 void *Runtime::Allocate(size_t size) {
     BlockHeader *h;
-    if (kCacheSmallBlocks && size <= kSmallPayload && !t_cache.blocks.empty()) {
-        h = static_cast<BlockHeader *>(t_cache.blocks.back());
-        t_cache.blocks.pop_back();
+    if (kCacheSmallBlocks && size <= kSmallPayload && t_cache.head) {
+        h = static_cast<BlockHeader *>(t_cache.take());
     } else {
         h = static_cast<BlockHeader *>(std::malloc(size <= kSmallPayload ? kSmallBlock : sizeof(BlockHeader) + size));
         if (!h) {
@@ -67,9 +98,11 @@ void *Runtime::Allocate(size_t size) {
 void Runtime::Free(void *block) {
     if (!block) return; // the image never passes null, but a null is harmless
     auto *h = static_cast<BlockHeader *>(block) - 1;
-    h->magic = 0; // a second free of the same block is then seen as foreign, not freed twice
-    if (kCacheSmallBlocks && h->size <= kSmallPayload && t_cache.blocks.size() < kCacheLimit) {
-        t_cache.blocks.push_back(h);
+    if (h->magic != kBlockMagic) return; // not ours, or freed before: left alone
+    h->magic = 0;
+    if (kCacheSmallBlocks && h->size <= kSmallPayload && t_cache.count < kCacheLimit) {
+        if (t_cache.count == 0) return KeepFirstBlock(h);
+        t_cache.keep(h);
         return;
     }
     std::free(h);
