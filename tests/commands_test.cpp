@@ -75,6 +75,11 @@ TEST(NumberCommands, TextToNumberFollowsTheRuntimeRule) {
     EXPECT_EQ(num("1e"), 1);
     EXPECT_EQ(num("-.5"), -0.5);
     EXPECT_TRUE(std::isinf(num("1e999")));
+    // Plain integers up to 15 digits are summed directly; longer ones go through the general reader.
+    EXPECT_EQ(num("+007"), 7);
+    EXPECT_TRUE(std::signbit(num("-0")));
+    EXPECT_EQ(num("999999999999999"), 999999999999999.0);
+    EXPECT_EQ(num("12345678901234567"), 12345678901234568.0);
 }
 
 TEST(NumberCommands, ToleranceAndTruncationOfTheNumbersConvention) {

@@ -33,6 +33,7 @@ std::span<const uint8_t> Args::bytes(size_t i) const {
         return w;
     };
     uint32_t dims = word(0);
+    if (dims == 1) return {array + 8, word(1)}; // the usual case: a plain list of bytes
     uint64_t count = dims == 0 ? 0 : 1;
     for (uint32_t d = 0; d < dims; ++d) {
         count *= word(1 + d);

@@ -18,6 +18,7 @@ double TextToNumber(std::string_view t) {
     size_t digitsStart = i;
     while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
     size_t digits = i - digitsStart;
+    size_t integerEnd = i;
     if (i < t.size() && t[i] == '.') {
         ++i;
         size_t f = i;
@@ -32,8 +33,14 @@ double TextToNumber(std::string_view t) {
         while (e < t.size() && t[e] >= '0' && t[e] <= '9') ++e;
         if (e > expDigits) i = e;
     }
+    bool negative = t[start] == '-';
+    // A plain integer of up to 15 digits (an address part) is exact in a double: summed directly.
+    if (i == integerEnd && digits <= 15) {
+        double value = 0;
+        for (size_t d = digitsStart; d < i; ++d) value = value * 10 + (t[d] - '0');
+        return negative ? -value : value;
+    }
     std::string_view number = t.substr(start, i - start);
-    bool negative = !number.empty() && number[0] == '-';
     if (!number.empty() && (number[0] == '+' || number[0] == '-')) number.remove_prefix(1);
     double value = 0;
     auto r = std::from_chars(number.data(), number.data() + number.size(), value);

@@ -108,6 +108,21 @@ struct FileTable::File {
         return true;
     }
 
+    // Up to n bytes from the position on, through the block cache; nothing on a read error. Kept
+    // out of line: the mapped reads that take the other way stay short.
+    [[gnu::noinline]] std::optional<size_t> ReadFromBlocks(uint8_t *out, size_t n) {
+        size_t got = 0;
+        bool ok = Scan([&](const uint8_t *p, size_t available, bool &done) {
+            size_t take = std::min(available, n - got);
+            std::memcpy(out + got, p, take);
+            got += take;
+            done = got == n;
+            return take;
+        });
+        if (!ok) return std::nullopt;
+        return got;
+    }
+
     void Forget() {
         for (Cached &c : cache) c.index = UINT64_MAX;
     }
@@ -221,16 +236,7 @@ std::optional<size_t> FileTable::ReadInto(int32_t number, uint8_t *out, size_t n
         f->position += take;
         return take;
     }
-    size_t got = 0;
-    bool ok = f->Scan([&](const uint8_t *p, size_t available, bool &done) {
-        size_t take = std::min(available, n - got);
-        std::memcpy(out + got, p, take);
-        got += take;
-        done = got == n;
-        return take;
-    });
-    if (!ok) return std::nullopt;
-    return got;
+    return f->ReadFromBlocks(out, n);
 }
 
 std::optional<std::vector<uint8_t>> FileTable::Read(int32_t number, size_t n) {

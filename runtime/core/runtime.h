@@ -54,10 +54,12 @@ class Args {
     // A byte set argument; omitted reads as empty.
     std::span<const uint8_t> bytes(size_t i) const;
     // A numeric argument as an integer (floating values truncated toward zero); omitted gives fallback.
-    // The program passes 32-bit integers nearly always: they are answered here, inline.
-    int64_t integer(size_t i, int64_t fallback = 0) const {
+    // The program passes 32-bit integers and 64-bit positions nearly always: they are answered here,
+    // inline (also where the commands are optimised at link time, which would otherwise call it).
+    [[gnu::always_inline]] int64_t integer(size_t i, int64_t fallback = 0) const {
         if (i >= triples_.size() || triples_[i].type == RtTypeOmitted) return fallback;
         if (triples_[i].type == RtTypeInt) return int32_t(triples_[i].low);
+        if (triples_[i].type == RtTypeLong) return int64_t(raw(i));
         return anyInteger(i, fallback);
     }
     // A numeric argument as a double; omitted gives fallback.
