@@ -24,12 +24,20 @@ RT_CODE_FIRST(1) __attribute__((no_sanitize("address"))) uint32_t TextLength(Tex
 }
 
 RT_CODE_FIRST(2) Text JoinTextArray(uint32_t count, const TextArg *texts) {
+    // The lengths of the first parts are kept (the program joins a handful at a time), so that each
+    // text is measured once.
+    constexpr uint32_t kKept = 8;
+    uint32_t lengths[kKept];
     uint32_t total = 0;
-    for (uint32_t i = 0; i < count; ++i) total += TextLength(texts[i]);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t n = TextLength(texts[i]);
+        if (i < kKept) lengths[i] = n;
+        total += n;
+    }
     Text out = (Text)RtAlloc(total + 1);
     char *p = out;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t n = TextLength(texts[i]);
+        uint32_t n = i < kKept ? lengths[i] : TextLength(texts[i]);
         if (n) __builtin_memcpy(p, texts[i], n); // a null text has nothing to copy
         p += n;
     }
