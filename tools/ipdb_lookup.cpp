@@ -23,7 +23,11 @@ void PrintPlace(const std::string &address, const char *database) {
     Text place = LookupLocation(address.c_str(), database);
     std::string shown = rt::GbkToUtf8(place);
     if (kToTerminal) shown = rt::ReplaceControls(shown);
-    std::printf("%s\t%s\n", (kToTerminal ? rt::ReplaceControls(address) : address).c_str(), shown.c_str());
+    std::string line = kToTerminal ? rt::ReplaceControls(address) : address;
+    line += '\t';
+    line += shown;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
     FreeBlock(place);
 }
 
