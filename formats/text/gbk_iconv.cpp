@@ -23,7 +23,6 @@ class Converter {
     // With `exact`, the first sequence that does not convert gives nothing; otherwise it shows as '?'.
     std::optional<std::string> operator()(std::string_view in, bool exact) {
         if (cd_ == iconv_t(-1)) return exact ? std::nullopt : std::optional<std::string>(in);
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr); // back to the initial state
         std::string out(in.size() * 4 + 4, '\0');
         char *src = const_cast<char *>(in.data());
         size_t srcLeft = in.size();
@@ -31,7 +30,11 @@ class Converter {
         size_t dstLeft = out.size();
         while (srcLeft > 0) {
             if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != size_t(-1)) break;
-            if (exact || errno == E2BIG || dstLeft == 0) return exact ? std::nullopt : std::optional<std::string>();
+            // A conversion that stopped inside a sequence may leave the converter mid-way: it is put
+            // back to its initial state here, so that a clean call needs no reset of its own.
+            int error = errno;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+            if (exact || error == E2BIG || dstLeft == 0) return exact ? std::nullopt : std::optional<std::string>();
             *dst++ = '?'; // skip one byte of the sequence that does not convert
             --dstLeft;
             ++src;
