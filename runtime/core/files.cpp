@@ -53,7 +53,6 @@ struct FileTable::File {
     static constexpr size_t kBlock = 4096;
     static constexpr size_t kBlocks = 4;
 
-    // The cache's bytes stay uninitialised: they are only read where a read filled them.
     File(os::Handle handle, std::shared_ptr<const Mapping> bytes) : fd(handle), mapping(std::move(bytes)) {}
 
     os::Handle fd = os::kNoHandle;
@@ -65,15 +64,18 @@ struct FileTable::File {
         uint64_t used = 0;           // for least-recently-used replacement
         std::array<uint8_t, kBlock> bytes;
     };
-    std::array<Cached, kBlocks> cache;
+    // Made at the first read of a file without a mapping. Its bytes stay uninitialised: they are
+    // only read where a read filled them.
+    std::unique_ptr<std::array<Cached, kBlocks>> cache;
     uint64_t clock = 0;
 
     ~File() { os::Close(fd); }
 
     // The cached block with that number, read when missing; null on a read error.
     const Cached *Block(uint64_t index) {
-        Cached *victim = &cache[0];
-        for (Cached &c : cache) {
+        if (!cache) cache = std::make_unique_for_overwrite<std::array<Cached, kBlocks>>();
+        Cached *victim = &(*cache)[0];
+        for (Cached &c : *cache) {
             if (c.index == index) {
                 c.used = ++clock;
                 return &c;
@@ -124,7 +126,8 @@ struct FileTable::File {
     }
 
     void Forget() {
-        for (Cached &c : cache) c.index = UINT64_MAX;
+        if (cache)
+            for (Cached &c : *cache) c.index = UINT64_MAX;
     }
 };
 
