@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/support.h"
@@ -19,15 +20,20 @@ namespace {
 // A crafted database could hold escape sequences: a terminal is shown none.
 const bool kToTerminal = ::isatty(1);
 
+void Write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
 void PrintPlace(const std::string &address, const char *database) {
     Text place = LookupLocation(address.c_str(), database);
     std::string shown = rt::GbkToUtf8(place);
-    if (kToTerminal) shown = rt::ReplaceControls(shown);
-    std::string line = kToTerminal ? rt::ReplaceControls(address) : address;
-    line += '\t';
-    line += shown;
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    if (kToTerminal) {
+        shown = rt::ReplaceControls(shown);
+        Write(rt::ReplaceControls(address));
+    } else {
+        Write(address);
+    }
+    std::putchar('\t');
+    Write(shown);
+    std::putchar('\n');
     FreeBlock(place);
 }
 
