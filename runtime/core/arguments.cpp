@@ -14,29 +14,19 @@ void Args::fail(int32_t kind, std::string_view detail) const {
     runtime_.Fail(kind, site, detail);
 }
 
-std::string_view Args::text(size_t i) const {
-    if (omitted(i)) return {};
-    if (type(i) != RtTypeText) fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a text");
-    const char *p = reinterpret_cast<const char *>(static_cast<uintptr_t>(raw(i)));
-    return p ? std::string_view(p) : std::string_view();
+void Args::failNotConvertible(size_t i, const char *what) const {
+    fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not " + what);
 }
 
-std::span<const uint8_t> Args::bytes(size_t i) const {
+std::span<const uint8_t> Args::anyBytes(size_t i) const {
     if (omitted(i)) return {};
-    if (type(i) != RtTypeBytes) fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a byte set");
+    if (type(i) != RtTypeBytes) failNotConvertible(i, "a byte set");
     const uint8_t *array = reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(raw(i)));
     if (!array) return {};
-    // Byte sets in the image's constants are not aligned: their words are read byte-wise.
-    auto word = [&](uint32_t k) {
-        uint32_t w;
-        std::memcpy(&w, array + 4 * k, 4);
-        return w;
-    };
-    uint32_t dims = word(0);
-    if (dims == 1) return {array + 8, word(1)}; // the usual case: a plain list of bytes
+    uint32_t dims = ArrayWord(array, 0);
     uint64_t count = dims == 0 ? 0 : 1;
     for (uint32_t d = 0; d < dims; ++d) {
-        count *= word(1 + d);
+        count *= ArrayWord(array, 1 + d);
         if (count > UINT32_MAX) fail(RtErrorBadArgument, "byte set larger than 4 GiB");
     }
     return {array + 4 * (1 + dims), size_t(count)};
@@ -56,7 +46,7 @@ int64_t Args::anyInteger(size_t i, int64_t fallback) const {
         if (!(d > -9.3e18 && d < 9.3e18)) fail(RtErrorNotConvertible, "number out of the integer range");
         return int64_t(d);
     }
-    default: fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a number");
+    default: failNotConvertible(i, "a number");
     }
 }
 
@@ -70,7 +60,7 @@ double Args::real(size_t i, double fallback) const {
     case RtTypeShort:
     case RtTypeInt:
     case RtTypeLong: return double(integer(i));
-    default: fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a number");
+    default: failNotConvertible(i, "a number");
     }
 }
 
@@ -79,7 +69,7 @@ void Args::failNegative(size_t i, int64_t n) const {
 }
 
 uintptr_t Args::routine(size_t i) const {
-    if (type(i) != RtTypeRoutine) fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a routine");
+    if (type(i) != RtTypeRoutine) failNotConvertible(i, "a routine");
     return static_cast<uintptr_t>(raw(i));
 }
 
@@ -88,7 +78,7 @@ Args::Unit Args::unit(size_t i) const {
     const RtTriple &t = triples_[i];
     // A unit's type word is a unit type identifier: a library row (1 to 5) in its high half.
     if ((t.type & 0x80000000u) != 0 || (t.type >> 16) == 0 || (t.type >> 16) > 5)
-        fail(RtErrorNotConvertible, "argument " + std::to_string(i + 1) + " is not a unit");
+        failNotConvertible(i, "a unit");
     return Unit{t.low, t.high, t.type};
 }
 

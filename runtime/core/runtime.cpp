@@ -10,9 +10,15 @@
 
 namespace rt {
 
-Runtime &Runtime::Instance() {
-    static Runtime *instance = new Runtime; // never destroyed: the trace thread may outlive main
-    return *instance;
+std::atomic<Runtime *> Runtime::instance_{nullptr};
+
+Runtime &Runtime::Create() {
+    static Runtime *made = [] { // once, whichever thread asks first
+        auto *runtime = new Runtime;
+        instance_.store(runtime, std::memory_order_release);
+        return runtime;
+    }();
+    return *made;
 }
 
 Runtime::Runtime() : frontEnd_(MakeConsoleFrontEnd()), files_(std::make_unique<FileTable>()) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,9 +52,21 @@ class Args {
     }
 
     // A text argument; omitted reads as the empty text.
-    std::string_view text(size_t i) const;
-    // A byte set argument; omitted reads as empty.
-    std::span<const uint8_t> bytes(size_t i) const;
+    std::string_view text(size_t i) const {
+        if (omitted(i)) return {};
+        if (type(i) != RtTypeText) failNotConvertible(i, "a text");
+        const char *p = reinterpret_cast<const char *>(static_cast<uintptr_t>(raw(i)));
+        return p ? std::string_view(p) : std::string_view();
+    }
+    // A byte set argument; omitted reads as empty. A plain list of bytes, as the runtime makes them
+    // all, is answered here.
+    std::span<const uint8_t> bytes(size_t i) const {
+        if (!omitted(i) && type(i) == RtTypeBytes) {
+            const uint8_t *array = reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(raw(i)));
+            if (array && ArrayWord(array, 0) == 1) return {array + 8, ArrayWord(array, 1)};
+        }
+        return anyBytes(i);
+    }
     // A numeric argument as an integer (floating values truncated toward zero); omitted gives fallback.
     // The program passes 32-bit integers and 64-bit positions nearly always: they are answered here,
     // inline (also where the commands are optimised at link time, which would otherwise call it).
@@ -65,7 +79,7 @@ class Args {
     // A numeric argument as a double; omitted gives fallback.
     double real(size_t i, double fallback = 0) const;
     // A count: an integer that must not be negative.
-    int64_t count(size_t i, int64_t fallback = 0) const {
+    [[gnu::always_inline]] int64_t count(size_t i, int64_t fallback = 0) const {
         int64_t n = integer(i, fallback);
         if (n < 0) failNegative(i, n);
         return n;
@@ -82,7 +96,15 @@ class Args {
     Runtime &runtime() const { return runtime_; }
 
   private:
+    // Byte sets in the image's constants are not aligned: their words are read byte-wise.
+    static uint32_t ArrayWord(const uint8_t *array, uint32_t k) {
+        uint32_t w;
+        std::memcpy(&w, array + 4 * k, 4);
+        return w;
+    }
+    std::span<const uint8_t> anyBytes(size_t i) const;
     int64_t anyInteger(size_t i, int64_t fallback) const;
+    [[noreturn]] void failNotConvertible(size_t i, const char *what) const;
     [[noreturn]] void failNegative(size_t i, int64_t n) const;
     Runtime &runtime_;
     uint32_t library_;
@@ -177,7 +199,12 @@ class InteractiveFrontEnd : public FrontEnd {
 
 class Runtime {
   public:
-    static Runtime &Instance();
+    // The one runtime, made at its first use and never destroyed (the trace thread may outlive main).
+    // Every command asks for it: inline, one load once it exists.
+    static Runtime &Instance() {
+        Runtime *made = instance_.load(std::memory_order_acquire);
+        return made ? *made : Create();
+    }
 
     Runtime();
     ~Runtime();
@@ -222,6 +249,9 @@ class Runtime {
     void WaitForThreads();
 
   private:
+    static Runtime &Create();
+    static std::atomic<Runtime *> instance_;
+
     CommandTable commands_;
     std::unique_ptr<FrontEnd> frontEnd_;
     std::unique_ptr<FileTable> files_;
