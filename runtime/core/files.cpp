@@ -110,9 +110,8 @@ struct FileTable::File {
         return true;
     }
 
-    // Up to n bytes from the position on, through the block cache; nothing on a read error. Kept
-    // out of line: the mapped reads that take the other way stay short.
-    [[gnu::noinline]] std::optional<size_t> ReadFromBlocks(uint8_t *out, size_t n) {
+    // Up to n bytes from the position on, through the block cache; nothing on a read error.
+    std::optional<size_t> ReadFromBlocks(uint8_t *out, size_t n) {
         size_t got = 0;
         bool ok = Scan([&](const uint8_t *p, size_t available, bool &done) {
             size_t take = std::min(available, n - got);
