@@ -11,15 +11,12 @@
 #include "formats/form/form.h"
 #include "product/main_window_form.h"
 #include "runtime/core/runtime.h"
+#include "temp_dir.h"
 
 using namespace unit_id;
+using rt::testing::ReadAll;
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Reader {
     const std::vector<uint8_t> &b;

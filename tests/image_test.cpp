@@ -11,6 +11,9 @@
 #include "runtime/core/image_loader.h"
 #include "runtime/platform/platform.h"
 #include "recording_frontend.h"
+#include "temp_dir.h"
+
+using rt::testing::ReadAll;
 
 namespace {
 // The DLL commands of the table, counted.
@@ -23,10 +26,6 @@ constexpr uint32_t kDllCommandCount = 0
 
 namespace {
 
-std::vector<uint8_t> ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 uint32_t U32(const std::vector<uint8_t> &b, size_t at) {
     uint32_t v = 0;
     if (at + 4 <= b.size()) std::memcpy(&v, b.data() + at, 4);

@@ -14,15 +14,11 @@
 #include "temp_dir.h"
 
 using namespace payload;
+using rt::testing::Bytes;
+using rt::testing::ReadAll;
 using rt::testing::TempDir;
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 class Launcher : public ::testing::Test {
   protected:

@@ -10,17 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "tools/mkimage/image_builder.h"
+#include "temp_dir.h"
 
 using mkimage::BuildProblem;
-
-namespace {
-
-std::vector<uint8_t> ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-} // namespace
+using rt::testing::ReadAll;
 
 TEST(ImageBuilder, BothMachinesObjectsAreRefusedForTheSameReasonsNamingTheSymbol) {
     struct Case {

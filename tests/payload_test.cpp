@@ -4,15 +4,15 @@
 #include <cstring>
 
 #include "formats/payload/payload.h"
+#include "temp_dir.h"
 
 using namespace payload;
+using rt::testing::Bytes;
 
 namespace {
 
 // The error of a result, or Error::None when it holds a value.
 template <typename R> Error ErrorOf(const R &r) { return r.ok() ? Error::None : r.error(); }
-
-std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 // An executable of `before` bytes followed by the payload.
 std::vector<uint8_t> Executable(const std::vector<uint8_t> &appended, size_t before = 2000) {

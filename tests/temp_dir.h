@@ -1,4 +1,5 @@
-// A temporary directory for one test, removed with everything in it.
+// A temporary directory for one test, removed with everything in it, and the small file helpers
+// the tests share.
 #pragma once
 
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace rt::testing {
 
@@ -41,5 +44,14 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+// A whole file's bytes; empty when it cannot be read.
+inline std::vector<uint8_t> ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The bytes of a text.
+inline std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 } // namespace rt::testing

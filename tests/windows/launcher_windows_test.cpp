@@ -14,16 +14,12 @@
 #include "temp_dir.h"
 
 using namespace payload;
+using rt::testing::Bytes;
+using rt::testing::ReadAll;
 using rt::testing::TempDir;
 using LaunchError = launcher::Error;
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 class WindowsLauncher : public ::testing::Test {
   protected:
