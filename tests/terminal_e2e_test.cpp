@@ -42,13 +42,13 @@ class Terminal : public ::testing::Test {
                               " TERM=xterm-256color ./routetrace; echo EXIT=$?; sleep 60";
         tmux_ = std::make_unique<TmuxSession>(prefix_);
         tmux_->Start("ip netns exec " + prefix_ + "-client sh -c '" + program + "'", columns, rows);
-        ASSERT_TRUE(WaitFor("开始追踪", 5s)) << Screen();
+        ASSERT_TRUE(WaitFor("开始追踪", 10s)) << Screen();
     }
     std::string Screen() { return tmux_->Screen(); }
     void Keys(const std::string &keys) { tmux_->Keys(keys); }
     bool WaitFor(const std::string &text, std::chrono::milliseconds within) { return tmux_->WaitFor(text, within); }
     bool WaitForFile(const std::string &content) {
-        return Until([&] { return folder_.read("lsjl.ini") == content; }, 3s);
+        return Until([&] { return folder_.read("lsjl.ini") == content; }, 10s);
     }
     void Keep(const std::string &name) { std::ofstream(std::string(ARTIFACTS) + "/" + name) << Screen(); }
 
@@ -65,10 +65,10 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
     Start(80, 24);
     Keep("terminal-80x24-start.txt");
     Keys("'target.test'");
-    ASSERT_TRUE(WaitFor("target.test", 2s)) << Screen();
+    ASSERT_TRUE(WaitFor("target.test", 10s)) << Screen();
     ASSERT_TRUE(tmux_->FocusButton("开始追踪")) << Screen();
     Keys("Enter");
-    ASSERT_TRUE(WaitFor("路由追踪结束", 10s)) << Screen();
+    ASSERT_TRUE(WaitFor("路由追踪结束", 20s)) << Screen();
     Keep("terminal-80x24-message.txt");
     Keys("Enter"); // dismisses the message
     std::string screen = Screen();
@@ -87,30 +87,30 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
     // The target box's history: Down opens it, Enter takes the item into the edit field.
     ASSERT_TRUE(tmux_->FocusField("目标网址")) << Screen();
     Keys("Down");
-    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址", 1).find("toviq.example") != std::string::npos; }, 2s)) << Screen();
+    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址", 1).find("toviq.example") != std::string::npos; }, 10s)) << Screen();
     Keys("Enter");
-    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址").find("toviq.example") != std::string::npos; }, 2s)) << Screen();
+    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址").find("toviq.example") != std::string::npos; }, 10s)) << Screen();
 
     Keys("F10");
-    EXPECT_TRUE(WaitFor("关于Toviq", 2s));
+    EXPECT_TRUE(WaitFor("关于Toviq", 10s));
     Keys("Up Enter"); // "退出"
-    EXPECT_TRUE(WaitFor("EXIT=0", 3s)) << Screen();
+    EXPECT_TRUE(WaitFor("EXIT=0", 10s)) << Screen();
 }
 
 TEST_F(Terminal, ResizingDuringATraceAndALargeTerminal) {
     Topology("silence " + prefix_ + " target"); // the trace keeps going
     Start(200, 60);
     Keys("'203.0.113.2'");
-    ASSERT_TRUE(WaitFor("203.0.113.2", 2s)) << Screen();
+    ASSERT_TRUE(WaitFor("203.0.113.2", 10s)) << Screen();
     ASSERT_TRUE(tmux_->FocusButton("开始追踪")) << Screen();
     Keys("Enter");
-    ASSERT_TRUE(WaitFor("198.51.100.6", 5s)) << Screen();
+    ASSERT_TRUE(WaitFor("198.51.100.6", 10s)) << Screen();
     Keep("terminal-200x60-trace.txt");
     tmux_->Resize(70, 20);
-    EXPECT_TRUE(WaitFor("terminal too small", 3s)) << Screen();
+    EXPECT_TRUE(WaitFor("terminal too small", 10s)) << Screen();
     tmux_->Resize(90, 30);
-    EXPECT_TRUE(WaitFor("开始追踪", 3s)) << Screen();
+    EXPECT_TRUE(WaitFor("开始追踪", 10s)) << Screen();
     Keep("terminal-90x30-resized.txt");
     Keys("C-c"); // ends at once, whatever the trace is doing
-    EXPECT_TRUE(WaitFor("EXIT=0", 3s)) << Screen();
+    EXPECT_TRUE(WaitFor("EXIT=0", 10s)) << Screen();
 }

@@ -44,27 +44,28 @@ class TmuxSession {
     bool WaitFor(const std::string &text, std::chrono::milliseconds within) {
         return Until([&] { return Screen().find(text) != std::string::npos; }, within);
     }
-    // Moves the focus with Tab (or BTab) until the button is drawn focused (in reverse video).
+    // Moves the focus with Tab (or BTab) until the button is drawn focused (in reverse video). After
+    // each key it waits for the program to show the move: the screen or the cursor changes.
     bool FocusButton(const std::string &caption, const char *key = "Tab") {
+        auto state = [&] { return Shell("tmux capture-pane -e -p -t " + name_) + Cursor(); };
         for (int i = 0; i < 20; ++i) {
-            std::string before = Shell("tmux capture-pane -e -p -t " + name_);
+            std::string before = state();
             if (before.find("\x1b[7m[" + caption + "]") != std::string::npos) return true;
             Keys(key);
-            Until([&] { return Shell("tmux capture-pane -e -p -t " + name_) != before; }, std::chrono::seconds(1));
+            Until([&] { return state() != before; }, std::chrono::seconds(5));
         }
         return false;
     }
     // Moves the focus until the cursor shows in an edit field on the row of that label (buttons hide it).
     bool FocusField(const std::string &label, const char *key = "BTab") {
-        auto where = [&] { return Shell("tmux display -p -t " + name_ + " '#{cursor_flag} #{cursor_y}'"); };
         for (int i = 0; i < 20; ++i) {
             std::string screen = Screen();
             size_t at = screen.find(label);
             int row = int(std::count(screen.begin(), screen.begin() + std::ptrdiff_t(at == std::string::npos ? 0 : at), '\n'));
-            std::string before = where();
-            if (at != std::string::npos && before == "1 " + std::to_string(row) + "\n") return true;
+            std::string before = Cursor();
+            if (at != std::string::npos && before.rfind("1 " + std::to_string(row) + " ", 0) == 0) return true;
             Keys(key);
-            Until([&] { return where() != before; }, std::chrono::seconds(1));
+            Until([&] { return Cursor() != before; }, std::chrono::seconds(5));
         }
         return false;
     }
@@ -80,6 +81,8 @@ class TmuxSession {
     }
 
   private:
+    // Whether the cursor shows, and its row and column.
+    std::string Cursor() { return Shell("tmux display -p -t " + name_ + " '#{cursor_flag} #{cursor_y} #{cursor_x}'"); }
     std::string name_;
     bool started_ = false;
 };

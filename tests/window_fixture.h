@@ -84,8 +84,9 @@ class WindowFixture : public ::testing::Test {
 
     template <typename W> W *Control(uint32_t id) { return qobject_cast<W *>(window_->control(id)); }
 
-    // Runs the window's events until the condition holds (or a few seconds pass).
-    template <typename F> bool PumpUntil(F condition, int milliseconds = 5000) {
+    // Runs the window's events until the condition holds; false when it does not within the bound,
+    // which is generous because a loaded machine may be slow and a met condition ends it at once.
+    template <typename F> bool PumpUntil(F condition, int milliseconds = 20000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         while (!condition()) {
             if (std::chrono::steady_clock::now() > end) return false;
