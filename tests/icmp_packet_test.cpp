@@ -124,11 +124,16 @@ TEST(IcmpPacket, TruncatedAndMalformedPacketsAreIgnoredSafely) {
 }
 
 TEST(IcmpPacket, DatagramRepliesAndErrorQueueReports) {
-    Bytes reply = EchoReply(0x0001, 7); // the kernel chose the identifier
+    // The socket is bound to the request's identifier: a reply or a quoted request with another one
+    // (or another sequence number) is a forgery or someone else's.
+    Bytes reply = EchoReply(0x1234, 7);
     EXPECT_TRUE(win32::MatchDatagramReply(reply, kDest, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(reply, kRouter, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(Bytes(reply.begin(), reply.begin() + 7), kDest, kRequest));
-    Bytes sent = win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData);
+    EXPECT_FALSE(win32::MatchDatagramReply(EchoReply(0x0001, 7), kDest, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramReply(EchoReply(0x1234, 8), kDest, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kDest, win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData), kRequest));
+    Bytes sent = win32::BuildEchoRequest(kRequest, kData);
     auto report = win32::MatchDatagramError(11, 0, kRouter, kDest, sent, kRequest);
     ASSERT_TRUE(report);
     EXPECT_EQ(report->from, kRouter);

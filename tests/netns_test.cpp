@@ -48,10 +48,11 @@ class NamespaceNetwork : public ::testing::Test {
     }
 
     std::map<std::string, std::string> Echo(const std::string &destination, int ttl, int timeoutMs,
-                                            const std::string &kind = "raw", int size = 32, bool noise = false) {
+                                            const std::string &kind = "helper", int size = 32,
+                                            const std::string &extra = "") {
         std::string command = "ip netns exec " + prefix_ + "-client " + DLLPROBE + " echo " + destination + " " +
                               std::to_string(ttl) + " " + std::to_string(timeoutMs) + " " + std::to_string(size) +
-                              " " + kind + (noise ? " noise" : "");
+                              " " + kind + " " + extra;
         std::string out = Shell(command);
         auto f = Fields(out);
         f["output"] = out;
@@ -63,7 +64,7 @@ class NamespaceNetwork : public ::testing::Test {
 };
 
 TEST_F(NamespaceNetwork, EachTtlIsAnsweredByTheNextRouterAndFinallyTheTarget) {
-    for (const char *kind : {"raw", "datagram"}) {
+    for (const char *kind : {"helper", "datagram"}) {
         SCOPED_TRACE(kind);
         const char *expected[] = {"192.0.2.2", "198.51.100.2", "198.51.100.6", "203.0.113.2"};
         for (int ttl = 1; ttl <= 4; ++ttl) {
@@ -78,7 +79,7 @@ TEST_F(NamespaceNetwork, EachTtlIsAnsweredByTheNextRouterAndFinallyTheTarget) {
 
 TEST_F(NamespaceNetwork, ARouterThatDropsItsTimeExceededGivesNothingAfterTheTimeout) {
     Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
-    for (const char *kind : {"raw", "datagram"}) {
+    for (const char *kind : {"helper", "datagram"}) {
         auto start = std::chrono::steady_clock::now();
         auto r = Echo("203.0.113.2", 2, 500, kind);
         auto waited = std::chrono::steady_clock::now() - start;
@@ -91,10 +92,10 @@ TEST_F(NamespaceNetwork, ARouterThatDropsItsTimeExceededGivesNothingAfterTheTime
 
 TEST_F(NamespaceNetwork, AnswersToAnotherIdentifierAreIgnored) {
     // r2 stays silent for our probe while a second handle's echo replies from the same destination
-    // stream in; the raw socket sees them all and must not take any of them.
+    // stream in; the helper's raw socket sees them all and must not take any of them.
     Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
-    for (const char *kind : {"raw", "datagram"}) {
-        auto r = Echo("203.0.113.2", 2, 800, kind, 32, true);
+    for (const char *kind : {"helper", "datagram"}) {
+        auto r = Echo("203.0.113.2", 2, 800, kind, 32, "noise");
         EXPECT_EQ(r["result"], "0") << kind << ": " << r["output"];
         EXPECT_GT(std::stoi(r["noise"]), 0) << "the other handle's pings were answered meanwhile";
     }
@@ -102,8 +103,29 @@ TEST_F(NamespaceNetwork, AnswersToAnotherIdentifierAreIgnored) {
 
 TEST_F(NamespaceNetwork, RequestDataSizeIsCarriedAndEchoed) {
     for (int size : {32, 128}) {
-        auto r = Echo("203.0.113.2", 64, 2400, "raw", size);
+        auto r = Echo("203.0.113.2", 64, 2400, "helper", size);
         EXPECT_EQ(r["result"], "1") << r["output"];
+    }
+}
+
+TEST_F(NamespaceNetwork, AnErrorLeftQueuedOnTheDatagramSocketDoesNotSilenceTheNextHop) {
+    // A late (or forged) Time Exceeded waits unread on the socket when the next request is sent.
+    auto r = Echo("203.0.113.2", 4, 2400, "datagram", 32, "stale-error");
+    EXPECT_EQ(r["result"], "1") << r["output"];
+    EXPECT_EQ(r["address"], "203.0.113.2");
+}
+
+TEST_F(NamespaceNetwork, BlindlyForgedEchoRepliesFromTheTargetAreNotTaken) {
+    // r2 stays silent; meanwhile the target floods the client with echo replies carrying every
+    // identifier and the first sequence number a trace would use if it counted from the hop number.
+    Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
+    for (const char *kind : {"helper", "datagram"}) {
+        SCOPED_TRACE(kind);
+        Shell("ip netns exec " + prefix_ + "-target " + ECHO_FORGER + " 192.0.2.1 1 32 3 >/dev/null 2>&1 &");
+        auto r = Echo("203.0.113.2", 2, 2400, kind);
+        EXPECT_EQ(r["result"], "0") << r["output"];
+        EXPECT_EQ(r["status"], "11010") << "the hop stays silent";
+        Shell("ip netns exec " + prefix_ + "-target sh -c 'while pgrep -x echo_forger >/dev/null; do sleep 0.1; done'");
     }
 }
 
