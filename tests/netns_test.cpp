@@ -1,8 +1,15 @@
 // Echo requests on a real network: five namespaces joined by veth pairs (tests/netns/topology.sh),
 // a client, three forwarding routers and a target, on the documentation ranges only.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
+#include <optional>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -10,6 +17,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "formats/packet/echo_service.h"
 
 namespace {
 
@@ -127,6 +136,58 @@ TEST_F(NamespaceNetwork, BlindlyForgedEchoRepliesFromTheTargetAreNotTaken) {
         EXPECT_EQ(r["status"], "11010") << "the hop stays silent";
         Shell("ip netns exec " + prefix_ + "-target sh -c 'while pgrep -x echo_forger >/dev/null; do sleep 0.1; done'");
     }
+}
+
+TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPipe) {
+    namespace w = rt::win32;
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    std::string ns = prefix_ + "-client";
+    const char *argv[] = {"ip", "netns", "exec", ns.c_str(), HELPER, nullptr};
+    char *envp[] = {nullptr};
+    pid_t pid;
+    ASSERT_EQ(::posix_spawn(&pid, "/usr/sbin/ip", &actions, nullptr, const_cast<char **>(argv), envp), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    auto next = [&]() -> std::optional<w::EchoServiceResponse> {
+        pollfd p{pair[0], POLLIN, 0};
+        uint8_t record[64];
+        if (::poll(&p, 1, 10000) != 1) return std::nullopt;
+        ssize_t n = ::recv(pair[0], record, sizeof record, 0);
+        return n > 0 ? w::DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
+    };
+    auto ready = next();
+    ASSERT_TRUE(ready);
+    EXPECT_EQ(ready->status, w::kEchoServiceReady);
+
+    uint32_t target = htonl(0xCB007102), multicast = htonl(0xE0000001);
+    uint8_t record[w::kEchoRequestRecordSize];
+    auto send = [&](const w::EchoServiceRequest &r, size_t size) {
+        w::EncodeEchoRequest(r, record);
+        uint8_t bytes[w::kEchoRequestRecordSize + 1] = {};
+        std::memcpy(bytes, record, sizeof record);
+        ASSERT_EQ(::send(pair[0], bytes, size, 0), ssize_t(size));
+    };
+    // None of these is answered: the first answer is the one to the good request behind them.
+    send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize - 1);
+    send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize + 1);
+    send({multicast, 2400, 32, 1, 0}, w::kEchoRequestRecordSize);
+    send({target, 2400, 32, 0, 0}, w::kEchoRequestRecordSize);
+    send({target, 2400, 1000, 1, 0}, w::kEchoRequestRecordSize);
+    send({target, 2400, 32, 2, 0}, w::kEchoRequestRecordSize);
+    auto answer = next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 11013u);
+    char from[INET_ADDRSTRLEN];
+    EXPECT_STREQ(::inet_ntop(AF_INET, &answer->from, from, sizeof from), "198.51.100.2") << "time-to-live 2's router";
+
+    ::close(pair[0]);
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "it ends, unharmed, when its pipe closes";
 }
 
 TEST_F(NamespaceNetwork, NamesResolveThroughTheNamespacesHostsFile) {

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +20,7 @@
 
 #include "netns/namespace.h"
 #include "program_folder.h"
+#include "raw_sockets.h"
 #include "shell.h"
 #include "temp_dir.h"
 #include "tmux_session.h"
@@ -33,27 +33,6 @@ extern char **environ;
 namespace {
 
 constexpr const char kPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-
-// How many of the process's descriptors are raw sockets (of its network namespace's /proc/net/raw).
-int RawSockets(pid_t pid) {
-    std::string proc = "/proc/" + std::to_string(pid);
-    std::set<std::string> raw;
-    std::ifstream table(proc + "/net/raw");
-    std::string line;
-    std::getline(table, line); // the heading
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string field;
-        for (int i = 0; i < 10 && fields >> field; ++i) {
-        }
-        raw.insert("socket:[" + field + "]");
-    }
-    int count = 0;
-    std::error_code error;
-    for (const auto &fd : std::filesystem::directory_iterator(proc + "/fd", error))
-        count += raw.count(std::filesystem::read_symlink(fd.path(), error).string()) ? 1 : 0;
-    return count;
-}
 
 struct Outcome {
     int exitCode;
@@ -159,7 +138,7 @@ class SharedMachine : public ::testing::Test {
         EXPECT_EQ(Status(program, "Uid"), "\t" + id + "\t" + id + "\t" + id + "\t" + id);
         for (const char *set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
             EXPECT_EQ(Status(program, set), "\t0000000000000000") << set;
-        EXPECT_EQ(RawSockets(program), 0) << "the program holds a raw socket";
+        EXPECT_EQ(RawSockets("/proc/" + std::to_string(program)), 0) << "the program holds a raw socket";
         std::ifstream maps("/proc/" + std::to_string(program) + "/maps");
         for (std::string line; std::getline(maps, line);)
             EXPECT_EQ(line.find(" rwx"), std::string::npos) << "a page both writable and executable: " << line;
@@ -170,7 +149,7 @@ class SharedMachine : public ::testing::Test {
             EXPECT_EQ(Status(helper, set), "\t0000000000000000") << "helper " << set;
         EXPECT_EQ(Status(helper, "NoNewPrivs"), "\t1");
         EXPECT_EQ(Status(helper, "Seccomp"), "\t2");
-        EXPECT_EQ(RawSockets(helper), 1);
+        EXPECT_EQ(RawSockets("/proc/" + std::to_string(helper)), 1);
     }
 
     TempDir folder_;

@@ -8,11 +8,10 @@
 #include <QtCore/QtPlugin>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
+
+#include "raw_sockets.h"
 
 namespace {
 
@@ -26,21 +25,7 @@ std::string StatusField(const std::string &key) {
 __attribute__((constructor)) void Probe() {
     const char *report = std::getenv("RT_PROBE_REPORT");
     if (!report) return;
-    std::set<std::string> raw;
-    std::ifstream table("/proc/self/net/raw");
-    std::string line;
-    std::getline(table, line);
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string field;
-        for (int i = 0; i < 10 && fields >> field; ++i) {
-        }
-        raw.insert("socket:[" + field + "]");
-    }
-    int count = 0;
-    std::error_code error;
-    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd", error))
-        count += raw.count(std::filesystem::read_symlink(fd.path(), error).string()) ? 1 : 0;
+    int count = rt::testing::RawSockets("/proc/self");
     std::ofstream(report) << "raw=" << count << " CapEff=" << StatusField("CapEff") << " CapPrm=" << StatusField("CapPrm")
                           << " CapAmb=" << StatusField("CapAmb") << "\n";
 }
