@@ -108,11 +108,10 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     if (!getNewSock) return Failure{Error::InvalidKernel, {}};
     result.entry = reinterpret_cast<RuntimeEntryFn>(getNewSock(kGetNewSockArgument));
     if (!result.entry) return Failure{Error::InvalidInterface, {}};
-    result.setIcmpSocket = reinterpret_cast<SetRawIcmpSocketFn>(FindSymbol(library, "RtSetRawIcmpSocket"));
     return result;
 }
 
-int Run(const void *image, int icmpSocket) {
+int Run(const void *image) {
     RuntimeEntryFn entry = nullptr;
     {
         auto self = OwnPath();
@@ -121,7 +120,6 @@ int Run(const void *image, int icmpSocket) {
             ShowErrorBox(Describe(prepared.error()));
             return 0;
         }
-        if (icmpSocket >= 0 && prepared->setIcmpSocket) prepared->setIcmpSocket(icmpSocket);
         entry = prepared->entry;
     } // the launcher's own memory is released before the runtime takes over
     entry(image);

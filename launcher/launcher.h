@@ -12,8 +12,6 @@ namespace launcher {
 
 using GetNewSockFn = void *(RT_STDCALL *)(uint32_t);
 using RuntimeEntryFn = int32_t(RT_STDCALL *)(const void *image);
-// The core runtime's optional export that takes over the raw ICMP socket a privileged start opened.
-using SetRawIcmpSocketFn = void (*)(int fd);
 
 inline constexpr uint32_t kGetNewSockArgument = RtInterfaceVersion;
 
@@ -50,7 +48,6 @@ std::string DefaultFolderName(uint32_t folderId);
 
 struct Prepared {
     RuntimeEntryFn entry = nullptr;
-    SetRawIcmpSocketFn setIcmpSocket = nullptr; // null when the runtime takes none
     std::string folder;                         // where the files went
     std::string coreLibrary;                    // the core library's name as the payload spells it
 };
@@ -60,6 +57,6 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable);
 
 // The whole start-up: prepares, hands over the ICMP socket (if any), then calls the entry with the
 // image, or shows the error box. Returns 0.
-int Run(const void *image, int icmpSocket = -1);
+int Run(const void *image);
 
 } // namespace launcher

@@ -14,5 +14,5 @@ int main() {
         std::fprintf(stderr, "Error: %s\n", launcher::Describe(*start.refused).c_str());
         return 0;
     }
-    return launcher::Run(rt_program_image, start.icmpSocket);
+    return launcher::Run(rt_program_image);
 }

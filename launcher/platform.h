@@ -15,15 +15,17 @@ namespace launcher {
 // Paths longer than this are refused rather than cut.
 inline constexpr size_t kMaxPath = 4096;
 
-// What a start with raised rights leaves: the raw ICMP socket opened with them (-1 for none), or the
-// refusal of a start whose rights the program does not use. Every right is dropped for good first.
+// What a start with raised rights leaves: nothing but, where the rights were given to the program in
+// a way it does not use, the refusal of the start. Every right is dropped for good first.
 struct SecureStart {
-    int icmpSocket = -1;
     std::optional<Failure> refused;
 };
-// The first thing the program does, before it reads the environment or any file: when it runs with
-// CAP_NET_RAW or setuid root, opens the raw ICMP socket, then takes the real user's ids, empties every
-// capability set and forbids new rights.
+// The first thing the program does, before it reads the environment or any file: whenever it holds a
+// raised id or a capability in any set (ambient and inheritable included, however it got them), it
+// takes the real user's ids and empties every capability set. It keeps none of them for anything:
+// raw ICMP goes through the separate helper, which carries its own right. A copy made setuid root or
+// given CAP_NET_RAW runs on without it; any other raised start (a file capability or set-id the
+// program never asked for) is refused after the drop.
 SecureStart DropRaisedRights();
 
 // The running executable's path.

@@ -4,11 +4,9 @@
 #include <spawn.h>
 #include <sys/auxv.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,11 +33,6 @@ struct Capabilities {
             if (d.effective || d.permitted || d.inheritable) return true;
         return false;
     }
-    bool Has(int cap) const {
-        const auto &d = data[cap / 32];
-        uint32_t bit = 1u << (cap % 32);
-        return (d.effective & bit) || (d.permitted & bit);
-    }
     // Any capability but this one.
     bool HasOtherThan(int cap) const {
         Capabilities c = *this;
@@ -61,17 +54,27 @@ bool ClearCapabilities() {
     return ::syscall(SYS_capset, &header, none) == 0;
 }
 
-// Real ids for every slot, no capability in any set, no way back: verified, not assumed.
+// Whether any capability is in the ambient set (which capget does not show).
+bool AnyAmbient() {
+    for (int cap = 0; cap < 64; ++cap) {
+        int set = ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, cap, 0, 0);
+        if (set < 0) return false; // past the last capability this kernel knows
+        if (set > 0) return true;
+    }
+    return false;
+}
+
+// Real ids for every slot, no capability in any set: verified, not assumed. No-new-privileges is
+// left alone on purpose: it would keep the ICMP helper from getting its own right when started.
 bool DropForGood() {
     uid_t ruid, euid, suid;
     gid_t rgid, egid, sgid;
     if (::getresuid(&ruid, &euid, &suid) != 0 || ::getresgid(&rgid, &egid, &sgid) != 0) return false;
     if (::setresgid(rgid, rgid, rgid) != 0 || ::setresuid(ruid, ruid, ruid) != 0) return false;
-    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) return false;
     if (!ClearCapabilities()) return false;
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
     Capabilities left;
-    if (!GetCapabilities(left) || left.Any()) return false;
+    if (!GetCapabilities(left) || left.Any() || AnyAmbient()) return false;
     if (::getresuid(&ruid, &euid, &suid) != 0 || euid != ruid || suid != ruid) return false;
     return ::getresgid(&rgid, &egid, &sgid) == 0 && egid == rgid && sgid == rgid;
 }
@@ -93,21 +96,25 @@ std::string Absolute(const char *name) {
 
 SecureStart DropRaisedRights() {
     SecureStart start;
-    if (!::getauxval(AT_SECURE)) return start; // nothing raised: the user's own rights
     uid_t ruid, euid, suid;
     gid_t rgid, egid, sgid;
     ::getresuid(&ruid, &euid, &suid);
     ::getresgid(&rgid, &egid, &sgid);
     Capabilities caps;
     bool known = GetCapabilities(caps);
+    bool raisedIds = euid != ruid || suid != ruid || egid != rgid || sgid != rgid;
+    // Capabilities come from the file (a secure start) or with the process itself (an inheritable or
+    // ambient set, as `capsh --addamb` gives): the program empties them all either way.
+    if (!raisedIds && known && !caps.Any() && !AnyAmbient()) return start;
+    // Root's own capabilities are no raise: root started it, and root stays what it was.
+    if (!raisedIds && ruid == 0) return start;
+    // How the start was raised decides only whether it is refused: judged before the drop.
+    bool secure = ::getauxval(AT_SECURE) != 0;
     bool setuidRoot = euid == 0 && ruid != 0 && egid == rgid;
-    bool netRawOnly = known && euid == ruid && egid == rgid && caps.Has(CAP_NET_RAW) && !caps.HasOtherThan(CAP_NET_RAW);
-    if (setuidRoot || netRawOnly) start.icmpSocket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    bool netRawOnly = known && !raisedIds && !caps.HasOtherThan(CAP_NET_RAW);
     if (!DropForGood()) {
-        if (start.icmpSocket >= 0) ::close(start.icmpSocket);
-        start.icmpSocket = -1;
         start.refused = Failure{Error::ElevatedStart, "the rights could not be dropped"};
-    } else if (!setuidRoot && !netRawOnly) {
+    } else if (secure && !setuidRoot && !netRawOnly) {
         start.refused = Failure{Error::ElevatedStart, {}};
     }
     return start;

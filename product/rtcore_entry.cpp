@@ -125,7 +125,6 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
 }
 
 // The raw ICMP socket a privileged start opened before it dropped its rights.
-extern "C" __attribute__((visibility("default"))) void RtSetRawIcmpSocket(int fd) { rt::win32::SetRawIcmpSocket(fd); }
 
 extern "C" __attribute__((visibility("default"))) void *GetNewSock(uint32_t version) {
     return version == RtInterfaceVersion ? reinterpret_cast<void *>(&RuntimeEntry) : nullptr;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "formats/packet/echo_service.h"
 #include "formats/packet/icmp_packet.h"
 #include "runtime/platform/linux/win32_api.h"
 
@@ -124,15 +125,59 @@ TEST(IcmpPacket, TruncatedAndMalformedPacketsAreIgnoredSafely) {
 }
 
 TEST(IcmpPacket, DatagramRepliesAndErrorQueueReports) {
-    Bytes reply = EchoReply(0x0001, 7); // the kernel chose the identifier
+    // The socket is bound to the request's identifier: a reply or a quoted request with another one
+    // (or another sequence number) is a forgery or someone else's.
+    Bytes reply = EchoReply(0x1234, 7);
     EXPECT_TRUE(win32::MatchDatagramReply(reply, kDest, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(reply, kRouter, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(Bytes(reply.begin(), reply.begin() + 7), kDest, kRequest));
-    Bytes sent = win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData);
+    EXPECT_FALSE(win32::MatchDatagramReply(EchoReply(0x0001, 7), kDest, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramReply(EchoReply(0x1234, 8), kDest, kRequest));
+    EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kDest, win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData), kRequest));
+    Bytes sent = win32::BuildEchoRequest(kRequest, kData);
     auto report = win32::MatchDatagramError(11, 0, kRouter, kDest, sent, kRequest);
     ASSERT_TRUE(report);
     EXPECT_EQ(report->from, kRouter);
     EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kRouter, sent, kRequest));
     EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kDest, Bytes(sent.begin(), sent.begin() + 6), kRequest));
     EXPECT_FALSE(win32::MatchDatagramError(0, 0, kRouter, kDest, sent, kRequest));
+}
+
+TEST(IcmpPacket, TheHelpersRequestRecordIsTakenOnlyWithEveryFieldInRange) {
+    const win32::EchoServiceRequest good{kDest, 2400, 32, 1, 0};
+    uint8_t record[win32::kEchoRequestRecordSize];
+    win32::EncodeEchoRequest(good, record);
+    auto back = win32::DecodeEchoRequest(record);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->destination, kDest);
+    EXPECT_EQ(back->timeoutMs, 2400u);
+    EXPECT_EQ(back->dataSize, 32u);
+    EXPECT_EQ(back->ttl, 1u);
+    const struct {
+        const char *what;
+        win32::EchoServiceRequest request;
+        bool taken;
+    } cases[] = {
+        {"the limits", {kDest, 10000, 256, 255, 0xB8}, true},
+        {"unspecified", {0, 2400, 32, 1, 0}, false},
+        {"this network", {htonl(0x00010203), 2400, 32, 1, 0}, false},
+        {"multicast", {htonl(0xE0000001), 2400, 32, 1, 0}, false},
+        {"reserved", {htonl(0xF0000001), 2400, 32, 1, 0}, false},
+        {"broadcast", {0xFFFFFFFF, 2400, 32, 1, 0}, false},
+        {"time-to-live 0", {kDest, 2400, 32, 0, 0}, false},
+        {"no timeout", {kDest, 0, 32, 1, 0}, false},
+        {"timeout too long", {kDest, 10001, 32, 1, 0}, false},
+        {"data too long", {kDest, 2400, 257, 1, 0}, false},
+    };
+    for (const auto &c : cases) {
+        win32::EncodeEchoRequest(c.request, record);
+        EXPECT_EQ(win32::DecodeEchoRequest(record).has_value(), c.taken) << c.what;
+    }
+    win32::EncodeEchoRequest(good, record);
+    EXPECT_FALSE(win32::DecodeEchoRequest(std::span<const uint8_t>(record, sizeof record - 1))) << "short";
+    Bytes longer(record, record + sizeof record);
+    longer.push_back(0);
+    EXPECT_FALSE(win32::DecodeEchoRequest(longer)) << "long";
+    record[0] = 'X';
+    EXPECT_FALSE(win32::DecodeEchoRequest(record)) << "another record";
 }

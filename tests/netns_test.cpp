@@ -1,8 +1,15 @@
 // Echo requests on a real network: five namespaces joined by veth pairs (tests/netns/topology.sh),
 // a client, three forwarding routers and a target, on the documentation ranges only.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
+#include <optional>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -10,6 +17,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "formats/packet/echo_service.h"
 
 namespace {
 
@@ -48,10 +57,11 @@ class NamespaceNetwork : public ::testing::Test {
     }
 
     std::map<std::string, std::string> Echo(const std::string &destination, int ttl, int timeoutMs,
-                                            const std::string &kind = "raw", int size = 32, bool noise = false) {
+                                            const std::string &kind = "helper", int size = 32,
+                                            const std::string &extra = "") {
         std::string command = "ip netns exec " + prefix_ + "-client " + DLLPROBE + " echo " + destination + " " +
                               std::to_string(ttl) + " " + std::to_string(timeoutMs) + " " + std::to_string(size) +
-                              " " + kind + (noise ? " noise" : "");
+                              " " + kind + " " + extra;
         std::string out = Shell(command);
         auto f = Fields(out);
         f["output"] = out;
@@ -63,7 +73,7 @@ class NamespaceNetwork : public ::testing::Test {
 };
 
 TEST_F(NamespaceNetwork, EachTtlIsAnsweredByTheNextRouterAndFinallyTheTarget) {
-    for (const char *kind : {"raw", "datagram"}) {
+    for (const char *kind : {"helper", "datagram"}) {
         SCOPED_TRACE(kind);
         const char *expected[] = {"192.0.2.2", "198.51.100.2", "198.51.100.6", "203.0.113.2"};
         for (int ttl = 1; ttl <= 4; ++ttl) {
@@ -78,7 +88,7 @@ TEST_F(NamespaceNetwork, EachTtlIsAnsweredByTheNextRouterAndFinallyTheTarget) {
 
 TEST_F(NamespaceNetwork, ARouterThatDropsItsTimeExceededGivesNothingAfterTheTimeout) {
     Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
-    for (const char *kind : {"raw", "datagram"}) {
+    for (const char *kind : {"helper", "datagram"}) {
         auto start = std::chrono::steady_clock::now();
         auto r = Echo("203.0.113.2", 2, 500, kind);
         auto waited = std::chrono::steady_clock::now() - start;
@@ -91,10 +101,10 @@ TEST_F(NamespaceNetwork, ARouterThatDropsItsTimeExceededGivesNothingAfterTheTime
 
 TEST_F(NamespaceNetwork, AnswersToAnotherIdentifierAreIgnored) {
     // r2 stays silent for our probe while a second handle's echo replies from the same destination
-    // stream in; the raw socket sees them all and must not take any of them.
+    // stream in; the helper's raw socket sees them all and must not take any of them.
     Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
-    for (const char *kind : {"raw", "datagram"}) {
-        auto r = Echo("203.0.113.2", 2, 800, kind, 32, true);
+    for (const char *kind : {"helper", "datagram"}) {
+        auto r = Echo("203.0.113.2", 2, 800, kind, 32, "noise");
         EXPECT_EQ(r["result"], "0") << kind << ": " << r["output"];
         EXPECT_GT(std::stoi(r["noise"]), 0) << "the other handle's pings were answered meanwhile";
     }
@@ -102,9 +112,82 @@ TEST_F(NamespaceNetwork, AnswersToAnotherIdentifierAreIgnored) {
 
 TEST_F(NamespaceNetwork, RequestDataSizeIsCarriedAndEchoed) {
     for (int size : {32, 128}) {
-        auto r = Echo("203.0.113.2", 64, 2400, "raw", size);
+        auto r = Echo("203.0.113.2", 64, 2400, "helper", size);
         EXPECT_EQ(r["result"], "1") << r["output"];
     }
+}
+
+TEST_F(NamespaceNetwork, AnErrorLeftQueuedOnTheDatagramSocketDoesNotSilenceTheNextHop) {
+    // A late (or forged) Time Exceeded waits unread on the socket when the next request is sent.
+    auto r = Echo("203.0.113.2", 4, 2400, "datagram", 32, "stale-error");
+    EXPECT_EQ(r["result"], "1") << r["output"];
+    EXPECT_EQ(r["address"], "203.0.113.2");
+}
+
+TEST_F(NamespaceNetwork, BlindlyForgedEchoRepliesFromTheTargetAreNotTaken) {
+    // r2 stays silent; meanwhile the target floods the client with echo replies carrying every
+    // identifier and the first sequence number a trace would use if it counted from the hop number.
+    Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r2");
+    for (const char *kind : {"helper", "datagram"}) {
+        SCOPED_TRACE(kind);
+        Shell("ip netns exec " + prefix_ + "-target " + ECHO_FORGER + " 192.0.2.1 1 32 3 >/dev/null 2>&1 &");
+        auto r = Echo("203.0.113.2", 2, 2400, kind);
+        EXPECT_EQ(r["result"], "0") << r["output"];
+        EXPECT_EQ(r["status"], "11010") << "the hop stays silent";
+        Shell("ip netns exec " + prefix_ + "-target sh -c 'while pgrep -x echo_forger >/dev/null; do sleep 0.1; done'");
+    }
+}
+
+TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPipe) {
+    namespace w = rt::win32;
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    std::string ns = prefix_ + "-client";
+    const char *argv[] = {"ip", "netns", "exec", ns.c_str(), HELPER, nullptr};
+    char *envp[] = {nullptr};
+    pid_t pid;
+    ASSERT_EQ(::posix_spawn(&pid, "/usr/sbin/ip", &actions, nullptr, const_cast<char **>(argv), envp), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    auto next = [&]() -> std::optional<w::EchoServiceResponse> {
+        pollfd p{pair[0], POLLIN, 0};
+        uint8_t record[64];
+        if (::poll(&p, 1, 10000) != 1) return std::nullopt;
+        ssize_t n = ::recv(pair[0], record, sizeof record, 0);
+        return n > 0 ? w::DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
+    };
+    auto ready = next();
+    ASSERT_TRUE(ready);
+    EXPECT_EQ(ready->status, w::kEchoServiceReady);
+
+    uint32_t target = htonl(0xCB007102), multicast = htonl(0xE0000001);
+    uint8_t record[w::kEchoRequestRecordSize];
+    auto send = [&](const w::EchoServiceRequest &r, size_t size) {
+        w::EncodeEchoRequest(r, record);
+        uint8_t bytes[w::kEchoRequestRecordSize + 1] = {};
+        std::memcpy(bytes, record, sizeof record);
+        ASSERT_EQ(::send(pair[0], bytes, size, 0), ssize_t(size));
+    };
+    // None of these is answered: the first answer is the one to the good request behind them.
+    send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize - 1);
+    send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize + 1);
+    send({multicast, 2400, 32, 1, 0}, w::kEchoRequestRecordSize);
+    send({target, 2400, 32, 0, 0}, w::kEchoRequestRecordSize);
+    send({target, 2400, 1000, 1, 0}, w::kEchoRequestRecordSize);
+    send({target, 2400, 32, 2, 0}, w::kEchoRequestRecordSize);
+    auto answer = next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 11013u);
+    char from[INET_ADDRSTRLEN];
+    EXPECT_STREQ(::inet_ntop(AF_INET, &answer->from, from, sizeof from), "198.51.100.2") << "time-to-live 2's router";
+
+    ::close(pair[0]);
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "it ends, unharmed, when its pipe closes";
 }
 
 TEST_F(NamespaceNetwork, NamesResolveThroughTheNamespacesHostsFile) {

@@ -1,7 +1,8 @@
 // The program on a machine shared with other users, tried the way a second user or an attacker
-// would: as a second account, as a copy given CAP_NET_RAW or the setuid bit, with files planted in
-// its way. Needs root (to make the account and give the rights); the trace runs in the namespace
-// network with unprivileged ICMP sockets closed.
+// would: as a second account, as a copy given CAP_NET_RAW or the setuid bit, started with ambient
+// capabilities or with a Qt plugin of the user's own, with files planted in its way. Needs root (to
+// make the account and give the rights); the trace runs in the namespace network with unprivileged
+// ICMP sockets closed, so it goes through the ICMP helper, the one file given cap_net_raw.
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,6 +20,7 @@
 
 #include "netns/namespace.h"
 #include "program_folder.h"
+#include "raw_sockets.h"
 #include "shell.h"
 #include "temp_dir.h"
 #include "tmux_session.h"
@@ -67,16 +69,25 @@ class SharedMachine : public ::testing::Test {
         if (!user_.empty()) Shell("userdel -r " + user_);
     }
 
-    // A copy of the program in the shared folder (the current folder of its runs, where the place
-    // database is): given a capability, the setuid bit, or nothing.
-    std::string Copy(const std::string &name, const std::string &rights) {
-        std::string path = folder_.file(name);
+    // A copy of the program in a folder of its own in the shared folder (the current folder of its
+    // runs, where the place database is): given a capability, the setuid bit, or nothing; with the
+    // ICMP helper beside it given cap_net_raw, or without a helper.
+    std::string Copy(const std::string &name, const std::string &rights, bool helper = false) {
+        std::string folder = folder_.file(name);
+        std::filesystem::create_directory(folder);
+        ::chmod(folder.c_str(), 0755);
+        std::string path = folder + "/routetrace";
         std::filesystem::copy_file(folder_.file("routetrace"), path);
         ::chmod(path.c_str(), 0755);
         if (rights == "setuid") {
             ::chmod(path.c_str(), 04755);
         } else if (!rights.empty()) {
             EXPECT_EQ(Shell("setcap " + rights + " " + path + " && echo ok"), "ok\n");
+        }
+        if (helper) {
+            std::filesystem::copy_file(HELPER, folder + "/routetrace-icmp");
+            ::chmod((folder + "/routetrace-icmp").c_str(), 0755);
+            EXPECT_EQ(Shell("setcap cap_net_raw+ep " + folder + "/routetrace-icmp && echo ok"), "ok\n");
         }
         return path;
     }
@@ -96,6 +107,49 @@ class SharedMachine : public ::testing::Test {
         for (std::string line; std::getline(in, line);)
             if (line.rfind(key + ":", 0) == 0) return line.substr(key.size() + 1);
         return {};
+    }
+
+    // Starts the command (a trace of the silent target, so that it goes on) and returns the pid of the
+    // program it runs, the newest process of the account with that command line.
+    pid_t StartSilentTrace(const std::string &command, const std::string &match) {
+        Topology("silence " + prefix_ + " target");
+        const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
+        EXPECT_EQ(::posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char **>(argv), environ), 0);
+        pid_t program = 0;
+        EXPECT_TRUE(Until([&] {
+            program = pid_t(std::atoi(Shell("pgrep -n -u " + std::to_string(uid_) + " -f " + match).c_str()));
+            return program > 0 && !Helper(program).empty();
+        }, 5s)) << "the trace did not start its helper";
+        return program;
+    }
+    void StopTrace(pid_t program) {
+        ::kill(program, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        Shell("ip netns exec " + prefix_ + "-target sysctl -qw net.ipv4.icmp_echo_ignore_all=0");
+    }
+    // The pid of the program's ICMP helper, as text; empty while there is none.
+    std::string Helper(pid_t program) { return Shell("pgrep -P " + std::to_string(program) + " -x routetrace-icmp"); }
+
+    // What the program keeps while it traces: the user's ids alone, no capability in any set, no raw
+    // socket, no page both writable and executable. Its helper holds the raw socket, and nothing else.
+    void ExpectNothingRaised(pid_t program) {
+        std::string id = std::to_string(uid_);
+        EXPECT_EQ(Status(program, "Uid"), "\t" + id + "\t" + id + "\t" + id + "\t" + id);
+        for (const char *set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
+            EXPECT_EQ(Status(program, set), "\t0000000000000000") << set;
+        EXPECT_EQ(RawSockets("/proc/" + std::to_string(program)), 0) << "the program holds a raw socket";
+        std::ifstream maps("/proc/" + std::to_string(program) + "/maps");
+        for (std::string line; std::getline(maps, line);)
+            EXPECT_EQ(line.find(" rwx"), std::string::npos) << "a page both writable and executable: " << line;
+        pid_t helper = pid_t(std::atoi(Helper(program).c_str()));
+        ASSERT_GT(helper, 0);
+        EXPECT_EQ(Status(helper, "Uid"), "\t" + id + "\t" + id + "\t" + id + "\t" + id);
+        for (const char *set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
+            EXPECT_EQ(Status(helper, set), "\t0000000000000000") << "helper " << set;
+        EXPECT_EQ(Status(helper, "NoNewPrivs"), "\t1");
+        EXPECT_EQ(Status(helper, "Seccomp"), "\t2");
+        EXPECT_EQ(RawSockets("/proc/" + std::to_string(helper)), 1);
     }
 
     TempDir folder_;
@@ -151,7 +205,7 @@ TEST_F(SharedMachine, ACopyWithARaisedRightTracesWithEveryRightDropped) {
 
     for (const char *rights : {"cap_net_raw+ep", "setuid"}) {
         SCOPED_TRACE(rights);
-        std::string program = Copy(rights[0] == 'c' ? "with-cap" : "with-setuid", rights);
+        std::string program = Copy(rights[0] == 'c' ? "with-cap" : "with-setuid", rights, true);
         Outcome r = Execute(AsUser("FAKE_RTCORE_REPORT=" + planted + " " + program, "--report target.test"));
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(Hops(r.out), kFourHops) << r.out << r.err;
@@ -159,30 +213,55 @@ TEST_F(SharedMachine, ACopyWithARaisedRightTracesWithEveryRightDropped) {
         EXPECT_FALSE(std::filesystem::exists(planted)) << "the planted library ran";
 
         // While it traces (the target stays silent), nothing of the right is left in the process.
-        Topology("silence " + prefix_ + " target");
-        std::string command = AsUser(program, "--report 203.0.113.2");
-        const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
-        ASSERT_EQ(::posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char **>(argv), environ), 0);
-        // The program is the newest process of the account.
-        pid_t program_pid = 0;
-        for (int i = 0; i < 100 && !program_pid; ++i) {
-            std::this_thread::sleep_for(50ms);
-            program_pid = pid_t(std::atoi(Shell("pgrep -n -u " + std::to_string(uid_) + " -f 203.0.113.2").c_str()));
-        }
+        pid_t program_pid = StartSilentTrace(AsUser(program, "--report 203.0.113.2"), "203.0.113.2");
         ASSERT_GT(program_pid, 0);
-        std::this_thread::sleep_for(500ms); // well into the silent hops
-        std::string id = std::to_string(uid_);
-        EXPECT_EQ(Status(program_pid, "Uid"), "\t" + id + "\t" + id + "\t" + id + "\t" + id);
-        for (const char *set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
-            EXPECT_EQ(Status(program_pid, set), "\t0000000000000000") << set;
-        EXPECT_EQ(Status(program_pid, "NoNewPrivs"), "\t1");
-        std::ifstream maps("/proc/" + std::to_string(program_pid) + "/maps");
-        for (std::string line; std::getline(maps, line);)
-            EXPECT_EQ(line.find(" rwx"), std::string::npos) << "a page both writable and executable: " << line;
-        ::kill(program_pid, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        Shell("ip netns exec " + prefix_ + "-target sysctl -qw net.ipv4.icmp_echo_ignore_all=0");
+        ExpectNothingRaised(program_pid);
+        StopTrace(program_pid);
+    }
+}
+
+TEST_F(SharedMachine, AStartWithAmbientCapabilitiesEmptiesEverySet) {
+    // As `capsh --addamb` gives them: no file right, no secure start, the capabilities in every set.
+    if (Shell("command -v capsh").empty()) GTEST_SKIP() << "capsh is needed (libcap2-bin)";
+    std::string program = Copy("ambient", "", true);
+    std::string command = "cd " + folder_.path().string() + " && ip netns exec " + prefix_ +
+                          "-client capsh --caps='cap_net_raw,cap_net_admin+eip cap_setpcap,cap_setuid,cap_setgid+ep' "
+                          "--keep=1 --user=" + user_ + " --addamb=cap_net_raw,cap_net_admin -- -c 'env -i " + kPath +
+                          " HOME=/home/" + user_ + " " + program + " --report 203.0.113.2'";
+    pid_t program_pid = StartSilentTrace(command, "203.0.113.2");
+    ASSERT_GT(program_pid, 0);
+    ExpectNothingRaised(program_pid);
+    StopTrace(program_pid);
+}
+
+TEST_F(SharedMachine, AQtPluginOfTheUsersOwnFindsNoRawSocketAndNoRight) {
+    // The user's own code in the program's process, named through the environment: it runs (it is
+    // the user's to run), but finds nothing it could not have had without the program.
+    std::string program = Copy("with-cap", "cap_net_raw+ep", true);
+    std::string plugins = folder_.file("plugins");
+    std::filesystem::create_directory(plugins);
+    std::filesystem::copy_file(QPA_PROBE, plugins + "/librtprobe.so");
+    ::chmod(plugins.c_str(), 0755);
+    ::chmod((plugins + "/librtprobe.so").c_str(), 0755);
+    std::filesystem::create_directory(folder_.file("reports"));
+    ::chmod(folder_.file("reports").c_str(), 0777);
+    std::string found = folder_.file("reports/plugin-found");
+    for (const char *variable : {"QT_QPA_PLATFORM_PLUGIN_PATH", "QT_PLUGIN_PATH"}) {
+        SCOPED_TRACE(variable);
+        std::filesystem::remove(found);
+        std::string path = variable[3] == 'Q' ? plugins : folder_.path().string(); // QT_PLUGIN_PATH/platforms/
+        if (variable[3] != 'Q') {
+            std::filesystem::create_directory(folder_.file("platforms"));
+            ::chmod(folder_.file("platforms").c_str(), 0755);
+            std::filesystem::copy_file(plugins + "/librtprobe.so", folder_.file("platforms/librtprobe.so"),
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        Execute(AsUser(std::string(variable) + "=" + path + " QT_QPA_PLATFORM=rtprobe RT_PROBE_REPORT=" + found + " " +
+                           program, ""));
+        std::ifstream in(found);
+        std::string report((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(report, "raw=0 CapEff=0000000000000000 CapPrm=0000000000000000 CapAmb=0000000000000000\n")
+            << "the plugin did not run, or found more than the user's own";
     }
 }
 
@@ -194,14 +273,14 @@ TEST_F(SharedMachine, AnyOtherRaisedStartIsRefused) {
 }
 
 TEST_F(SharedMachine, EachReportExitCodeByARealCase) {
-    std::string plain = Copy("plain", ""), raw = Copy("with-cap", "cap_net_raw+ep");
+    std::string plain = Copy("plain", ""), raw = Copy("with-helper", "", true);
     const struct {
         std::string program, target;
         int code;
     } cases[] = {
         {raw, "target.test", 0},   // reached
         {raw, "nosuch.test", 1},   // the name does not resolve
-        {plain, "target.test", 2}, // no right to a raw socket, and unprivileged ICMP sockets closed
+        {plain, "target.test", 2}, // no helper beside it, and unprivileged ICMP sockets closed
     };
     for (const auto &c : cases) EXPECT_EQ(Execute(AsUser(c.program, "--report " + c.target)).exitCode, c.code) << c.target;
     EXPECT_EQ(Execute(AsUser(plain, "--report")).exitCode, 2) << "arguments that are wrong";
@@ -216,7 +295,10 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     ASSERT_EQ(Shell("dpkg -x " + deb + " " + scratch.path().string() + " && echo ok"), "ok\n");
     std::string usr = scratch.file("usr");
     if (!Shell("command -v lintian").empty()) {
-        EXPECT_EQ(Shell("lintian " + deb + " 2>&1 | grep '^E:'"), "") << "lintian reports errors";
+        std::string findings = scratch.file("lintian.txt");
+        Shell("lintian " + deb + " >" + findings + " 2>&1");
+        EXPECT_EQ(Shell("grep '^E:' " + findings), "") << "lintian reports errors";
+        EXPECT_EQ(Shell("grep hardening- " + findings), "") << "lintian reports missing hardening";
     }
     if (!Shell("command -v desktop-file-validate").empty()) {
         EXPECT_EQ(Shell("desktop-file-validate " + usr + "/share/applications/routetrace.desktop && echo ok"), "ok\n");
@@ -225,12 +307,20 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
         EXPECT_EQ(Shell("appstreamcli validate --no-net " + usr + "/share/metainfo/*.metainfo.xml >/dev/null && echo ok"), "ok\n");
     }
 
-    // What the package's postinst does, then a run from the user's home folder, where there is no
-    // database: it is found in the package's data folder.
-    std::string program = usr + "/bin/routetrace";
-    ASSERT_EQ(Shell("setcap cap_net_raw+ep " + program + " && echo ok"), "ok\n");
+    // What the package's postinst does: the right to the helper alone.
+    std::string program = usr + "/bin/routetrace", helper = usr + "/libexec/routetrace/routetrace-icmp";
+    ASSERT_EQ(Shell("setcap cap_net_raw+ep " + helper + " && echo ok"), "ok\n");
+    EXPECT_EQ(Shell("getcap " + program), "") << "the program carries no right";
+    EXPECT_EQ(Shell("readelf -d " + helper + " | grep NEEDED"), " 0x0000000000000001 (NEEDED)             Shared library: [libc.so.6]\n");
+    // The package's folder is seen at /usr/libexec, as if installed, in a mount namespace of the run's own.
+    auto installed = [&](const std::string &command) {
+        return "unshare --mount --propagation private sh -c 'mount -t overlay overlay -o lowerdir=" + usr +
+               "/libexec:/usr/libexec /usr/libexec && " + command + "'";
+    };
+    // A run from the user's home folder, where there is no database: it is found in the package's
+    // data folder.
     std::string home = "/home/" + user_;
-    Outcome r = Execute("cd " + home + " && " + AsUser("XDG_DATA_DIRS=" + usr + "/share " + program, "--report target.test"));
+    Outcome r = Execute(installed("cd " + home + " && " + AsUser("XDG_DATA_DIRS=" + usr + "/share " + program, "--report target.test")));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Hops(r.out), kFourHops) << r.out << r.err;
     EXPECT_EQ(r.err.find("\xE6\xB2\xA1\xE6\x89\xBE\xE5\x88\xB0"), std::string::npos) << "没找到数据库: " << r.err;
@@ -241,10 +331,16 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     };
     EXPECT_NE(history().find("url=target.test|"), std::string::npos) << history();
 
+    // While it traces, the program holds nothing raised; the helper holds its raw socket and no right.
+    pid_t program_pid = StartSilentTrace(installed(AsUser(program, "--report 203.0.113.2")), "203.0.113.2");
+    ASSERT_GT(program_pid, 0);
+    ExpectNothingRaised(program_pid);
+    StopTrace(program_pid);
+
     // The terminal window, started from the home folder: the same history, kept in the same place.
     if (Shell("command -v tmux").empty()) return;
     TmuxSession tmux("rtpkg" + std::to_string(::getpid()));
-    tmux.Start("cd " + home + " && " + AsUser("TERM=xterm-256color XDG_DATA_DIRS=" + usr + "/share " + program, "") +
+    tmux.Start(installed("cd " + home + " && " + AsUser("TERM=xterm-256color XDG_DATA_DIRS=" + usr + "/share " + program, "")) +
                    "; echo EXIT=$?; sleep 30",
                100, 30);
     ASSERT_TRUE(tmux.WaitFor("开始追踪", 5s)) << tmux.Screen();
@@ -253,7 +349,9 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     tmux.Keys("Enter");
     ASSERT_TRUE(tmux.WaitFor("路由追踪结束", 10s)) << tmux.Screen();
     tmux.Keys("Enter");
-    EXPECT_TRUE(Until([&] { return history().find("url=target.test|target.test|") != std::string::npos; }, 3s)) << history();
+    // The newest first: this trace, the silent one, the first report.
+    EXPECT_TRUE(Until([&] { return history().find("url=target.test|203.0.113.2|target.test|") != std::string::npos; }, 3s))
+        << history();
     tmux.Keys("F10");
     ASSERT_TRUE(tmux.WaitFor("关于Toviq", 2s)) << tmux.Screen();
     tmux.Keys("Up Enter"); // "退出"

@@ -80,3 +80,18 @@ TEST(Startup, AnUnreachableDisplayIsReportedNotACrash) {
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_EQ(o.output, "The display :9797 cannot be opened; the window cannot be shown.\n");
 }
+
+TEST(Startup, TheProgramAndItsHelperAreBuiltHardened) {
+    // Position-independent, every symbol bound at start, relocated data read-only: both executables.
+    for (const std::string &binary : {std::string(PRODUCT), std::string(HELPER)}) {
+        SCOPED_TRACE(binary);
+        std::string dynamic = Execute("readelf -d " + binary).output;
+        EXPECT_NE(Execute("readelf -h " + binary).output.find("DYN (Position-Independent Executable file)"), std::string::npos);
+        EXPECT_NE(dynamic.find("BIND_NOW"), std::string::npos);
+        EXPECT_NE(Execute("readelf -l " + binary).output.find("GNU_RELRO"), std::string::npos);
+    }
+    // The helper, which carries a right, needs libc alone and uses checked buffer functions.
+    EXPECT_EQ(Execute("readelf -d " + std::string(HELPER) + " | grep NEEDED").output,
+              " 0x0000000000000001 (NEEDED)             Shared library: [libc.so.6]\n");
+    EXPECT_NE(Execute("nm -D " + std::string(HELPER)).output.find("_chk@"), std::string::npos);
+}

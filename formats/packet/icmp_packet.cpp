@@ -12,7 +12,7 @@ constexpr uint8_t kEchoReply = 0;
 constexpr uint8_t kDestinationUnreachable = 3;
 constexpr uint8_t kEchoRequest = 8;
 constexpr uint8_t kTimeExceeded = 11;
-constexpr size_t kIcmpHeader = 8;      // type, code, checksum, identifier, sequence
+constexpr size_t kIcmpHeader = kIcmpHeaderSize;
 constexpr size_t kIcmpIdentifier = 4;
 constexpr size_t kIcmpSequence = 6;
 constexpr size_t kIpMinHeader = 20;
@@ -32,14 +32,14 @@ std::optional<size_t> IpHeaderLength(const ByteReader &ip) {
     return length;
 }
 
-// Whether an ICMP message (from its type on) is our echo request; the identifier is checked only
-// where it is ours to choose.
-bool IsOurRequest(const ByteReader &icmp, const EchoRequest &request, bool checkIdentifier) {
+// Whether an ICMP message (from its type on) is our echo request: both the identifier and the
+// sequence number, which together are 32 bits nobody else can predict.
+bool IsOurRequest(const ByteReader &icmp, const EchoRequest &request) {
     auto type = icmp.u8(0);
     auto id = icmp.u16be(kIcmpIdentifier);
     auto seq = icmp.u16be(kIcmpSequence);
     return type && id && seq && *type == kEchoRequest && *seq == request.sequence &&
-           (!checkIdentifier || *id == request.identifier);
+           *id == request.identifier;
 }
 
 } // namespace
@@ -53,10 +53,11 @@ uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
     return uint16_t(~sum);
 }
 
-std::vector<uint8_t> BuildEchoRequest(const EchoRequest &request, std::span<const uint8_t> data) {
-    std::vector<uint8_t> m(kIcmpHeader + data.size());
+size_t WriteEchoRequest(const EchoRequest &request, std::span<const uint8_t> data, std::span<uint8_t> out) {
+    if (out.size() < kIcmpHeader || data.size() > out.size() - kIcmpHeader) return 0;
+    std::span<uint8_t> m = out.first(kIcmpHeader + data.size());
     m[0] = kEchoRequest;
-    m[1] = 0;
+    m[1] = m[2] = m[3] = 0;
     m[4] = uint8_t(request.identifier >> 8);
     m[5] = uint8_t(request.identifier);
     m[6] = uint8_t(request.sequence >> 8);
@@ -65,7 +66,7 @@ std::vector<uint8_t> BuildEchoRequest(const EchoRequest &request, std::span<cons
     uint16_t sum = InternetChecksum(m);
     m[2] = uint8_t(sum >> 8);
     m[3] = uint8_t(sum);
-    return m;
+    return m.size();
 }
 
 uint32_t StatusOfError(uint8_t type, uint8_t code) {
@@ -118,7 +119,7 @@ std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const 
     if (!innerLength || inner->u8(kIpProtocol) != kProtocolIcmp || inner->raw32(kIpDestination) != request.destination)
         return std::nullopt;
     auto quoted = inner->from(*innerLength);
-    if (!quoted->has(0, kIcmpHeader) || !IsOurRequest(*quoted, request, true)) return std::nullopt;
+    if (!quoted->has(0, kIcmpHeader) || !IsOurRequest(*quoted, request)) return std::nullopt;
     answer.status = StatusOfError(*type, *code);
     return answer;
 }
@@ -126,7 +127,8 @@ std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const 
 std::optional<EchoAnswer> MatchDatagramReply(std::span<const uint8_t> message, uint32_t from,
                                              const EchoRequest &request) {
     ByteReader icmp(message);
-    if (!icmp.has(0, kIcmpHeader) || icmp.u8(0) != kEchoReply || icmp.u16be(kIcmpSequence) != request.sequence ||
+    if (!icmp.has(0, kIcmpHeader) || icmp.u8(0) != kEchoReply || icmp.u16be(kIcmpIdentifier) != request.identifier ||
+        icmp.u16be(kIcmpSequence) != request.sequence ||
         from != request.destination || InternetChecksum(message) != 0 || !CarriesOurData(message, request))
         return std::nullopt;
     EchoAnswer answer;
@@ -141,7 +143,7 @@ std::optional<EchoAnswer> MatchDatagramError(uint8_t type, uint8_t code, uint32_
                                              const EchoRequest &request) {
     if (type != kTimeExceeded && type != kDestinationUnreachable) return std::nullopt;
     ByteReader q(quoted);
-    if (originalDestination != request.destination || !q.has(0, kIcmpHeader) || !IsOurRequest(q, request, false))
+    if (originalDestination != request.destination || !q.has(0, kIcmpHeader) || !IsOurRequest(q, request))
         return std::nullopt;
     EchoAnswer answer;
     answer.from = offender;

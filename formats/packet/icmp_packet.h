@@ -25,9 +25,11 @@ enum IpStatus : uint32_t {
 };
 
 
+inline constexpr size_t kIcmpHeaderSize = 8; // type, code, checksum, identifier, sequence
+
 struct EchoRequest {
     uint32_t destination; // network byte order
-    uint16_t identifier;  // ignored for datagram sockets, where the kernel chooses it
+    uint16_t identifier;  // a datagram socket's is the one it is bound to
     uint16_t sequence;
     std::span<const uint8_t> data; // what the request carries; an echo reply must carry it back
 };
@@ -41,8 +43,14 @@ struct EchoAnswer {
     std::span<const uint8_t> data; // echoed data (echo replies only)
 };
 
-// The echo request message: ICMP header (type 8) with checksum, then the data.
-std::vector<uint8_t> BuildEchoRequest(const EchoRequest &request, std::span<const uint8_t> data);
+// The echo request message: ICMP header (type 8) with checksum, then the data, written into `out`.
+// Its size, or 0 when it does not fit. (Allocates nothing: the ICMP helper runs without a C++ runtime.)
+size_t WriteEchoRequest(const EchoRequest &request, std::span<const uint8_t> data, std::span<uint8_t> out);
+inline std::vector<uint8_t> BuildEchoRequest(const EchoRequest &request, std::span<const uint8_t> data) {
+    std::vector<uint8_t> m(kIcmpHeaderSize + data.size());
+    WriteEchoRequest(request, data, m);
+    return m;
+}
 
 // The Internet checksum of RFC 1071.
 uint16_t InternetChecksum(std::span<const uint8_t> bytes);
@@ -53,13 +61,14 @@ uint16_t InternetChecksum(std::span<const uint8_t> bytes);
 // whose checksum is wrong.
 std::optional<EchoAnswer> MatchRawPacket(std::span<const uint8_t> packet, const EchoRequest &request);
 
-// A message read from a datagram ICMP socket (no IP header): the echo reply with our sequence and
-// data, coming from the destination, with a right checksum.
+// A message read from a datagram ICMP socket (no IP header): the echo reply with our identifier,
+// sequence and data, coming from the destination, with a right checksum.
 std::optional<EchoAnswer> MatchDatagramReply(std::span<const uint8_t> message, uint32_t from,
                                              const EchoRequest &request);
 
 // A report from a datagram socket's error queue: the ICMP type and code, the offending node, and the
-// bytes of our own request that it quotes. The answer when the quoted request is ours.
+// bytes of our own request that it quotes. The answer when the quoted request is ours (identifier
+// and sequence).
 std::optional<EchoAnswer> MatchDatagramError(uint8_t type, uint8_t code, uint32_t offender,
                                              uint32_t originalDestination, std::span<const uint8_t> quoted,
                                              const EchoRequest &request);

@@ -1,8 +1,11 @@
 // Calls the DLL commands through the direct host from the command line, for the namespace tests:
-//   dllprobe echo DEST TTL TIMEOUT_MS [SIZE] [raw|datagram] [noise]
+//   dllprobe echo DEST TTL TIMEOUT_MS [SIZE] [helper|datagram] [noise|stale-error]
 //   dllprobe resolve NAME
 // "noise" pings DEST from a second handle (another identifier) all the while the probe waits.
+// "stale-error" first sends a request with time-to-live 1 that it does not wait for, and waits until
+// the router's Time Exceeded is queued on the datagram socket, unread, before the probe itself.
 #include <arpa/inet.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cstdio>
@@ -27,13 +30,25 @@ int Echo(int argc, char **argv) {
     uint32_t size = argc > 5 ? uint32_t(std::atoi(argv[5])) : 32;
     std::string kind = argc > 6 ? argv[6] : "auto";
     bool noise = argc > 7 && std::strcmp(argv[7], "noise") == 0;
-    if (kind == "raw") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Raw);
+    bool staleError = argc > 7 && std::strcmp(argv[7], "stale-error") == 0;
+    if (kind == "helper") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Helper);
     if (kind == "datagram") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Datagram);
 
     uint32_t handle = Dll_IcmpCreateFile();
     if (handle == 0) {
         std::printf("result=nohandle\n");
         return 0;
+    }
+    std::string data(size, 'a');
+    uint8_t reply[295];
+    if (staleError) {
+        uint8_t ttl1[11] = {1};
+        Dll_IcmpSendEcho(handle, destination, data.data(), size, ttl1, reply, sizeof reply, 0);
+        pollfd p{win32::IcmpHandleSocket(handle), POLLERR, 0};
+        if (p.fd < 0 || ::poll(&p, 1, 5000) != 1) {
+            std::printf("result=noerror\n");
+            return 0;
+        }
     }
     std::atomic<bool> stop{false};
     std::atomic<int> noiseAnswers{0};
@@ -44,14 +59,12 @@ int Echo(int argc, char **argv) {
             uint8_t ttl64[11] = {64};
             uint8_t reply[128];
             while (!stop) {
-                if (Dll_IcmpSendEcho(other, destination, "noise", 5, ttl64, reply, sizeof reply, 200) == 1) ++noiseAnswers;
+                if (Dll_IcmpSendEcho(other, destination, "aaaaa", 5, ttl64, reply, sizeof reply, 200) == 1) ++noiseAnswers;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
             Dll_IcmpCloseHandle(other);
         });
     }
-    std::string data(size, 'a');
-    uint8_t reply[295];
     uint32_t n = Dll_IcmpSendEcho(handle, destination, data.data(), size, options, reply, sizeof reply, timeout);
     stop = true;
     if (pinger.joinable()) pinger.join();
@@ -59,7 +72,7 @@ int Echo(int argc, char **argv) {
     std::memcpy(&address, reply + win32::kReplyAddress, 4);
     std::memcpy(&status, reply + win32::kReplyStatus, 4);
     std::memcpy(&rtt, reply + win32::kReplyRoundTripTime, 4);
-    const char *k = win32::IcmpHandleKind(handle) == win32::IcmpSocketKind::Raw ? "raw" : "datagram";
+    const char *k = win32::IcmpHandleKind(handle) == win32::IcmpSocketKind::Helper ? "helper" : "datagram";
     std::printf("result=%u address=%s status=%u rtt=%u kind=%s noise=%d\n", n,
                 reinterpret_cast<const char *>(Dll_inet_ntoa(address)), status, rtt, k, noiseAnswers.load());
     Dll_IcmpCloseHandle(handle);
@@ -92,6 +105,6 @@ int main(int argc, char **argv) {
     if (!rt::host::BindDllCommands()) return 1;
     if (argc > 1 && std::strcmp(argv[1], "echo") == 0) return Echo(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "resolve") == 0) return Resolve(argc, argv);
-    std::fprintf(stderr, "usage: dllprobe echo DEST TTL TIMEOUT [SIZE] [raw|datagram] [noise] | resolve NAME\n");
+    std::fprintf(stderr, "usage: dllprobe echo DEST TTL TIMEOUT [SIZE] [helper|datagram] [noise|stale-error] | resolve NAME\n");
     return 2;
 }

@@ -1,14 +1,23 @@
-// ICMP.DLL on Linux: one ICMP socket per handle. A raw socket where the process may open one;
-// otherwise an unprivileged datagram ("ping") socket, whose Time Exceeded and Destination
-// Unreachable reports arrive on the socket's error queue (IP_RECVERR).
+// ICMP.DLL on Linux: one channel per handle. The program itself never holds a raw socket (it runs
+// code the user chooses: Qt plugins, libraries named by the environment). A channel is
+//   - an unprivileged datagram ("ping") socket where the system allows them; its Time Exceeded and
+//     Destination Unreachable reports arrive on the socket's error queue (IP_RECVERR); or
+//   - the ICMP helper, routetrace-icmp, started for the handle: it alone holds a raw socket (and the
+//     right to open one), and serves fixed-size echo requests over a socket pair
+//     (formats/packet/echo_service.h). It is looked for beside the program, then in the package's
+//     folder.
+// Every channel draws its echo identifier and first sequence number at random, and takes only an
+// answer that carries both.
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/random.h>
-#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,8 +28,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
+#include "formats/packet/echo_service.h"
 #include "formats/packet/icmp_packet.h"
 #include "win32_api.h"
 
@@ -30,15 +42,27 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kMaxData = 65500;
+constexpr const char kHelperName[] = "routetrace-icmp";
+constexpr const char kPackageHelper[] = "/usr/libexec/routetrace/routetrace-icmp";
+// How long a started helper may take to say it is ready, and how long past a request's own timeout
+// its answer may take: bounds for a helper that hangs, never reached by one that works.
+constexpr int kHelperStartMs = 5000;
+constexpr int kHelperGraceMs = 2000;
 
 struct Channel {
-    int fd = -1;
-    IcmpSocketKind kind = IcmpSocketKind::Raw;
-    uint16_t identifier = 0;
+    int fd = -1; // the datagram socket, or the program's end of the helper's socket pair
+    IcmpSocketKind kind = IcmpSocketKind::Datagram;
+    pid_t helper = -1;
+    uint16_t identifier = 0; // datagram sockets: the one the socket is bound to
     uint16_t sequence = 0;
     std::mutex busy; // one request at a time per handle
     ~Channel() {
         if (fd >= 0) ::close(fd);
+        if (helper > 0) {
+            ::kill(helper, SIGKILL); // it may be waiting out a request; nothing of it is needed
+            while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
     }
 };
 
@@ -48,38 +72,88 @@ std::mutex g_mutex;
 std::unordered_map<uint32_t, std::shared_ptr<Channel>> g_channels;
 uint32_t g_nextHandle = 1;
 
-std::atomic<int> g_handedRaw{-1};
-
-int OpenRaw() {
-    int handed = g_handedRaw.load();
-    int fd = handed >= 0 ? ::fcntl(handed, F_DUPFD_CLOEXEC, 0) : ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd < 0) return -1;
-    // Only the three types that can answer an echo request reach us.
-    icmp_filter filter{};
-    filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
-    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    return fd;
+uint16_t Random16() {
+    uint16_t v = 0;
+    while (::getrandom(&v, sizeof v, 0) != sizeof v) {
+    }
+    return v;
 }
 
-int OpenDatagram() {
+// An unprivileged ICMP socket bound to a random identifier (its "port"); -1 where they are closed.
+int OpenDatagram(uint16_t &identifier) {
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) return -1;
     int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
-    return fd;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        identifier = Random16();
+        if (identifier == 0) continue; // 0 would let the kernel choose
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(identifier);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0) return fd;
+        if (errno != EADDRINUSE) break;
+    }
+    ::close(fd);
+    return -1;
+}
+
+// The folder of the running program, with its trailing slash.
+std::string OwnFolder() {
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || size_t(n) >= sizeof path) return {};
+    std::string self(path, size_t(n));
+    return self.substr(0, self.rfind('/') + 1);
+}
+
+// Starts the helper at that path on a new socket pair and waits for its first record, which it
+// writes once it holds its socket and has given up every other right. -1 when it does not start or
+// cannot open its socket (it ends then).
+int StartHelper(const std::string &path, pid_t &pid) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    char name[] = "routetrace-icmp";
+    char *argv[] = {name, nullptr};
+    char *envp[] = {nullptr}; // nothing of the user's environment
+    int spawned = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    if (spawned != 0) {
+        ::close(pair[0]);
+        return -1;
+    }
+    pollfd p{pair[0], POLLIN, 0};
+    uint8_t record[kEchoResponseRecordSize + 1];
+    ssize_t n = -1;
+    if (::poll(&p, 1, kHelperStartMs) == 1) n = ::recv(pair[0], record, sizeof record, MSG_DONTWAIT);
+    auto ready = n > 0 ? DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
+    if (ready && ready->status == kEchoServiceReady) return pair[0];
+    ::close(pair[0]);
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return -1;
+}
+
+// The helper beside the program first (a portable copy brings its own), then the package's.
+int OpenHelper(pid_t &pid) {
+    std::string folder = OwnFolder();
+    if (!folder.empty()) {
+        int fd = StartHelper(folder + kHelperName, pid);
+        if (fd >= 0) return fd;
+    }
+    return StartHelper(kPackageHelper, pid);
 }
 
 std::shared_ptr<Channel> FindChannel(uint32_t handle) {
     std::lock_guard lock(g_mutex);
     auto it = g_channels.find(handle);
     return it == g_channels.end() ? nullptr : it->second;
-}
-
-// Addresses an echo request must never go to: unspecified, broadcast, multicast and reserved.
-bool IsBadDestination(uint32_t destination) {
-    uint32_t host = ntohl(destination);
-    return host == 0 || host == 0xFFFFFFFF || (host >> 28) >= 0xE;
 }
 
 void PutU16(uint8_t *p, uint16_t v) { std::memcpy(p, &v, 2); }
@@ -122,7 +196,7 @@ bool ApplyOptions(int fd, const uint8_t *options) {
 }
 
 // Reads one pending message from the socket and matches it; nothing when it is not ours.
-std::optional<EchoAnswer> ReceiveOne(Channel &c, const EchoRequest &request, std::array<uint8_t, 65536> &buffer,
+std::optional<EchoAnswer> ReceiveOne(int fd, const EchoRequest &request, std::array<uint8_t, 65536> &buffer,
                                      bool errorQueue) {
     sockaddr_in from{};
     iovec iov{buffer.data(), buffer.size()};
@@ -134,13 +208,10 @@ std::optional<EchoAnswer> ReceiveOne(Channel &c, const EchoRequest &request, std
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(c.fd, &msg, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
+    ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
     if (n < 0) return std::nullopt;
     // A truncated datagram is still matched on what arrived; the bounded parsers never read past it.
     std::span<const uint8_t> bytes(buffer.data(), std::min(size_t(n), buffer.size()));
-
-    // A raw socket's error queue holds nothing of ours; reading it only clears the report.
-    if (c.kind == IcmpSocketKind::Raw) return errorQueue ? std::nullopt : MatchRawPacket(bytes, request);
 
     uint8_t ttl = 0;
     const sock_extended_err *report = nullptr;
@@ -172,11 +243,115 @@ std::optional<EchoAnswer> ReceiveOne(Channel &c, const EchoRequest &request, std
     return answer;
 }
 
+// Empties the datagram socket's queues before a send: a late or forged error left there would make
+// the send itself fail (the socket reports the pending error instead), and the hop would show silent.
+void DrainDatagram(int fd, std::array<uint8_t, 65536> &buffer) {
+    for (int queue : {int(MSG_ERRQUEUE), 0}) {
+        for (;;) {
+            iovec iov{buffer.data(), buffer.size()};
+            alignas(cmsghdr) uint8_t control[512];
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            if (::recvmsg(fd, &msg, MSG_DONTWAIT | queue) < 0 && errno != EINTR) break;
+        }
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length); // reading it clears it
+}
+
+uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8_t *options, Clock::time_point deadline,
+                             uint8_t *out, uint32_t replySize) {
+    if (!ApplyOptions(c.fd, options)) {
+        WriteFailure(out, replySize, kIpGeneralFailure);
+        return 0;
+    }
+    std::vector<uint8_t> message = BuildEchoRequest(request, request.data);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = request.destination;
+    auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
+    DrainDatagram(c.fd, *buffer);
+    Clock::time_point sent = Clock::now();
+    if (::sendto(c.fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
+        WriteFailure(out, replySize, kIpGeneralFailure);
+        return 0;
+    }
+    for (;;) {
+        auto now = Clock::now();
+        if (now >= deadline) break;
+        int wait = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+        pollfd p{c.fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, wait);
+        if (ready <= 0) continue; // interrupted, or the deadline check above ends the wait
+        std::optional<EchoAnswer> answer;
+        if (p.revents & POLLERR) answer = ReceiveOne(c.fd, request, *buffer, true);
+        if (!answer && (p.revents & POLLIN)) answer = ReceiveOne(c.fd, request, *buffer, false);
+        if (!answer) continue;
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
+        WriteReply(out, replySize, *answer, uint32_t(elapsed));
+        return 1;
+    }
+    WriteFailure(out, replySize, kIpReqTimedOut);
+    return 0;
+}
+
+// The helper sends "a" bytes only (what the program's probes carry), at most kEchoServiceMaxData.
+bool HelperCanCarry(std::span<const uint8_t> data) {
+    return data.size() <= kEchoServiceMaxData && std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 'a'; });
+}
+
+uint32_t SendThroughHelper(Channel &c, const EchoRequest &request, const uint8_t *options, uint32_t timeoutMs,
+                           uint8_t *out, uint32_t replySize) {
+    EchoServiceRequest r;
+    r.destination = request.destination;
+    r.timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
+    r.dataSize = uint16_t(request.data.size());
+    r.ttl = options ? options[kOptionTtl] : 128;
+    r.tos = options ? options[kOptionTos] : 0;
+    if (c.helper <= 0 || r.ttl == 0 || !HelperCanCarry(request.data)) {
+        WriteFailure(out, replySize, kIpGeneralFailure);
+        return 0;
+    }
+    uint8_t record[kEchoRequestRecordSize];
+    EncodeEchoRequest(r, record);
+    std::optional<EchoServiceResponse> response;
+    if (::send(c.fd, record, sizeof record, MSG_NOSIGNAL) == ssize_t(sizeof record)) {
+        pollfd p{c.fd, POLLIN, 0};
+        uint8_t answer[kEchoResponseRecordSize + 1];
+        int ready;
+        while ((ready = ::poll(&p, 1, int(r.timeoutMs) + kHelperGraceMs)) < 0 && errno == EINTR) {
+        }
+        ssize_t n = ready == 1 ? ::recv(c.fd, answer, sizeof answer, MSG_DONTWAIT) : -1;
+        if (n > 0) response = DecodeEchoResponse({answer, size_t(n)});
+    }
+    if (!response || response->status == kEchoServiceReady) {
+        // A helper that ended or does not answer serves no further request of this handle.
+        ::kill(c.helper, SIGKILL);
+        WriteFailure(out, replySize, kIpGeneralFailure);
+        return 0;
+    }
+    if (response->status == kIpReqTimedOut || response->status == kIpGeneralFailure) {
+        WriteFailure(out, replySize, response->status);
+        return 0;
+    }
+    EchoAnswer a;
+    a.from = response->from;
+    a.status = response->status;
+    a.ttl = response->ttl;
+    a.tos = response->tos;
+    if (a.status == kIpSuccess) a.data = request.data; // the helper took only a reply that carried it back
+    WriteReply(out, replySize, a, response->roundTripMs);
+    return 1;
+}
+
 } // namespace
 
 void SetIcmpSocketKind(IcmpSocketKind kind) { g_preferred.store(kind); }
 
-void SetRawIcmpSocket(int fd) { g_handedRaw.store(fd); }
 void SetIcmpTimeoutCap(uint32_t milliseconds) { g_timeoutCap.store(milliseconds); }
 
 IcmpSocketKind IcmpHandleKind(uint32_t handle) {
@@ -184,21 +359,25 @@ IcmpSocketKind IcmpHandleKind(uint32_t handle) {
     return c ? c->kind : IcmpSocketKind::Automatic;
 }
 
+int IcmpHandleSocket(uint32_t handle) {
+    auto c = FindChannel(handle);
+    return c && c->kind == IcmpSocketKind::Datagram ? c->fd : -1;
+}
+
 uint32_t IcmpCreateFile() {
     IcmpSocketKind preferred = g_preferred.load();
     auto c = std::make_shared<Channel>();
-    if (preferred != IcmpSocketKind::Datagram) {
-        c->fd = OpenRaw();
-        c->kind = IcmpSocketKind::Raw;
-    }
-    if (c->fd < 0 && preferred != IcmpSocketKind::Raw) {
-        c->fd = OpenDatagram();
+    if (preferred != IcmpSocketKind::Helper) {
+        c->fd = OpenDatagram(c->identifier);
         c->kind = IcmpSocketKind::Datagram;
     }
+    if (c->fd < 0 && preferred != IcmpSocketKind::Datagram) {
+        c->fd = OpenHelper(c->helper);
+        c->kind = IcmpSocketKind::Helper;
+    }
     if (c->fd < 0) return 0;
-    // A random identifier keeps our raw socket's answers apart from other processes' pings.
-    if (::getrandom(&c->identifier, sizeof c->identifier, 0) != sizeof c->identifier)
-        c->identifier = uint16_t(::getpid());
+    // The helper draws its own identifier; the first sequence number is random for both.
+    c->sequence = Random16();
     std::lock_guard lock(g_mutex);
     uint32_t handle = g_nextHandle++;
     if (g_nextHandle == 0) g_nextHandle = 1;
@@ -207,8 +386,13 @@ uint32_t IcmpCreateFile() {
 }
 
 int32_t IcmpCloseHandle(uint32_t handle) {
+    std::shared_ptr<Channel> closed;
     std::lock_guard lock(g_mutex);
-    return g_channels.erase(handle) ? 1 : 0;
+    auto it = g_channels.find(handle);
+    if (it == g_channels.end()) return 0;
+    closed = std::move(it->second);
+    g_channels.erase(it);
+    return 1;
 }
 
 uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
@@ -220,7 +404,7 @@ uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, u
         return 0;
     }
     if (!reply || replySize < kReplyHeaderSize) return 0; // nowhere to put even the status
-    if (IsBadDestination(destination)) {
+    if (IsForbiddenEchoDestination(destination)) {
         WriteFailure(out, replySize, kIpBadDestination);
         return 0;
     }
@@ -228,45 +412,14 @@ uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, u
         WriteFailure(out, replySize, kIpGeneralFailure);
         return 0;
     }
-    std::lock_guard busy(c->busy);
-    if (!ApplyOptions(c->fd, static_cast<const uint8_t *>(options))) {
-        WriteFailure(out, replySize, kIpGeneralFailure);
-        return 0;
-    }
-
-    EchoRequest request{destination, c->identifier, ++c->sequence, {static_cast<const uint8_t *>(data), size_t(dataSize)}};
-    std::vector<uint8_t> message =
-        BuildEchoRequest(request, {static_cast<const uint8_t *>(data), size_t(dataSize)});
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
-    Clock::time_point sent = Clock::now();
     uint32_t cap = g_timeoutCap.load();
-    Clock::time_point deadline = sent + std::chrono::milliseconds(cap ? std::min(cap, timeoutMs) : timeoutMs);
-    if (::sendto(c->fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
-        WriteFailure(out, replySize, kIpGeneralFailure);
-        return 0;
-    }
-
-    auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
-    for (;;) {
-        auto now = Clock::now();
-        if (now >= deadline) break;
-        int wait = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
-        pollfd p{c->fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, wait);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) continue; // the deadline check above ends the wait
-        std::optional<EchoAnswer> answer;
-        if (p.revents & POLLERR) answer = ReceiveOne(*c, request, *buffer, true);
-        if (!answer && (p.revents & POLLIN)) answer = ReceiveOne(*c, request, *buffer, false);
-        if (!answer) continue;
-        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
-        WriteReply(out, replySize, *answer, uint32_t(elapsed));
-        return 1;
-    }
-    WriteFailure(out, replySize, kIpReqTimedOut);
-    return 0;
+    if (cap) timeoutMs = std::min(cap, timeoutMs);
+    std::lock_guard busy(c->busy);
+    EchoRequest request{destination, c->identifier, c->sequence++, {static_cast<const uint8_t *>(data), size_t(dataSize)}};
+    const auto *optionBytes = static_cast<const uint8_t *>(options);
+    if (c->kind == IcmpSocketKind::Helper) return SendThroughHelper(*c, request, optionBytes, timeoutMs, out, replySize);
+    return SendThroughDatagram(*c, request, optionBytes, Clock::now() + std::chrono::milliseconds(timeoutMs), out,
+                               replySize);
 }
 
 } // namespace rt::win32

@@ -62,22 +62,23 @@ uint32_t IcmpCreateFile();
 int32_t IcmpCloseHandle(uint32_t handle);
 // Sends one echo request and waits at most timeoutMs for the answer that belongs to it: an echo reply
 // from the destination, or a Time Exceeded or Destination Unreachable that quotes the request.
-// Returns 1 with the reply written, 0 on timeout or error; never writes past replySize.
+// Returns 1 with the reply written, 0 on timeout or error; never writes past replySize. Through the
+// helper the data must be "a" bytes (at most kEchoServiceMaxData of them), as the program's are.
 uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
                       void *reply, uint32_t replySize, uint32_t timeoutMs);
 
-// A raw ICMP socket that a privileged start opened before it dropped its rights: every handle then
-// reads and writes a duplicate of it instead of opening one (which it could no longer do).
-void SetRawIcmpSocket(int fd);
-
-// Which socket IcmpCreateFile opens. Automatic tries raw first, then the unprivileged datagram kind.
-enum class IcmpSocketKind { Automatic, Raw, Datagram };
+// Which channel IcmpCreateFile opens. Automatic: an unprivileged datagram socket where the system
+// allows them, otherwise the ICMP helper (routetrace-icmp beside the program, then the package's),
+// which alone holds a raw socket.
+enum class IcmpSocketKind { Automatic, Helper, Datagram };
 void SetIcmpSocketKind(IcmpSocketKind kind);
 // Tests only: caps every wait for an answer at this many milliseconds (0: no cap), so that a trace
 // through silent hops runs quickly. The program never sets it.
 void SetIcmpTimeoutCap(uint32_t milliseconds);
-// The kind of socket behind a handle; Automatic for an unknown handle.
+// The kind of channel behind a handle; Automatic for an unknown handle.
 IcmpSocketKind IcmpHandleKind(uint32_t handle);
+// Tests only: the datagram socket behind a handle (-1 for a helper's or an unknown handle).
+int IcmpHandleSocket(uint32_t handle);
 
 // ---- kernel32 ----------------------------------------------------------------------------------
 void RtlMoveMemory(uintptr_t destination, uintptr_t source, uint32_t length);

@@ -1,0 +1,128 @@
+// The records the program and its ICMP helper (routetrace-icmp) exchange over their socket pair:
+// one fixed-size request, one fixed-size response, each a whole datagram of a SOCK_SEQPACKET pair.
+// The helper holds a raw socket on behalf of a process that runs code the user chose, so every
+// request is read as hostile: a record that is not exactly right is refused as a whole.
+//
+// Header-only on purpose: the helper links against libc alone (no C++ runtime), and both sides must
+// read and write the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace rt::win32 {
+
+// The limits of what the helper sends. The program's probes carry 32 to 128 bytes of "a" and wait
+// 2400 ms; the helper allows a little more of each, and nothing else.
+inline constexpr uint16_t kEchoServiceMaxData = 256; // the data area of the reply record
+inline constexpr uint32_t kEchoServiceMaxTimeoutMs = 10000;
+
+// Request, 16 bytes (integers little-endian): magic "RTQ1", destination (network byte order),
+// timeout in milliseconds, data size, time-to-live, type of service.
+inline constexpr size_t kEchoRequestRecordSize = 16;
+// Response, 20 bytes: magic "RTA1", status (an IpStatus), answering address (network byte order),
+// round-trip time in milliseconds, the answer's time-to-live and type of service, two zero bytes.
+inline constexpr size_t kEchoResponseRecordSize = 20;
+// The helper's first record, once it holds its socket and has given up everything else: a response
+// with this status and nothing else set.
+inline constexpr uint32_t kEchoServiceReady = 0x52454459; // a value no IpStatus takes
+
+struct EchoServiceRequest {
+    uint32_t destination = 0; // network byte order
+    uint32_t timeoutMs = 0;   // 1 .. kEchoServiceMaxTimeoutMs
+    uint16_t dataSize = 0;    // 0 .. kEchoServiceMaxData; the data is that many "a" bytes
+    uint8_t ttl = 0;          // 1 .. 255
+    uint8_t tos = 0;
+};
+
+struct EchoServiceResponse {
+    uint32_t status = 0;
+    uint32_t from = 0; // network byte order
+    uint32_t roundTripMs = 0;
+    uint8_t ttl = 0;
+    uint8_t tos = 0;
+};
+
+// Destinations no echo request may go to: 0.0.0.0/8 (this network, unspecified), multicast
+// 224.0.0.0/4, reserved 240.0.0.0/4 and the limited broadcast 255.255.255.255.
+inline bool IsForbiddenEchoDestination(uint32_t destination) {
+    const auto *b = reinterpret_cast<const uint8_t *>(&destination);
+    return b[0] == 0 || b[0] >= 224;
+}
+
+namespace echo_service_detail {
+inline constexpr uint8_t kRequestMagic[4] = {'R', 'T', 'Q', '1'};
+inline constexpr uint8_t kResponseMagic[4] = {'R', 'T', 'A', '1'};
+inline void Put32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+inline uint32_t Get32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+inline void PutRaw32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
+inline uint32_t GetRaw32(const uint8_t *p) {
+    uint32_t v;
+    __builtin_memcpy(&v, p, 4);
+    return v;
+}
+inline bool HasMagic(const uint8_t *p, const uint8_t (&magic)[4]) {
+    return p[0] == magic[0] && p[1] == magic[1] && p[2] == magic[2] && p[3] == magic[3];
+}
+} // namespace echo_service_detail
+
+inline void EncodeEchoRequest(const EchoServiceRequest &r, uint8_t (&out)[kEchoRequestRecordSize]) {
+    using namespace echo_service_detail;
+    for (int i = 0; i < 4; ++i) out[i] = kRequestMagic[i];
+    PutRaw32(out + 4, r.destination);
+    Put32(out + 8, r.timeoutMs);
+    out[12] = uint8_t(r.dataSize);
+    out[13] = uint8_t(r.dataSize >> 8);
+    out[14] = r.ttl;
+    out[15] = r.tos;
+}
+
+// The request in the record, only when the record is exactly one request and every field is within
+// the limits above; nothing otherwise.
+inline std::optional<EchoServiceRequest> DecodeEchoRequest(std::span<const uint8_t> record) {
+    using namespace echo_service_detail;
+    if (record.size() != kEchoRequestRecordSize || !HasMagic(record.data(), kRequestMagic)) return std::nullopt;
+    const uint8_t *p = record.data();
+    EchoServiceRequest r;
+    r.destination = GetRaw32(p + 4);
+    r.timeoutMs = Get32(p + 8);
+    r.dataSize = uint16_t(p[12] | p[13] << 8);
+    r.ttl = p[14];
+    r.tos = p[15];
+    if (IsForbiddenEchoDestination(r.destination) || r.timeoutMs == 0 || r.timeoutMs > kEchoServiceMaxTimeoutMs ||
+        r.dataSize > kEchoServiceMaxData || r.ttl == 0)
+        return std::nullopt;
+    return r;
+}
+
+inline void EncodeEchoResponse(const EchoServiceResponse &r, uint8_t (&out)[kEchoResponseRecordSize]) {
+    using namespace echo_service_detail;
+    for (int i = 0; i < 4; ++i) out[i] = kResponseMagic[i];
+    Put32(out + 4, r.status);
+    PutRaw32(out + 8, r.from);
+    Put32(out + 12, r.roundTripMs);
+    out[16] = r.ttl;
+    out[17] = r.tos;
+    out[18] = out[19] = 0;
+}
+
+inline std::optional<EchoServiceResponse> DecodeEchoResponse(std::span<const uint8_t> record) {
+    using namespace echo_service_detail;
+    if (record.size() != kEchoResponseRecordSize || !HasMagic(record.data(), kResponseMagic) || record[18] ||
+        record[19])
+        return std::nullopt;
+    const uint8_t *p = record.data();
+    EchoServiceResponse r;
+    r.status = Get32(p + 4);
+    r.from = GetRaw32(p + 8);
+    r.roundTripMs = Get32(p + 12);
+    r.ttl = p[16];
+    r.tos = p[17];
+    return r;
+}
+
+} // namespace rt::win32

@@ -1,0 +1,212 @@
+// routetrace-icmp: the one piece of the product that may hold a right (cap_net_raw, given by the
+// package). It opens a raw ICMP socket, gives up everything else for good, and then serves echo
+// requests of the program, one at a time, over the socket pair on its standard input:
+//
+//   - every capability set emptied (ambient included), the real ids in every slot, no new rights;
+//   - a seccomp filter that lets through only reading and writing that socket pair, sending and
+//     receiving on the raw socket, polling, the clock and exit; anything else ends the process;
+//   - no environment variable and no file is read; the argument list is not looked at;
+//   - a request is one fixed-size record (formats/packet/echo_service.h), refused unless every field
+//     is in range; the echo carries "a" bytes only, with an identifier and a starting sequence number
+//     drawn at random here, and only an answer that quotes or echoes both is taken.
+//
+// It ends when the program closes its end. Written without the C++ runtime: it links against libc
+// alone, so nothing but libc's own code runs beside the socket.
+#include <errno.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/icmp.h>
+#include <linux/seccomp.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stddef.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "formats/packet/echo_service.h"
+#include "formats/packet/icmp_packet.h"
+
+using namespace rt::win32;
+
+namespace {
+
+constexpr int kPipe = 0; // the socket pair to the program
+
+// The whole of an ICMP message we might receive: the raw socket hands over the IP header as well.
+uint8_t g_received[65536];
+uint8_t g_message[kIcmpHeaderSize + kEchoServiceMaxData];
+uint8_t g_data[kEchoServiceMaxData];
+
+bool DropEverything() {
+    uid_t ruid, euid, suid;
+    gid_t rgid, egid, sgid;
+    if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0) return false;
+    if (setresgid(rgid, rgid, rgid) != 0 || setresuid(ruid, ruid, ruid) != 0) return false;
+    if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0) return false;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (syscall(SYS_capset, &header, caps) != 0) return false;
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+    // Verified, not assumed.
+    if (syscall(SYS_capget, &header, caps) != 0) return false;
+    for (const auto &c : caps)
+        if (c.effective || c.permitted || c.inheritable) return false;
+    if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, CAP_NET_RAW, 0, 0) != 0) return false;
+    if (getresuid(&ruid, &euid, &suid) != 0 || euid != ruid || suid != ruid) return false;
+    return getresgid(&rgid, &egid, &sgid) == 0 && egid == rgid && sgid == rgid;
+}
+
+// The filter: x86-64 system calls only; read and write on the socket pair; sendmsg and recvfrom on
+// the raw socket; poll, the clock, exit. Everything else kills the process.
+bool InstallFilter(int raw) {
+#define LOAD(field) BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, field))
+#define ALLOW BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)
+#define KILL BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS)
+    constexpr uint32_t kFirstArgLow = offsetof(seccomp_data, args[0]);
+    sock_filter program[] = {
+        LOAD(arch),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        KILL,
+        LOAD(nr),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000, 0, 1), // the x32 numbers
+        KILL,
+        // Calls with no descriptor to check.
+        // (A jump skips that many instructions: the counts below lead to the ALLOW, the socket pair's
+        // check and the raw socket's check.)
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_poll, 10, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ppoll, 9, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clock_gettime, 8, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit, 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit_group, 6, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_restart_syscall, 5, 0),
+        // Calls on the socket pair.
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_read, 5, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 4, 0),
+        // Calls on the raw socket.
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_sendmsg, 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_recvfrom, 6, 0),
+        KILL,
+        ALLOW,
+        // fd == the socket pair (the descriptor's upper half must be zero as well)
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFirstArgLow + 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 7),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFirstArgLow),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(kPipe), 4, 5),
+        // fd == the raw socket
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFirstArgLow + 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFirstArgLow),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(raw), 0, 1),
+        ALLOW,
+        KILL,
+    };
+#undef LOAD
+#undef ALLOW
+#undef KILL
+    sock_fprog filter{sizeof program / sizeof program[0], program};
+    return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
+}
+
+uint64_t NowMs() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
+
+void Answer(const EchoServiceResponse &response) {
+    uint8_t record[kEchoResponseRecordSize];
+    EncodeEchoResponse(response, record);
+    // A program that no longer listens is noticed at the next read.
+    (void)!write(kPipe, record, sizeof record);
+}
+
+// Sends one echo request and waits for the answer that belongs to it, or until the timeout.
+EchoServiceResponse Serve(int raw, const EchoServiceRequest &r, uint16_t identifier, uint16_t sequence) {
+    EchoServiceResponse response;
+    memset(g_data, 'a', r.dataSize); // fortified: a size past g_data would end the process
+    EchoRequest request{r.destination, identifier, sequence, {g_data, r.dataSize}};
+    size_t size = WriteEchoRequest(request, request.data, g_message);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = r.destination;
+    iovec iov{g_message, size};
+    // Time-to-live and type of service go with the message: setsockopt is not among the calls left.
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int)) * 2] = {};
+    msghdr msg{};
+    msg.msg_name = &to;
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr *cm = CMSG_FIRSTHDR(&msg);
+    int values[2] = {r.ttl, r.tos};
+    int types[2] = {IP_TTL, IP_TOS};
+    for (int i = 0; i < 2; ++i, cm = CMSG_NXTHDR(&msg, cm)) {
+        cm->cmsg_level = IPPROTO_IP;
+        cm->cmsg_type = types[i];
+        cm->cmsg_len = CMSG_LEN(sizeof(int));
+        __builtin_memcpy(CMSG_DATA(cm), &values[i], sizeof(int));
+    }
+    uint64_t sent = NowMs(), deadline = sent + r.timeoutMs;
+    if (sendmsg(raw, &msg, 0) < 0) {
+        response.status = kIpGeneralFailure;
+        return response;
+    }
+    for (uint64_t now = sent; now < deadline; now = NowMs()) {
+        pollfd p{raw, POLLIN, 0};
+        if (poll(&p, 1, int(deadline - now)) <= 0) continue;
+        ssize_t n = recvfrom(raw, g_received, sizeof g_received, MSG_DONTWAIT, nullptr, nullptr);
+        if (n <= 0) continue;
+        auto answer = MatchRawPacket({g_received, size_t(n)}, request);
+        if (!answer) continue;
+        response.status = answer->status;
+        response.from = answer->from;
+        response.roundTripMs = uint32_t(NowMs() - sent);
+        response.ttl = answer->ttl;
+        response.tos = answer->tos;
+        return response;
+    }
+    response.status = kIpReqTimedOut;
+    return response;
+}
+
+} // namespace
+
+int main() {
+    // Nothing inherited stays open but the socket pair and the standard streams.
+    syscall(SYS_close_range, 3u, ~0u, 0u);
+    int raw = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (raw < 0) return 1;
+    // Only the three kinds of message that can answer an echo request reach the socket.
+    icmp_filter filter{};
+    filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
+    int dont = IP_PMTUDISC_DONT;
+    if (setsockopt(raw, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0 ||
+        setsockopt(raw, IPPROTO_IP, IP_MTU_DISCOVER, &dont, sizeof dont) != 0)
+        return 1;
+    // Identifier and first sequence number: 32 bits that a forger on the path cannot guess.
+    uint16_t start[2];
+    if (getrandom(start, sizeof start, 0) != sizeof start) return 1;
+    if (!DropEverything() || !InstallFilter(raw)) return 1;
+
+    Answer({kEchoServiceReady, 0, 0, 0, 0});
+    uint16_t sequence = start[1];
+    for (;;) {
+        uint8_t record[kEchoRequestRecordSize + 1]; // one byte more: a longer record is refused
+        ssize_t n = read(kPipe, record, sizeof record);
+        if (n == 0) return 0;
+        if (n < 0 && errno != EINTR) return 1;
+        if (n < 0) continue;
+        auto request = DecodeEchoRequest({record, size_t(n)});
+        if (!request) continue; // malformed: ignored
+        Answer(Serve(raw, *request, start[0], sequence++));
+    }
+}
