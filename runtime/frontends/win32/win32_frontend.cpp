@@ -156,6 +156,23 @@ class Win32Window final : public Win32FrontEnd {
         if (main_) ::PostMessageW(main_, WM_CLOSE, 0, 0);
     }
 
+    // What the list view itself shows, once the changes other threads posted have been applied.
+    int32_t ListRowCount(uint32_t unit) override {
+        HWND w = NativeList(unit);
+        return w ? int32_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0)) : ModelFrontEnd::ListRowCount(unit);
+    }
+    std::string ListCellText(uint32_t unit, int32_t row, int32_t column) override {
+        HWND w = NativeList(unit);
+        if (!w) return ModelFrontEnd::ListCellText(unit, row, column);
+        wchar_t text[512] = {};
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = 512;
+        ::SendMessageW(w, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&cell));
+        return WideToUtf8(text);
+    }
+
     void OpenUrl(std::string_view url) override {
         std::string u = GbkToUtf8(url);
         OnGui([&] {
@@ -165,6 +182,14 @@ class Win32Window final : public Win32FrontEnd {
     }
 
   private:
+    HWND NativeList(uint32_t unit) {
+        if (std::this_thread::get_id() != gui_ || !main_) return nullptr;
+        MSG msg;
+        while (::PeekMessageW(&msg, main_, kMirror, kMirror, PM_REMOVE)) Dispatch(msg);
+        auto it = controls_.find(unit);
+        return it == controls_.end() ? nullptr : it->second;
+    }
+
     void Dispatch(MSG &msg) {
         if (main_ && ::IsDialogMessageW(main_, &msg)) return; // Tab moves between the controls
         ::TranslateMessage(&msg);
