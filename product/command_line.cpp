@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "contract/form_layout.h"
@@ -21,12 +22,7 @@ constexpr const char kUsage[] =
 
 Request ParseCommandLine(const std::vector<std::string> &args) {
     Request r;
-    if (args.empty()) return r;
-    rt::ReportOptions report;
-    bool wantReport = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        bool value = i + 1 < args.size();
+    for (const std::string &a : args) {
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             r.exitNow = 0;
@@ -37,8 +33,17 @@ Request ParseCommandLine(const std::vector<std::string> &args) {
             r.exitNow = 0;
             return r;
         }
-        if (a == "--report" && value) {
-            wantReport = true;
+    }
+    // Only a report reads its arguments. Anything else (a file dropped on the program's icon, a
+    // shortcut's argument) opens the window as a start without arguments does.
+    if (std::find(args.begin(), args.end(), "--report") == args.end()) return r;
+    rt::ReportOptions report;
+    bool haveTarget = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        bool value = i + 1 < args.size();
+        if (a == "--report" && value && !haveTarget) {
+            haveTarget = true;
             report.target = args[++i];
         } else if (a == "--size" && value) {
             report.size = args[++i];
@@ -49,11 +54,6 @@ Request ParseCommandLine(const std::vector<std::string> &args) {
             r.exitNow = rt::kReportNoTrace;
             return r;
         }
-    }
-    if (!wantReport) {
-        std::fprintf(stderr, "routetrace: --size and --json go with --report\n%s", kUsage);
-        r.exitNow = rt::kReportNoTrace;
-        return r;
     }
     using namespace unit_id;
     report.targetBox = Id_TargetBox;

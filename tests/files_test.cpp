@@ -1,4 +1,6 @@
 // File commands as the location lookup uses them.
+#include <cstdlib>
+
 #include "runtime/core/files.h"
 #include "host_fixture.h"
 #include "temp_dir.h"
@@ -81,6 +83,37 @@ TEST(FileCommands, DeleteAndProgramFolder) {
     rt::Runtime::Instance().SetProgramFolder(dir.path().string());
     EXPECT_EQ(TakeText(CallUnchecked(cmd::ProgramFolder)), dir.path().string());
     rt::Runtime::Instance().SetProgramFolder("");
+}
+
+// A copy installed where the user may not write (Program Files, /usr/bin) keeps its history in the
+// user's own folder. tests/unwritable_folder.sh gives the test such a program folder: one made
+// immutable, which not even root may write.
+TEST(UserFiles, AProgramFolderTheUserCannotWriteKeepsTheHistoryInTheUsersOwnFolder) {
+    const char *locked = std::getenv("RT_UNWRITABLE_FOLDER");
+    if (!locked || !*locked) GTEST_SKIP() << "needs a folder no one may write: tests/unwritable_folder.sh makes one";
+    TempDir user;
+#ifdef _WIN32
+    const std::wstring kUserFolder = L"APPDATA", was = _wgetenv(kUserFolder.c_str()) ? _wgetenv(kUserFolder.c_str()) : L"";
+    ::_wputenv_s(kUserFolder.c_str(), user.path().wstring().c_str());
+    const std::string stored = "routetrace\\lsjl.ini";
+#else
+    const char *kUserFolder = "XDG_CONFIG_HOME";
+    const std::string was = std::getenv(kUserFolder) ? std::getenv(kUserFolder) : "";
+    ::setenv(kUserFolder, user.path().c_str(), 1);
+    const std::string stored = "routetrace/lsjl.ini";
+#endif
+    rt::Runtime::Instance().SetProgramFolder(locked);
+    const std::string ini = std::string(locked) + "\\lsjl.ini"; // joined as the handlers join it
+    CallUnchecked(cmd::WriteConfigItem, ArgText(ini.c_str()), ArgText("s"), ArgText("url"), ArgText("a|"));
+    EXPECT_EQ(user.read(stored), "[s]\r\nurl=a|\r\n");
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(ini.c_str()), ArgText("s"), ArgText("url"), ArgOmitted())), "a|");
+    rt::Runtime::Instance().SetProgramFolder("");
+#ifdef _WIN32
+    ::_wputenv_s(kUserFolder.c_str(), was.c_str());
+#else
+    if (was.empty()) ::unsetenv(kUserFolder);
+    else ::setenv(kUserFolder, was.c_str(), 1);
+#endif
 }
 
 #ifndef _WIN32 // Windows lets no program cut short a file another has open, nor replace it by a rename

@@ -1,16 +1,28 @@
-// What the window provides, the same in both front ends: the Qt window (offscreen) and the terminal
-// interface (on a pseudo-terminal). Each test runs against both.
+// What the window provides, the same in every front end: the Qt window (offscreen) and the terminal
+// interface (on a pseudo-terminal) on Linux, the Win32 window (under wine) on Windows. Each test
+// runs against each front end of its platform.
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "host_fixture.h"
+#include "main_window_segment.h"
+#include "temp_dir.h"
+#ifdef _WIN32
+#include "runtime/frontends/win32/win32_frontend.h"
+#else
 #include <pty.h>
 
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
-#include "window_fixture.h"
+#endif
 
 using namespace rt::testing;
 
 namespace {
 
-enum class Kind { Qt, Terminal };
+enum class Kind { Qt, Terminal, Win32 };
 
 class FrontEnds : public ::testing::TestWithParam<Kind> {
   protected:
@@ -20,6 +32,11 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
             return i < kRoutines.size() ? kRoutines[i] : nullptr;
         };
         std::unique_ptr<rt::InteractiveFrontEnd> fe;
+#ifdef _WIN32
+        auto created = rt::Win32FrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt});
+        ASSERT_TRUE(created) << Describe(created.error());
+        fe = std::move(*created);
+#else
         if (GetParam() == Kind::Qt) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             auto created = rt::QtFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt});
@@ -40,6 +57,7 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
                 }
             });
         }
+#endif
         ui_ = fe.get();
         ui_->SetMessagePresenter([this](const std::string &text, const std::string &) {
             std::lock_guard lock(mutex_);
@@ -53,9 +71,11 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
     void TearDown() override {
         rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd()); // the terminal is put back
         rt::Runtime::Instance().SetProgramFolder("");
+#ifndef _WIN32
         if (slave_ >= 0) ::close(slave_); // the last end of the terminal: the drain's read ends
         if (drain_.joinable()) drain_.join();
         if (master_ >= 0) ::close(master_);
+#endif
     }
 
     std::string Text(uint32_t unit, int32_t property) {
@@ -163,5 +183,9 @@ TEST_P(FrontEnds, TheHistoryHandlersWorkTheSame) {
     EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(0))), "toviq.example");
 }
 
+#ifdef _WIN32
+INSTANTIATE_TEST_SUITE_P(Windows, FrontEnds, ::testing::Values(Kind::Win32), [](const auto &) { return "Win32"; });
+#else
 INSTANTIATE_TEST_SUITE_P(BothWindows, FrontEnds, ::testing::Values(Kind::Qt, Kind::Terminal),
                          [](const ::testing::TestParamInfo<Kind> &p) { return p.param == Kind::Qt ? "Qt" : "Terminal"; });
+#endif

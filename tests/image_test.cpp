@@ -26,6 +26,10 @@ constexpr uint32_t kDllCommandCount = 0
 
 namespace {
 
+// The service slot each stub at the end of the code segment jumps through, in address order, as the
+// image's layout prescribes it (written down here, not derived from the table the builder uses).
+constexpr uint32_t kStubSlots[] = {0x24, 0x28, 0x2C, 0x30, 0x0C, 0x20, 0x18, 0x00, 0x08, 0x04, 0x14, 0x10};
+
 uint32_t U32(const std::vector<uint8_t> &b, size_t at) {
     uint32_t v = 0;
     if (at + 4 <= b.size()) std::memcpy(&v, b.data() + at, 4);
@@ -155,10 +159,9 @@ TEST_F(BuiltImage, StubsEndTheCodeInSlotOrderAndReloc1ReadsByCounts) {
     std::vector<Seg> chain = Chain(img_);
     const Seg &code = chain[3];
     uint32_t stubs = code.data + code.stored - 12 * 11;
-    const uint32_t slots[] = {0x24, 0x28, 0x2C, 0x30, 0x0C, 0x20, 0x18, 0x00, 0x08, 0x04, 0x10, 0x14};
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(img_[stubs + 11 * i], 0x44) << "stub " << i;
-        EXPECT_EQ(U32(img_, stubs + 11 * i + 4), slots[i]) << "stub " << i;
+        EXPECT_EQ(U32(img_, stubs + 11 * i + 4), kStubSlots[i]) << "stub " << i;
     }
     uint32_t start = U32(img_, 0x3C);
     EXPECT_LT(code.data + start, stubs) << "the start routine stands before the stubs";
@@ -272,12 +275,11 @@ TEST(BuiltImage32, SameLayoutSixByteStubsAndEveryRelocationInsideItsSegment) {
 
     const Seg &code = chain[3];
     uint32_t stubs = code.data + code.stored - 12 * 6;
-    const uint32_t slots[] = {0x24, 0x28, 0x2C, 0x30, 0x0C, 0x20, 0x18, 0x00, 0x08, 0x04, 0x10, 0x14};
     std::set<uint32_t> stubOperands;
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(img[stubs + 6 * i], 0xFF) << "stub " << i << ": jmp dword [slot]";
         EXPECT_EQ(img[stubs + 6 * i + 1], 0x25) << "stub " << i;
-        EXPECT_EQ(U32(img, stubs + 6 * i + 2), slots[i]) << "stub " << i;
+        EXPECT_EQ(U32(img, stubs + 6 * i + 2), kStubSlots[i]) << "stub " << i;
         stubOperands.insert(stubs + 6 * i + 2 - code.data);
     }
     // Each entry's site holds an offset inside the segment of its kind; kind 0 only at the stubs.

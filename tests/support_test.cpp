@@ -109,6 +109,9 @@ TEST(ErrorService, ReportsKindSubroutineAndPosition) {
     EXPECT_EXIT(RtError(RtErrorStackMoved, 0x04010005, 42), ::testing::ExitedWithCode(1),
                 "Runtime error 6: a DLL command moved the stack pointer in subroutine 0x4010005 at position 42");
     EXPECT_EXIT(RtError(RtErrorNegativeCount, 0x04010006, 3), ::testing::ExitedWithCode(1), "negative count");
+    // A DLL command's thunk passes no subroutine and the command's index: the message names the command.
+    EXPECT_EXIT(RtError(RtErrorStackMoved, 0, 12), ::testing::ExitedWithCode(1),
+                "moved the stack pointer in DLL command 12 \\(lstrlenA in kernel32.dll\\)");
 }
 
 TEST(ArrayElementCount, ReadsArraysPackedWithoutAlignment) {

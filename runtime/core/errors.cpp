@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "runtime.h"
+#include "services.h"
 
 namespace rt {
 
@@ -22,6 +23,7 @@ std::string DescribeError(int32_t kind, const ErrorSite &site, std::string_view 
     std::string m = "Runtime error " + std::to_string(kind) + ": " + std::string(DescribeErrorKind(kind));
     if (site.dll) {
         m += " in DLL command " + std::to_string(site.command);
+        if (std::string name = service::DllCommandName(site.command); !name.empty()) m += " (" + name + ")";
     } else if (site.command != 0 || site.subroutine == 0) {
         m += site.library == 0 ? " in core command " : " in command of library row " + std::to_string(site.library) + ", ";
         m += Hex(site.command);

@@ -27,7 +27,7 @@ Result<PreparedImage, LoadFailure> PrepareImage(const uint8_t *image, size_t siz
     for (size_t i = 0; i < dlls.size(); ++i) {
         void *fn = resolve(dlls[i].dll, dlls[i].function);
         if (!fn) return LoadFailure{LoadError::MissingDllFunction, dlls[i].function + " in " + dlls[i].dll};
-        service::rt_dll_functions[i] = fn;
+        service::BindDllCommand(uint32_t(i), fn, dlls[i].dll, dlls[i].function);
     }
     service::rt_dll_function_count = uint32_t(dlls.size());
 

@@ -1,6 +1,7 @@
 // The runtime core's files on Windows, through the wide-character calls; paths are UTF-8.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,6 +44,15 @@ std::optional<os::FileIdentity> RegularIdentity(HANDLE h) {
     return IdentityOf(info);
 }
 
+// Whether two paths name the same folder. The history's path reaches here with '/' (the core's own
+// separator) and the program's folder with '\' (from the system); the file system ignores case.
+bool SameFolder(const std::string &a, const std::string &b) {
+    std::wstring x = Utf8ToWide(a), y = Utf8ToWide(b);
+    std::replace(x.begin(), x.end(), L'/', L'\\');
+    std::replace(y.begin(), y.end(), L'/', L'\\');
+    return ::CompareStringOrdinal(x.c_str(), int(x.size()), y.c_str(), int(y.size()), TRUE) == CSTR_EQUAL;
+}
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 } // namespace
@@ -53,7 +63,7 @@ std::string FindExisting(const std::string &path) { return path; }
 // A program folder the user may not write to (Program Files) keeps the user's files in
 // %APPDATA%\routetrace.
 std::string UserFile(const std::string &path, const std::string &programFolder) {
-    if (io::FolderOf(path) != programFolder || Writable(programFolder)) return path;
+    if (!SameFolder(io::FolderOf(path), programFolder) || Writable(programFolder)) return path;
     const wchar_t *appData = ::_wgetenv(L"APPDATA");
     if (!appData || !*appData) return path;
     std::wstring folder = std::wstring(appData) + L"\\routetrace";

@@ -15,6 +15,22 @@ void *rt_dll_functions[RtMaxDllCommands] = {};
 uint32_t rt_dll_function_count = 0;
 }
 
+namespace {
+// Made at first use: the direct host binds its commands while static objects are constructed.
+std::string *DllNames() {
+    static std::string names[RtMaxDllCommands];
+    return names;
+}
+} // namespace
+
+void BindDllCommand(uint32_t index, void *function, std::string_view dll, std::string_view name) {
+    if (index >= RtMaxDllCommands) return;
+    rt_dll_functions[index] = function;
+    DllNames()[index] = std::string(name) + " in " + std::string(dll);
+}
+
+std::string DllCommandName(uint32_t index) { return index < RtMaxDllCommands ? DllNames()[index] : std::string(); }
+
 extern "C" void rt_dll_unbound(uint32_t index) {
     ErrorSite site;
     site.command = index;
@@ -26,6 +42,12 @@ void RtError(int32_t kind, uint32_t subroutine, int32_t position) {
     ErrorSite site;
     site.subroutine = subroutine;
     site.position = position;
+    // A DLL command's thunk reports a moved stack with no subroutine and the command's index as the
+    // position: the message names that command.
+    if (kind == RtErrorStackMoved && subroutine == 0) {
+        site.dll = true;
+        site.command = uint32_t(position);
+    }
     Runtime::Instance().Fail(kind, site);
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "contract/abi.h"
 
@@ -32,6 +34,11 @@ void *SlotFunction(uint32_t slot);
 // The functions bound to the DLL commands, by command index; slot 0x04 jumps through it.
 extern "C" void *rt_dll_functions[RtMaxDllCommands];
 extern "C" uint32_t rt_dll_function_count;
+// Binds a DLL command: slot 0x04 then jumps to the function for that index; the command's function and
+// DLL names go into the messages of errors it causes.
+void BindDllCommand(uint32_t index, void *function, std::string_view dll, std::string_view name);
+// "lstrlenA in kernel32.dll": the bound command's function and DLL; empty for an unbound index.
+std::string DllCommandName(uint32_t index);
 // Called by slot 0x04 for an index without a bound function.
 extern "C" [[noreturn]] void rt_dll_unbound(uint32_t index);
 

@@ -24,8 +24,8 @@ bool BindDllCommands() {
     bool all = true;
     uint32_t count = 0;
 #define DLL_COMMAND(index, dll, function, thunk, argumentBytes)                                                     \
-    rt::service::rt_dll_functions[index] = rt::platform::FindDllFunction(dll, function);              \
-    all = all && rt::service::rt_dll_functions[index] != nullptr;                                  \
+    rt::service::BindDllCommand(index, rt::platform::FindDllFunction(dll, function), dll, function);       \
+    all = all && rt::service::rt_dll_functions[index] != nullptr;                                            \
     count = index + 1;
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND

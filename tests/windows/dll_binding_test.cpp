@@ -7,6 +7,7 @@
 
 #include "contract/dll.h"
 #include "runtime/platform/platform.h"
+#include "runtime/platform/windows/system_dll.h"
 
 namespace {
 
@@ -24,6 +25,26 @@ TEST(WindowsDllCommands, EveryCommandBindsToTheSystemsModuleByName) {
 #undef DLL_COMMAND
     EXPECT_EQ(rt::platform::FindDllFunction("ws2_32.dll", "inet_ADDR"), nullptr) << "export names match exactly";
     EXPECT_EQ(rt::platform::FindDllFunction("nosuch.dll", "inet_addr"), nullptr);
+}
+
+// A loader without the system-folder search flag (Windows 7 before its 2011 update) gets each module
+// by its full path in the system folder: the very module the search finds.
+TEST(WindowsDllCommands, WithoutTheSystemSearchEachModuleLoadsByItsPathInTheSystemFolder) {
+    wchar_t folder[MAX_PATH];
+    UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+    EXPECT_EQ(rt::platform::SystemDllPath("kernel32"), std::wstring(folder, n) + L"\\kernel32.dll");
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) \
+    {                                                                                      \
+        HMODULE byPath = rt::platform::LoadSystemDll(dll, false);                          \
+        EXPECT_NE(byPath, nullptr) << dll;                                                 \
+        EXPECT_EQ(byPath, rt::platform::LoadSystemDll(dll, true)) << dll;                  \
+    }
+#include "contract/dll_commands.def"
+#undef DLL_COMMAND
+    for (const char *notAName : {"..\\ws2_32.dll", "C:ws2_32.dll", "sub/ws2_32.dll", "", ".."}) {
+        EXPECT_EQ(rt::platform::LoadSystemDll(notAName, false), nullptr) << notAName;
+        EXPECT_EQ(rt::platform::LoadSystemDll(notAName, true), nullptr) << notAName;
+    }
 }
 
 TEST(WindowsDllCommands, TheBoundFunctionsAnswerAsTheProgramCallsThem) {

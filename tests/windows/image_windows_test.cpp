@@ -40,5 +40,5 @@ TEST(WindowsImage, ADllFunctionThatMovesTheStackEndsInErrorKindSix) {
             rt::service::rt_dll_functions[12] = reinterpret_cast<void *>(&LengthLeavingItsArgument);
             Dll_lstrlenA(uintptr_t("four"));
         },
-        ::testing::ExitedWithCode(1), "moved the stack pointer");
+        ::testing::ExitedWithCode(1), "moved the stack pointer in DLL command 12 \\(lstrlenA in kernel32.dll\\)");
 }

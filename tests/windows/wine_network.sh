@@ -13,6 +13,8 @@ in_client() { ip netns exec "$p-client" "$@"; }
 wine_network_up() {
     sh "$topology" up "$p"
     in_client "$here/../../scripts/wine-session" 120
+    in_client timeout 60 wine cmd.exe /c exit >/dev/null 2>&1 ||
+        { echo "skipped: wine cannot run 32-bit programs here (wine32 is missing or broken)"; exit 77; }
 }
 
 # wine_network_down: the wine session, the network and the scratch folder go.

@@ -5,8 +5,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <algorithm>
 #include <map>
 #include <thread>
 
@@ -54,8 +56,9 @@ int CALLBACK NoteFound(const LOGFONTW *, const TEXTMETRICW *, DWORD, LPARAM foun
     return 0;
 }
 
-// The interface font: 12 pixels, from a face that holds Chinese where one is installed.
-HFONT MakeFont() {
+// The interface font: 12 pixels at 96 DPI (scaled to the window's DPI), from a face that holds
+// Chinese where one is installed.
+HFONT MakeFont(UINT dpi) {
     HDC screen = ::GetDC(nullptr);
     const wchar_t *chosen = nullptr;
     for (const wchar_t *face : {L"Microsoft YaHei", L"SimSun", L"WenQuanYi Micro Hei"}) {
@@ -70,9 +73,29 @@ HFONT MakeFont() {
         }
     }
     ::ReleaseDC(nullptr, screen);
-    if (!chosen) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    return ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+    LOGFONTW stock{};
+    if (!chosen) {
+        // The system's interface font, at this DPI rather than the system's.
+        ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof stock, &stock);
+        stock.lfHeight = -::MulDiv(std::abs(stock.lfHeight ? int(stock.lfHeight) : 12), int(dpi), 96);
+        return ::CreateFontIndirectW(&stock);
+    }
+    return ::CreateFontW(-::MulDiv(12, int(dpi), 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                          CLEARTYPE_QUALITY, DEFAULT_PITCH, chosen);
+}
+
+// The DPI a window is drawn at: its monitor's where the system says it per window (Windows 10 1607
+// on), otherwise the system's own (Windows 7 and 8 scale every monitor alike).
+UINT DpiOf(HWND w) {
+    using PerWindow = UINT(WINAPI *)(HWND);
+    static const auto perWindow = reinterpret_cast<PerWindow>(
+        reinterpret_cast<void *>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (perWindow && w)
+        if (UINT dpi = perWindow(w)) return dpi;
+    HDC screen = ::GetDC(nullptr);
+    int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? UINT(dpi) : 96;
 }
 
 std::wstring WindowText(HWND w) {
@@ -133,6 +156,23 @@ class Win32Window final : public Win32FrontEnd {
         if (main_) ::PostMessageW(main_, WM_CLOSE, 0, 0);
     }
 
+    // What the list view itself shows, once the changes other threads posted have been applied.
+    int32_t ListRowCount(uint32_t unit) override {
+        HWND w = NativeList(unit);
+        return w ? int32_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0)) : ModelFrontEnd::ListRowCount(unit);
+    }
+    std::string ListCellText(uint32_t unit, int32_t row, int32_t column) override {
+        HWND w = NativeList(unit);
+        if (!w) return ModelFrontEnd::ListCellText(unit, row, column);
+        wchar_t text[512] = {};
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = 512;
+        ::SendMessageW(w, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&cell));
+        return WideToUtf8(text);
+    }
+
     void OpenUrl(std::string_view url) override {
         std::string u = GbkToUtf8(url);
         OnGui([&] {
@@ -142,6 +182,14 @@ class Win32Window final : public Win32FrontEnd {
     }
 
   private:
+    HWND NativeList(uint32_t unit) {
+        if (std::this_thread::get_id() != gui_ || !main_) return nullptr;
+        MSG msg;
+        while (::PeekMessageW(&msg, main_, kMirror, kMirror, PM_REMOVE)) Dispatch(msg);
+        auto it = controls_.find(unit);
+        return it == controls_.end() ? nullptr : it->second;
+    }
+
     void Dispatch(MSG &msg) {
         if (main_ && ::IsDialogMessageW(main_, &msg)) return; // Tab moves between the controls
         ::TranslateMessage(&msg);
@@ -231,6 +279,12 @@ class Win32Window final : public Win32FrontEnd {
         case kMirror: Apply(uint32_t(wp), ControlModel::Change(lp)); return 0;
         case kOnGui: (*reinterpret_cast<std::function<void()> *>(lp))(); return 0;
         case WM_COMMAND: Command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp)); return 0;
+        case WM_DPICHANGED: { // moved to a monitor of another scale: the system suggests the new rectangle
+            const RECT *r = reinterpret_cast<const RECT *>(lp);
+            ::SetWindowPos(w, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            Layout(HIWORD(wp), false);
+            return 0;
+        }
         case WM_CLOSE: ::DestroyWindow(w); return 0;
         case WM_DESTROY:
             main_ = nullptr;
@@ -326,12 +380,11 @@ class Win32Window final : public Win32FrontEnd {
         main_ = ::CreateWindowExW(0, cls.lpszClassName, GbkToWide(form_.window.caption).c_str(),
                                   WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, form_.window.left, form_.window.top,
                                   form_.window.width, form_.window.height, nullptr, bar, instance, this);
-        font_ = MakeFont();
-        ::SendMessageW(main_, WM_SETFONT, WPARAM(font_), TRUE);
         // Group boxes first, so that the controls inside them are drawn above them.
         for (bool groups : {true, false})
             for (const form::Control &c : form_.controls)
                 if ((c.type == form::kGroupBox) == groups) Make(c);
+        Layout(DpiOf(main_), true);
         // What the program set before the window existed.
         for (const form::Control &c : form_.controls)
             for (auto change : {ControlModel::Change::Disabled, ControlModel::Change::Text, ControlModel::Change::Items,
@@ -354,12 +407,9 @@ class Win32Window final : public Win32FrontEnd {
         case form::kPicture: style |= SS_ICON | SS_CENTERIMAGE | SS_NOTIFY; caption.clear(); break;
         default: return;
         }
-        POINT at = Origin(c);
-        // A drop-down list's height includes its open list.
-        int height = c.type == form::kComboBox ? c.height + 200 : c.height;
-        HWND w = ::CreateWindowExW(exStyle, cls, caption.c_str(), style, at.x, at.y, c.width, height, main_, nullptr,
+        // Placed and sized by Layout, at the window's DPI.
+        HWND w = ::CreateWindowExW(exStyle, cls, caption.c_str(), style, 0, 0, 0, 0, main_, nullptr,
                                    ::GetModuleHandleW(nullptr), nullptr);
-        ::SendMessageW(w, WM_SETFONT, WPARAM(font_), TRUE);
         controls_[c.id] = w;
         units_[w] = {c.id, c.type};
         if (c.type == form::kListView) {
@@ -374,9 +424,58 @@ class Win32Window final : public Win32FrontEnd {
             }
         }
         if (c.type == form::kPicture) {
-            if (HICON picture = MakeIcon(c.icon)) ::SendMessageW(w, STM_SETICON, WPARAM(picture), 0);
+            picture_ = MakeIcon(c.icon);
             if (c.cursor == form::kHandCursor) ::SetClassLongPtrW(w, GCLP_HCURSOR, LONG_PTR(::LoadCursorW(nullptr, IDC_HAND)));
         }
+    }
+
+    // Lays the form out at a DPI: the designed geometry, fonts and column widths times DPI/96, so the
+    // window is drawn sharp at any scale and nothing overlaps. With `sizeWindow` the window takes its
+    // designed rectangle at that scale, grown where its frame leaves the controls too little room.
+    void Layout(UINT dpi, bool sizeWindow) {
+        auto scaled = [dpi](int v) { return ::MulDiv(v, int(dpi), 96); };
+        HFONT font = MakeFont(dpi);
+        ::SendMessageW(main_, WM_SETFONT, WPARAM(font), FALSE);
+        int right = 0, bottom = 0;
+        for (const form::Control &c : form_.controls) {
+            auto it = controls_.find(c.id);
+            if (it == controls_.end()) continue;
+            HWND w = it->second;
+            POINT at = Origin(c);
+            // A drop-down list's height includes its open list.
+            int height = scaled(c.height) + (c.type == form::kComboBox ? scaled(200) : 0);
+            ::SetWindowPos(w, nullptr, scaled(at.x), scaled(at.y), scaled(c.width), height, SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SendMessageW(w, WM_SETFONT, WPARAM(font), TRUE);
+            right = std::max(right, scaled(at.x + c.width));
+            bottom = std::max(bottom, scaled(at.y + c.height));
+            if (c.type == form::kListView)
+                for (size_t i = 0; i < c.columns.size(); ++i)
+                    ::SendMessageW(w, LVM_SETCOLUMNWIDTH, i, MAKELPARAM(scaled(int(c.columns[i].width)), 0));
+            if (c.type == form::kPicture && picture_) {
+                // The emblem drawn whole inside its box.
+                HICON fitted = static_cast<HICON>(::CopyImage(picture_, IMAGE_ICON, scaled(c.width), scaled(c.height), 0));
+                HICON old = reinterpret_cast<HICON>(::SendMessageW(w, STM_SETICON, WPARAM(fitted ? fitted : picture_), 0));
+                if (old && old != picture_) ::DestroyIcon(old);
+            }
+        }
+        if (font_) ::DeleteObject(font_);
+        font_ = font;
+        if (sizeWindow) {
+            ::SetWindowPos(main_, nullptr, scaled(form_.window.left), scaled(form_.window.top), scaled(form_.window.width),
+                           scaled(form_.window.height), SWP_NOZORDER | SWP_NOACTIVATE);
+            // The lowest and the rightmost control keep their designed margin to the client area's edge.
+            RECT client;
+            ::GetClientRect(main_, &client);
+            int wantWidth = right + scaled(7), wantHeight = bottom + scaled(7);
+            int growX = std::max(0, wantWidth - int(client.right)), growY = std::max(0, wantHeight - int(client.bottom));
+            if (growX || growY) {
+                RECT outer;
+                ::GetWindowRect(main_, &outer);
+                ::SetWindowPos(main_, nullptr, 0, 0, outer.right - outer.left + growX, outer.bottom - outer.top + growY,
+                               SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+            }
+        }
+        ::InvalidateRect(main_, nullptr, TRUE);
     }
 
     struct Unit {
@@ -388,6 +487,7 @@ class Win32Window final : public Win32FrontEnd {
     std::thread::id gui_;
     HWND main_ = nullptr;
     HFONT font_ = nullptr;
+    HICON picture_ = nullptr; // the emblem at its own size; the box shows a copy fitted to it
     std::map<uint32_t, HWND> controls_;
     std::map<HWND, Unit> units_;
     std::map<UINT, uint32_t> menuHandlers_;
