@@ -8,11 +8,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "files.h"
 #include "formats/io/io.h"
