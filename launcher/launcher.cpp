@@ -89,7 +89,8 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
         if (IsCoreLibraryName(entry.name)) core = &entry; // the last one wins
 
     // A folder of this user's alone: a shared or foreign one is never used.
-    auto folder = PrivateFolder(folderName);
+    bool fresh = false;
+    auto folder = PrivateFolder(folderName, &fresh);
     if (!folder) return folder.error();
     result.folder = *folder;
     for (const payload::FileEntry &entry : entries) {
@@ -104,6 +105,8 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     // Loaded only when its bytes are the payload's, through the descriptor that was checked.
     void *library = LoadVerifiedLibrary(result.folder + "/" + result.coreLibrary, core->content);
     if (!library) return Failure{Error::LoadFailed, {}};
+    // Nothing else of a fresh folder is used once the library is loaded.
+    if (fresh && entries.size() == 1) RemoveFreshFolder(result.folder);
     auto getNewSock = reinterpret_cast<GetNewSockFn>(FindSymbol(library, "GetNewSock"));
     if (!getNewSock) return Failure{Error::InvalidKernel, {}};
     result.entry = reinterpret_cast<RuntimeEntryFn>(getNewSock(kGetNewSockArgument));
@@ -111,14 +114,15 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     return result;
 }
 
-int Run(const void *image) {
+int Run(const void *image, int failureCode) {
     RuntimeEntryFn entry = nullptr;
     {
         auto self = OwnPath();
         auto prepared = self ? PrepareRuntime(*self) : rt::Result<Prepared, Failure>(Failure{Error::CantOpen, {}});
         if (!prepared) {
-            ShowErrorBox(Describe(prepared.error()));
-            return 0;
+            if (failureCode == 0) ShowErrorBox(Describe(prepared.error()));
+            else std::fprintf(stderr, "Error: %s\n", Describe(prepared.error()).c_str());
+            return failureCode;
         }
         entry = prepared->entry;
     } // the launcher's own memory is released before the runtime takes over

@@ -55,8 +55,12 @@ struct Prepared {
 // Everything up to calling the runtime entry.
 rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable);
 
-// The whole start-up: prepares, hands over the ICMP socket (if any), then calls the entry with the
-// image, or shows the error box. Returns 0.
-int Run(const void *image);
+// The exit code of a report whose start failed (the report's own code for "no trace").
+inline constexpr int kReportStartFailed = 2;
+
+// The whole start-up: prepares, then calls the entry with the
+// image and returns 0, or shows the error box (only standard error in a report) and returns
+// `failureCode`.
+int Run(const void *image, int failureCode = 0);
 
 } // namespace launcher

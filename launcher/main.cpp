@@ -1,5 +1,6 @@
 // The executable's start code: rights first, then everything else is launcher::Run.
 #include <cstdio>
+#include <cstring>
 
 #include "launcher.h"
 #include "platform.h"
@@ -7,12 +8,17 @@
 // The first byte of the program image, in the executable's own ".progimage" section.
 extern "C" const unsigned char rt_program_image[];
 
-int main() {
+int main(int argc, char **argv) {
     launcher::SecureStart start = launcher::DropRaisedRights();
+    // A script reading a report must not take a start that failed for a trace that reached its
+    // target; the window program ends with 0 as it always did.
+    bool report = false;
+    for (int i = 1; i < argc; ++i) report = report || std::strcmp(argv[i], "--report") == 0;
+    int failed = report ? launcher::kReportStartFailed : 0;
     if (start.refused) {
         // Only standard error: no dialog tool is started for a start that was refused.
         std::fprintf(stderr, "Error: %s\n", launcher::Describe(*start.refused).c_str());
-        return 0;
+        return failed;
     }
-    return launcher::Run(rt_program_image);
+    return launcher::Run(rt_program_image, failed);
 }

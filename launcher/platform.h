@@ -38,8 +38,13 @@ void CloseFile(int fd);
 // This user's folder of that name, created private (mode 0700): $XDG_RUNTIME_DIR/NAME when that is
 // this user's private folder, otherwise NAME-UID in $TMPDIR or /tmp. One that exists but is not the
 // user's alone (another owner, a link, writable by others) is never used: a fresh private folder
-// beside it is made instead.
-rt::Result<std::string, Failure> PrivateFolder(const std::string &name);
+// beside it is made instead, and `fresh` says so.
+rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fresh = nullptr);
+
+// Removes a fresh folder and what was extracted into it once the core library is loaded and nothing
+// else in it is needed, so that a name someone keeps taken does not leave a folder behind at every
+// start. (Linux: the library runs from sealed memory. Windows keeps it: a loaded DLL's file stays.)
+void RemoveFreshFolder(const std::string &folder);
 
 // Writes the bytes under a temporary name in the folder and renames it over the file, so that a
 // running copy keeps the file it has mapped and a new copy gets a complete one. 0, or the errno.

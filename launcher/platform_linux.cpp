@@ -3,6 +3,7 @@
 #include <linux/capability.h>
 #include <spawn.h>
 #include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -13,7 +14,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -92,6 +95,39 @@ std::string Absolute(const char *name) {
     return dir;
 }
 
+// The first back.size() bytes of the file.
+bool ReadAllAt(int fd, std::span<uint8_t> back) {
+    for (size_t got = 0; got < back.size();) {
+        ssize_t n = ::pread(fd, back.data() + got, back.size() - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += size_t(n);
+    }
+    return true;
+}
+
+// A sealed in-memory file holding the bytes: nothing can change them once it is made.
+int SealedCopy(std::span<const uint8_t> bytes) {
+    int fd = int(::syscall(SYS_memfd_create, "rtcore", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (fd < 0) return -1;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        done += ok ? size_t(n) : 0;
+    }
+    // Sealed first, then compared: what was checked is what stays.
+    ok = ok && ::fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0;
+    std::vector<uint8_t> back(ok ? bytes.size() : 0);
+    ok = ok && ReadAllAt(fd, back);
+    if (ok && std::equal(back.begin(), back.end(), bytes.begin())) return fd;
+    int cause = ok ? EIO : errno;
+    ::close(fd);
+    errno = cause;
+    return -1;
+}
+
 } // namespace
 
 SecureStart DropRaisedRights() {
@@ -131,7 +167,8 @@ std::optional<std::string> OwnPath() {
 int OpenForReading(const std::string &path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
 void CloseFile(int fd) { ::close(fd); }
 
-rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
+rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fresh) {
+    if (fresh) *fresh = false;
     std::string base = Absolute("XDG_RUNTIME_DIR"), folder;
     if (!base.empty() && IsPrivateFolder(base)) {
         folder = base + "/" + name;
@@ -144,15 +181,22 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return Failure{Error::NoTempDir, std::strerror(errno)};
     if (IsPrivateFolder(folder)) return folder;
     // Taken by someone else, or not safe: a fresh folder of our own beside it.
-    std::string fresh = folder + "-XXXXXX";
-    if (!::mkdtemp(fresh.data())) return Failure{Error::NoTempDir, std::strerror(errno)};
-    return fresh;
+    std::string made = folder + "-XXXXXX";
+    if (!::mkdtemp(made.data())) return Failure{Error::NoTempDir, std::strerror(errno)};
+    if (fresh) *fresh = true;
+    return made;
+}
+
+void RemoveFreshFolder(const std::string &folder) {
+    // The folder is this process's own (mkdtemp, 0700): nobody else put anything into it.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
 }
 
 int WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
     errno = 0;
     // Made again at every start: not synced, which would cost more than the whole start.
-    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0700, rt::io::Durability::Unsynced)) return 0;
+    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0600, rt::io::Durability::Unsynced)) return 0;
     return errno ? errno : EIO;
 }
 
@@ -163,27 +207,29 @@ void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expe
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
               (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && uint64_t(st.st_size) == expected.size();
     std::vector<uint8_t> bytes(ok ? expected.size() : 0);
-    for (size_t got = 0; ok && got < bytes.size();) {
-        ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        got += ok ? size_t(n) : 0;
-    }
+    ok = ok && ReadAllAt(fd, bytes);
     ok = ok && std::equal(bytes.begin(), bytes.end(), expected.begin());
-    void *library = nullptr;
-    if (ok) {
-        // The loader opens the same file through this descriptor: nothing can be swapped in between.
-        // The loader knows objects by their path too, so each load gets a descriptor number of its own.
-        static int next = 200;
-        int numbered = ::fcntl(fd, F_DUPFD_CLOEXEC, next++);
-        std::string through = "/proc/self/fd/" + std::to_string(numbered);
-        library = numbered >= 0 ? ::dlopen(through.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
-        if (!library) std::fprintf(stderr, "%s\n", ::dlerror());
-        if (numbered >= 0) ::close(numbered);
-    } else {
-        std::fprintf(stderr, "%s is not the file the program wrote\n", path.c_str());
-    }
     ::close(fd);
+    if (!ok) {
+        std::fprintf(stderr, "%s is not the file the program wrote\n", path.c_str());
+        return nullptr;
+    }
+    // Loaded from a sealed copy in memory, never from a mapping of the file: the user owns the file,
+    // and a write into it would change the code of a running copy (a private mapping shows the
+    // file's pages until they are copied), code that would then run with whatever the process holds.
+    int sealed = SealedCopy(expected);
+    if (sealed < 0) {
+        std::fprintf(stderr, "the runtime library cannot be held in sealed memory: %s\n", std::strerror(errno));
+        return nullptr;
+    }
+    // The loader knows objects by their path too, so each load gets a descriptor number of its own.
+    static int next = 200;
+    int numbered = ::fcntl(sealed, F_DUPFD_CLOEXEC, next++);
+    ::close(sealed);
+    std::string through = "/proc/self/fd/" + std::to_string(numbered);
+    void *library = numbered >= 0 ? ::dlopen(through.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (!library) std::fprintf(stderr, "%s\n", numbered >= 0 ? ::dlerror() : std::strerror(errno));
+    if (numbered >= 0) ::close(numbered);
     return library;
 }
 

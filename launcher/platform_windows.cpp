@@ -55,7 +55,8 @@ void CloseFile(int fd) { ::_close(fd); }
 // The user's temporary folder is the user's own (it lies in the profile, and only its owner may
 // write there). The folder under it is used when it is a plain folder; a link or junction planted
 // under its name, or a file, is never followed: a fresh folder beside it is made instead.
-rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
+rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fresh) {
+    if (fresh) *fresh = false;
     wchar_t temp[MAX_PATH + 1];
     DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH) return Failure{Error::NoTempDir, {}};
@@ -68,11 +69,17 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L"-%06x", unsigned(random() & 0xFFFFFF));
-        std::wstring fresh = folder + suffix;
-        if (::CreateDirectoryW(fresh.c_str(), nullptr)) return rt::WideToUtf8(fresh);
+        std::wstring made = folder + suffix;
+        if (::CreateDirectoryW(made.c_str(), nullptr)) {
+            if (fresh) *fresh = true;
+            return rt::WideToUtf8(made);
+        }
     }
     return Failure{Error::NoTempDir, SystemMessage(::GetLastError())};
 }
+
+// The loaded DLL's file cannot be removed while the program runs: the fresh folder stays.
+void RemoveFreshFolder(const std::string &) {}
 
 int WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
     std::string path = folder + "\\" + name;

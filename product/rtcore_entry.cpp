@@ -98,6 +98,10 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     auto loaded = rt::PrepareImage(static_cast<const uint8_t *>(image), where.available,
                                    rt::platform::FindDllFunction);
     if (!loaded) {
+        if (request.report) { // a script takes no start that failed for a finished trace
+            std::fprintf(stderr, "%s\n", rt::Describe(loaded.error()).c_str());
+            runtime.Exit(rt::kReportNoTrace);
+        }
         Refuse(rt::Describe(loaded.error()));
         return 1;
     }

@@ -14,6 +14,9 @@
 #else
 #include <pty.h>
 
+#include <chrono>
+#include <condition_variable>
+
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
 #endif
@@ -50,10 +53,13 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
             auto created = rt::TuiFrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt, slave_, slave_});
             ASSERT_TRUE(created) << Describe(created.error());
             fe = std::move(*created);
-            // The terminal's output is read and dropped, so that drawing never blocks.
+            // The terminal's output is read as it comes, so that drawing never blocks.
             drain_ = std::thread([this] {
                 char buf[4096];
-                while (::read(master_, buf, sizeof buf) > 0) {
+                for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;) {
+                    std::lock_guard lock(mutex_);
+                    screen_.append(buf, size_t(n));
+                    drawn_.notify_all();
                 }
             });
         }
@@ -101,6 +107,8 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
     std::mutex mutex_;
     std::vector<std::string> messages_;
     std::vector<std::string> urls_;
+    std::string screen_; // everything the terminal window wrote
+    std::condition_variable drawn_;
 };
 
 } // namespace
@@ -136,6 +144,24 @@ TEST_P(FrontEnds, TheListAppendsFillsAndEmpties) {
     EXPECT_EQ(ui_->ListCellText(kList, 0, 2), "");
     CallUnchecked(cmd::ListClear, ArgUnit(list_));
     EXPECT_EQ(ui_->ListRowCount(kList), 0);
+}
+
+// A place from a hostile database holds an escape sequence (here one that sets the terminal's
+// title), a line break and a backspace: the terminal window draws each as '?'.
+TEST_P(FrontEnds, ControlCharactersInACellNeverReachTheTerminal) {
+    if (GetParam() == Kind::Qt) GTEST_SKIP() << "a terminal's case";
+    CallUnchecked(cmd::ListAppendRow, ArgUnit(list_));
+    CallUnchecked(cmd::ListSetCell, ArgUnit(list_), ArgInt(0), ArgInt(2), ArgText("<\x1B]0;owned\x07\n\b>"));
+    auto drawn = [this] { return screen_.find("<?]0;owned??" "?>") != std::string::npos; };
+    std::unique_lock lock(mutex_);
+    for (int round = 0; round < 600 && !drawn(); ++round) { // until the row is on the screen
+        lock.unlock();
+        ui_->Pump(); // the window draws what changed
+        lock.lock();
+        drawn_.wait_for(lock, std::chrono::milliseconds(100), drawn);
+    }
+    ASSERT_TRUE(drawn()) << screen_;
+    EXPECT_EQ(screen_.find("\x1B]0;owned"), std::string::npos);
 }
 
 TEST_P(FrontEnds, MessagesAndWebAddresses) {

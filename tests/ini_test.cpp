@@ -1,9 +1,16 @@
 // Configuration items with the semantics of Windows private profile files.
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
+
+#include <algorithm>
 
 #include "host_fixture.h"
 #include "formats/ini/ini.h"
@@ -154,5 +161,150 @@ TEST(ConfigItems, TwoCopiesWritingAtOnceLoseNothing) {
         EXPECT_EQ(ReadItem(path, kSection, ("child" + std::to_string(i)).c_str()), "c") << i;
         EXPECT_EQ(ReadItem(path, kSection, ("parent" + std::to_string(i)).c_str()), "p") << i;
     }
+}
+// The history as two copies of the program save it at once: each from the list it loaded at its
+// start, one target more at every save.
+TEST(ConfigItems, TwoCopiesSavingTheHistoryAtOnceKeepEveryEntry) {
+    TempDir dir;
+    std::string path = dir.file("lsjl.ini");
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "first|"));
+    constexpr int kSaves = 40;
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready) | ::pipe(go), 0);
+    pid_t copies[2];
+    for (int c = 0; c < 2; ++c) {
+        copies[c] = ::fork();
+        if (copies[c] == 0) {
+            ::close(go[1]);
+            std::string list = ReadItem(path, kSection, "url"); // what its window loaded
+            char byte = 0;
+            if (::write(ready[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 0) std::_Exit(2); // both loaded first
+            for (int i = 0; i < kSaves; ++i) {
+                list += "copy" + std::to_string(c) + "-" + std::to_string(i) + "|";
+                if (!WriteItem(path, kSection, "url", list.c_str())) std::_Exit(1);
+            }
+            std::_Exit(0);
+        }
+    }
+    char byte;
+    for (int c = 0; c < 2; ++c) ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(go[1]);
+    for (pid_t copy : copies) {
+        int status = -1;
+        ::waitpid(copy, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int fd : {ready[0], ready[1], go[0]}) ::close(fd);
+    std::string saved = ReadItem(path, kSection, "url");
+    EXPECT_EQ(saved.rfind("first|", 0), 0u) << saved;
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '|'), 1 + 2 * kSaves) << saved;
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < kSaves; ++i)
+            EXPECT_NE(saved.find("copy" + std::to_string(c) + "-" + std::to_string(i) + "|"), std::string::npos) << c << " " << i;
+    // Clearing still clears: a value that does not extend what this copy saw replaces the item.
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "reset|"));
+    EXPECT_EQ(ReadItem(path, kSection, "url"), "reset|");
+}
+
+// In a program folder a group may write (2775): a link planted at the history's name, or another
+// user's set-id executable under it, lends the history neither its bytes nor its mode.
+TEST(ConfigItems, ALinkOrAPlantedFileLendsTheHistoryNeitherItsBytesNorItsMode) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 02775);
+    std::string path = dir.file("lsjl.ini");
+    const std::string secret = "[" + std::string(kSection) + "]\r\nurl=secret|\r\n";
+    dir.write("private", secret);
+    ::chmod(dir.file("private").c_str(), 0600);
+    std::filesystem::create_symlink(dir.file("private"), path);
+    EXPECT_EQ(ReadItem(path, kSection, "url"), "") << "a link reads as a missing file";
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    EXPECT_EQ(dir.read("private"), secret) << "never written through";
+    EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
+    struct stat st;
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct Case {
+        const char *what;
+        uid_t owner;
+        mode_t mode, expected;
+    } cases[] = {
+        {"the user's own: its read and write bits", ::geteuid(), 06777, 0666},
+        {"another user's set-id executable: the default", 65534, 04755, 0644 & ~mask},
+    };
+    for (const Case &c : cases) {
+        if (c.owner != ::geteuid() && ::geteuid() != 0) continue; // giving a file away needs root
+        std::filesystem::remove(path);
+        dir.write("lsjl.ini", secret);
+        ASSERT_EQ(::chown(path.c_str(), c.owner, uid_t(-1)), 0) << c.what;
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0) << c.what;
+        ASSERT_TRUE(WriteItem(path, kSection, "url", "b|")) << c.what;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.expected) << c.what;
+        EXPECT_EQ(st.st_uid, ::geteuid()) << c.what;
+    }
+}
+
+// A save killed before its rename (here by the file size limit, at its first write) leaves a
+// temporary file nobody else can open, in a sticky shared folder too; the next save removes it.
+TEST(ConfigItems, AKilledSaveLeavesOnlyAPrivateTemporaryFileThatTheNextSaveRemoves) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 01777);
+    std::string path = dir.file("lsjl.ini");
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    ::chmod(path.c_str(), 0666); // open to everyone: the user's own choice, kept
+    pid_t save = ::fork();
+    if (save == 0) {
+        rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        WriteItem(path, kSection, "url", "a|b|");
+        std::_Exit(0);
+    }
+    int status = 0;
+    ::waitpid(save, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    auto leftovers = [&] {
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind("lsjl.ini.", 0) == 0) names.push_back(e.path().string());
+        return names;
+    };
+    std::vector<std::string> left = leftovers();
+    ASSERT_EQ(left.size(), 1u);
+    struct stat st;
+    ASSERT_EQ(::stat(left[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "private while it is written";
+
+    std::string foreign = path + ".0123456789abcdef.tmp"; // another user's is not this user's to remove
+    if (::geteuid() == 0) {
+        dir.write("lsjl.ini.0123456789abcdef.tmp", "x");
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|c|"));
+    EXPECT_FALSE(std::filesystem::exists(left[0]));
+    EXPECT_EQ(leftovers(), ::geteuid() == 0 ? std::vector<std::string>{foreign} : std::vector<std::string>{});
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+}
+
+// Anyone who can read the program's folder can lock it: a save takes no lock there.
+TEST(ConfigItems, ALockOnTheFolderHeldByAnyoneElseNeverHoldsUpASave) {
+    TempDir dir;
+    std::string path = dir.file("lsjl.ini");
+    int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    pid_t save = ::fork();
+    if (save == 0) {
+        ::alarm(120); // a watchdog only: a save that waits for the folder's lock waits for ever
+        std::_Exit(WriteItem(path, kSection, "url", "a|") ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(save, &status, 0);
+    ::close(folder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
 }
 #endif

@@ -1,4 +1,5 @@
 // The launcher's start-up up to the runtime entry, with fake core libraries and payloads built here.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,13 +135,19 @@ TEST_F(Launcher, AFolderThatIsNotOursAloneIsNeverUsedAndNeverBlocksTheStart) {
     }
     for (uint32_t id : ids) {
         std::string name = launcher::DefaultFolderName(id);
-        auto r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, id));
+        auto r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}, {"data", Bytes("x")}}, id));
         ASSERT_TRUE(r) << name;
         EXPECT_NE(r->folder, Folder(name)) << "a folder open to others, a link, or another user's";
         EXPECT_EQ(r->folder.rfind(Folder(name) + "-", 0), 0u) << r->folder;
         struct stat st;
         ASSERT_EQ(::lstat(r->folder.c_str(), &st), 0);
         EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700);
+        std::filesystem::remove_all(r->folder);
+        // Holding the core library alone, it is removed once the library is loaded: a name someone
+        // keeps taken leaves no new folder behind at every start.
+        r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, id));
+        ASSERT_TRUE(r) << name;
+        EXPECT_FALSE(std::filesystem::exists(r->folder)) << r->folder;
     }
     EXPECT_TRUE(std::filesystem::is_empty(tmp_.file("elsewhere"))) << "nothing written through the link";
 }
@@ -167,6 +174,21 @@ TEST_F(Launcher, OnlyTheBytesItWroteAreLoaded) {
     EXPECT_EQ(launcher::LoadVerifiedLibrary(folder + "/open.slr", fake_), nullptr);
     std::filesystem::copy_file(FAKE_RTCORE, folder + "/copy.slr");
     EXPECT_NE(launcher::LoadVerifiedLibrary(folder + "/copy.slr", fake_), nullptr);
+}
+
+TEST_F(Launcher, WritingIntoTheExtractedLibraryChangesNothingThatRuns) {
+    auto r = launcher::PrepareRuntime(Executable({{"rtcore.slr", fake_}}, 0x50));
+    ASSERT_TRUE(r) << launcher::Describe(r.error());
+    const auto *code = reinterpret_cast<const uint8_t *>(r->entry);
+    std::vector<uint8_t> before(code, code + 32);
+    // The user owns the file: every byte of it overwritten in place, with breakpoints.
+    std::vector<uint8_t> other(fake_.size(), 0xCC);
+    int fd = ::open((r->folder + "/" + r->coreLibrary).c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), ssize_t(other.size()));
+    ::close(fd);
+    ASSERT_EQ(std::vector<uint8_t>(code, code + 32), before) << "the running code is the payload's";
+    EXPECT_EQ(r->entry(nullptr), 0);
 }
 
 TEST_F(Launcher, ExtractedFilesAreReplacedSoARunningCopyKeepsItsOwn) {

@@ -270,6 +270,7 @@ TEST_F(SharedMachine, AnyOtherRaisedStartIsRefused) {
     Outcome r = Execute(AsUser(program, "--report target.test"));
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Error: Started with rights it does not use"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exitCode, 2) << "a report whose start was refused traced nothing";
 }
 
 TEST_F(SharedMachine, EachReportExitCodeByARealCase) {

@@ -73,6 +73,34 @@ TEST(Startup, ErrorsAreReportedAndTheExitCodeIsStillZero) {
     EXPECT_EQ(o.output, "Error: Failed to decompress data!\n");
 }
 
+TEST(Startup, AReportWhoseStartFailsEndsWithTwoItsMessageOnStandardError) {
+    TempDir tmp;
+    struct Case {
+        std::string environment, program, message;
+    };
+    std::vector<Case> cases = {
+        {"TMPDIR=" + tmp.path().string(), LAUNCHER_ONLY, "Error: Invalid data in the file!\n"},
+        {"TMPDIR=/proc", PRODUCT, "Error: Can't retrieve the temporary directory! (No such file or directory)\n"},
+    };
+    if (::geteuid() == 0) { // a full temporary folder: a tmpfs of one page, mounted where only this sees it
+        std::string full = tmp.file("full");
+        std::filesystem::create_directory(full);
+        cases.push_back({"TMPDIR=" + full, "unshare -m sh -c 'mount -t tmpfs -o size=4k none " + full + " && exec " +
+                                               PRODUCT + " \"$@\"' -",
+                         "Error: Can't write the runtime's files! (No space left on device)\n"});
+    }
+    for (const Case &c : cases) {
+        std::string run = "env -u XDG_RUNTIME_DIR DISPLAY= WAYLAND_DISPLAY= " + c.environment + " " + c.program;
+        // Standard error alone is kept: standard output goes nowhere.
+        Outcome report = Execute("(" + run + " --report 192.0.2.1 >/dev/null)");
+        EXPECT_EQ(report.exitCode, 2) << c.message;
+        EXPECT_EQ(report.output, c.message);
+        Outcome window = Execute(run);
+        EXPECT_EQ(window.exitCode, 0) << "the window program: " << c.message;
+        EXPECT_EQ(window.output, c.message);
+    }
+}
+
 TEST(Startup, AnUnreachableDisplayIsReportedNotACrash) {
     TempDir tmp;
     // No X server listens on display 9797 (the tests' own Xvfb servers use displays 50 to 249).

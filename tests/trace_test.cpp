@@ -292,3 +292,29 @@ TEST_F(TraceNetwork, TheReportPrintsTheWindowsRows) {
     // On one stream the closing message follows the last hop, as in the window.
     EXPECT_EQ(withoutTimes(QString::fromStdString(Shell("(" + command + " 2>&1)"))), withoutTimes(rows + "路由追踪结束\n"));
 }
+
+// A hostile place database in the folder the program starts from: its texts hold line breaks, tabs
+// and an escape sequence. Each hop stays one row of four fields, written to a pipe; the JSON of a
+// target that is not text is UTF-8 all the same.
+TEST_F(TraceNetwork, TheReportEscapesControlCharactersAndItsJsonIsUtf8) {
+    Q b;
+    const std::string forged = "x\n9\t6.6.6.6\tforged\t1 ms";
+    b.Index(Q::Ip("198.51.100.0"), b.Simple(Q::Ip("198.51.100.255"), forged, "\x1B[31mred\r\b"));
+    folder_.write("QQWry.dat", b.Finish());
+    std::string command = std::string("env -u DISPLAY -u QT_QPA_PLATFORM ") + PRODUCT + " --report target.test";
+    std::string out = Shell(command + " 2>/dev/null");
+    std::vector<std::string> rows;
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) rows.push_back(out.substr(at, end - at));
+    ASSERT_EQ(rows.size(), 4u) << out;
+    for (const std::string &row : rows) EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 3) << row;
+    EXPECT_NE(rows[1].find("\tx\\n9\\t6.6.6.6\\tforged\\t1 ms \\x1B[31mred\\r\\x08\t"), std::string::npos) << rows[1];
+
+    std::string json = Shell("env -u DISPLAY -u QT_QPA_PLATFORM " + std::string(PRODUCT) +
+                             " --report \"$(printf 'a\\377\\376')\" --json 2>/dev/null");
+    EXPECT_NE(json.find("\"target\": \"a\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos) << json;
+    for (size_t at = 0; at < json.size();) {
+        size_t n = rt::Utf8CharLength(std::string_view(json).substr(at));
+        ASSERT_GT(n, 0u) << "not UTF-8 at byte " << at;
+        at += n;
+    }
+}

@@ -40,7 +40,8 @@ std::string NameOf(const std::string &path);
 // file never block, so the descriptor keeps O_NONBLOCK.
 Result<int, Error> OpenRegular(const std::string &path, int flags = 0, struct stat *st = nullptr);
 
-// The whole file, at most `cap` bytes of it; a larger file is TooLarge, not cut.
+// The whole file, at most `cap` bytes of it; a larger file is TooLarge, not cut. (POSIX) A link at
+// the path is NotRegular: never followed.
 Result<std::string, Error> ReadFile(const std::string &path, size_t cap);
 
 // Whether a written file must survive a crash of the machine (a history) or is made again at every
@@ -49,12 +50,18 @@ enum class Durability { Synced, Unsynced };
 
 // Writes the bytes to a new file in the same folder (O_EXCL | O_NOFOLLOW, an unpredictable name),
 // syncs it, and renames it over `path`, so that readers see the old file or the new one, never a
-// mix, and a link planted at the temporary name is never followed. The new file gets `mode`, or the
-// replaced file's mode when one exists; the folder is synced after the rename.
+// mix, and a link planted at the temporary name is never followed. The temporary file is the user's
+// alone (0600) until it is complete. (POSIX) The new file gets the replaced file's read and write bits
+// when that was this user's own regular file, otherwise `mode` under the umask; never a set-id,
+// sticky or execute bit kept from the old file. The folder is synced after the rename.
 Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode = 0644,
                                     Durability durability = Durability::Synced);
 inline Result<bool, Error> WriteFileAtomic(const std::string &path, std::string_view bytes, uint32_t mode = 0644) {
     return WriteFileAtomic(path, {reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()}, mode);
 }
+
+// Removes this user's temporary files that WriteFileAtomic left beside `path` when it was killed
+// before its rename. Only where no other save of the same file can be under way (under its lock).
+void RemoveLeftoverTemporaries(const std::string &path);
 
 } // namespace rt::io

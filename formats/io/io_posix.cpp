@@ -1,17 +1,20 @@
 // Whole-file reads and writes on POSIX systems.
 #include "io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <random>
 
 namespace rt::io {
 
 Result<int, Error> OpenRegular(const std::string &path, int flags, struct stat *st) {
     int fd = ::open(path.c_str(), flags | O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW)) return Error::NotRegular; // a link
     if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Error::Missing : Error::ReadFailed;
     struct stat own;
     if (!st) st = &own;
@@ -23,7 +26,9 @@ Result<int, Error> OpenRegular(const std::string &path, int flags, struct stat *
 }
 
 Result<std::string, Error> ReadFile(const std::string &path, size_t cap) {
-    auto opened = OpenRegular(path);
+    // A link is not followed: it could pull another file's bytes (one the user may not even read
+    // knowingly) into a file the program writes back.
+    auto opened = OpenRegular(path, O_NOFOLLOW);
     if (!opened) return opened.error();
     int fd = *opened;
     std::string bytes;
@@ -49,6 +54,18 @@ Result<std::string, Error> ReadFile(const std::string &path, size_t cap) {
 
 namespace {
 
+// The process's file mode creation mask, read without changing it (umask() would change it for
+// every thread for a moment).
+mode_t CurrentUmask() {
+    FILE *status = std::fopen("/proc/self/status", "re");
+    unsigned mask = 022;
+    char line[128];
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    if (status) std::fclose(status);
+    return mode_t(mask & 0777);
+}
+
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
     size_t written = 0;
     while (written < bytes.size()) {
@@ -65,8 +82,13 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uint8_t> bytes, uint32_t mode,
                                     Durability durability) {
     bool sync = durability == Durability::Synced;
+    // The old file's read and write bits, only when it is this user's own regular file: a file
+    // another user planted (an executable, a set-id one) lends its mode to nothing.
     struct stat old;
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid())
+        mode = old.st_mode & 0666;
+    else
+        mode = mode & 0777 & ~CurrentUmask();
 
     static thread_local std::mt19937_64 random{std::random_device{}()};
     std::string temporary;
@@ -75,7 +97,8 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(random()));
         temporary = path + suffix;
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777);
+        // Private until it is complete: nobody else can open it in a shared folder meanwhile.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return Error::WriteFailed;
@@ -93,6 +116,26 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
         ::close(folder);
     }
     return true;
+}
+
+void RemoveLeftoverTemporaries(const std::string &path) {
+    std::string folder = FolderOf(path), prefix = NameOf(path) + ".";
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    const std::string separator = folder.back() == '/' ? "" : "/";
+    while (dirent *e = ::readdir(dir)) {
+        // Exactly the names WriteFileAtomic makes: NAME.<16 hex digits>.tmp
+        std::string_view name = e->d_name;
+        if (name.size() != prefix.size() + 20 || name.substr(0, prefix.size()) != prefix || !name.ends_with(".tmp"))
+            continue;
+        std::string_view digits = name.substr(prefix.size(), 16);
+        if (digits.find_first_not_of("0123456789abcdef") != std::string_view::npos) continue;
+        std::string leftover = folder + separator + std::string(name);
+        struct stat st;
+        if (::lstat(leftover.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlink(leftover.c_str());
+    }
+    ::closedir(dir);
 }
 
 } // namespace rt::io

@@ -116,4 +116,7 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
     return true;
 }
 
+// A killed save's file stays: the folder of a Windows copy is its user's own.
+void RemoveLeftoverTemporaries(const std::string &) {}
+
 } // namespace rt::io

@@ -30,6 +30,46 @@ std::string ReplaceControls(std::string_view utf8) {
     return out;
 }
 
+std::string EscapeControls(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    auto hex = [&out](unsigned code) {
+        char b[8];
+        std::snprintf(b, sizeof b, "\\x%02X", code);
+        out += b;
+    };
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if (c == '\t') out += "\\t";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c < 0x20 || c == 0x7F) hex(c);
+        else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080..U+009F
+            hex(next);
+            ++i;
+        } else out += char(c);
+    }
+    return out;
+}
+
+size_t Utf8CharLength(std::string_view s) {
+    if (s.empty()) return 0;
+    auto at = [&s](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+    unsigned c = at(0);
+    if (c < 0x80) return 1;
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || s.size() < n) return 0;
+    for (size_t i = 1; i < n; ++i)
+        if ((at(i) & 0xC0) != 0x80) return 0;
+    // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+    unsigned second = at(1);
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second > 0x8F))
+        return 0;
+    return n;
+}
+
 std::string Hex(uint64_t value, int digits) {
     char b[24];
     std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(value));

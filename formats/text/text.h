@@ -41,6 +41,14 @@ std::optional<std::string> Utf8ToGbkExact(std::string_view utf8);
 // a file can be written to a terminal without sending it escape sequences.
 std::string ReplaceControls(std::string_view utf8);
 
+// The UTF-8 text as one field of a tab-separated row: tab, CR and LF as \t, \r and \n, every other
+// control character (C0, DEL, C1) as \xNN, so that no field can end its row or forge another.
+std::string EscapeControls(std::string_view utf8);
+
+// The length of the well-formed UTF-8 character at the start of `s` (no overlong form, no surrogate,
+// nothing past U+10FFFF), or 0 when it does not start with one.
+size_t Utf8CharLength(std::string_view s);
+
 // A number as 0x-prefixed upper-case hexadecimal, at least `digits` digits wide.
 std::string Hex(uint64_t value, int digits = 1);
 

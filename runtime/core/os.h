@@ -55,17 +55,26 @@ std::string ExecutablePath();
 // Deletes the file; false when it could not.
 bool RemoveFile(const std::string &path);
 
-// An exclusive lock, across processes, on the folder that holds a file, held while the file is
-// read, changed and replaced (the file itself is replaced, so it cannot carry the lock).
-class FolderLock {
+// An exclusive lock, across this user's processes, on a file while it is read, changed and replaced.
+// POSIX: a 0600 lock file of the user's own in the user's private runtime folder, named after the
+// file's device and inode (the folder's, while the file is missing), taken with a bounded wait; no
+// other user can hold it. The file is replaced by every save, so a lock is good only while the file
+// is still the one it is named after: that is checked once it is held. Windows: a mutex of the
+// session named after the folder.
+class FileLock {
   public:
-    explicit FolderLock(const std::string &file);
-    ~FolderLock();
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
+    explicit FileLock(const std::string &file);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+    // Whether the lock is held (false when no private place for it exists, or the wait ran out).
+    bool held() const { return lock_ != kNoHandle; }
+    // The file was replaced: the lock named after its old version serves nobody any more.
+    void Replaced();
 
   private:
     Handle lock_ = kNoHandle;
+    std::string name_;
 };
 
 } // namespace rt::os

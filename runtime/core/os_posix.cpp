@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "files.h"
 #include "formats/io/io.h"
@@ -165,13 +167,89 @@ std::string ExecutablePath() {
 
 bool RemoveFile(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
-FolderLock::FolderLock(const std::string &file) {
-    int fd = ::open(io::FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) ::flock(fd, LOCK_EX);
-    lock_ = fd;
+namespace {
+
+// A folder of this user's alone (a real folder, not a link, that nobody else may enter).
+bool IsPrivateFolder(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-FolderLock::~FolderLock() {
+// Where this user's lock files go: "routetrace" in the private $XDG_RUNTIME_DIR, otherwise
+// routetrace-UID in $TMPDIR or /tmp. Empty when that is not the user's alone.
+std::string LockFolder() {
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string folder;
+    if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime)) {
+        folder = std::string(runtime) + "/routetrace";
+    } else {
+        const char *tmp = std::getenv("TMPDIR");
+        folder = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/routetrace-" + std::to_string(::geteuid());
+    }
+    ::mkdir(folder.c_str(), 0700);
+    return IsPrivateFolder(folder) ? folder : std::string();
+}
+
+// What the lock of the file at the path is named after: the file, or its folder while it is missing.
+std::optional<std::string> LockKey(const std::string &file) {
+    struct stat st;
+    char key[64];
+    if (::lstat(file.c_str(), &st) == 0) {
+        std::snprintf(key, sizeof key, "f-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
+    } else if (errno == ENOENT && ::stat(io::FolderOf(file).c_str(), &st) == 0) {
+        std::snprintf(key, sizeof key, "d-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
+    } else {
+        return std::nullopt;
+    }
+    return std::string(key);
+}
+
+// How long a save waits for another copy's: a copy of this user's that hangs holding it does not
+// stop the others for good.
+constexpr auto kLockWait = std::chrono::seconds(10);
+constexpr auto kLockPoll = std::chrono::milliseconds(5);
+
+} // namespace
+
+FileLock::FileLock(const std::string &file) {
+    std::string folder = LockFolder();
+    if (folder.empty()) return;
+    auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto key = LockKey(file);
+        if (!key) return;
+        std::string name = folder + "/lock-" + *key;
+        int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return;
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            ::close(fd);
+            return;
+        }
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(kLockPoll);
+        struct stat named;
+        bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0; // held already: taking it again succeeds
+        // Still the lock file of that name, and the file still the one it is named after: a copy that
+        // replaced the file meanwhile left this lock to nobody.
+        bool current = locked && ::fstat(fd, &st) == 0 && st.st_nlink > 0 && ::lstat(name.c_str(), &named) == 0 &&
+                       named.st_ino == st.st_ino && named.st_dev == st.st_dev;
+        if (current && LockKey(file) == key) {
+            lock_ = fd;
+            name_ = name;
+            return;
+        }
+        if (current) ::unlink(name.c_str()); // named after a file that is gone: nobody needs it
+        ::close(fd);
+    }
+}
+
+void FileLock::Replaced() {
+    if (lock_ != kNoHandle) ::unlink(name_.c_str());
+}
+
+FileLock::~FileLock() {
     if (lock_ >= 0) ::close(int(lock_)); // closing releases the lock
 }
 

@@ -165,7 +165,7 @@ bool RemoveFile(const std::string &path) { return ::DeleteFileW(Utf8ToWide(path)
 
 // A mutex of the session named after the folder: copies of the program in this session take turns,
 // and no file is left in the folder for it.
-FolderLock::FolderLock(const std::string &file) {
+FileLock::FileLock(const std::string &file) {
     std::wstring folder = Utf8ToWide(io::FolderOf(file));
     ::CharUpperBuffW(folder.data(), DWORD(folder.size()));
     uint64_t hash = 14695981039346656037ull; // FNV-1a over the folder's name, any letter case
@@ -177,7 +177,9 @@ FolderLock::FolderLock(const std::string &file) {
     else if (mutex) ::CloseHandle(mutex);
 }
 
-FolderLock::~FolderLock() {
+void FileLock::Replaced() {}
+
+FileLock::~FileLock() {
     if (lock_ == kNoHandle) return;
     ::ReleaseMutex(reinterpret_cast<HANDLE>(lock_));
     ::CloseHandle(reinterpret_cast<HANDLE>(lock_));

@@ -4,13 +4,20 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 namespace rt {
 
 std::string JsonString(std::string_view utf8) {
     std::string out = "\"";
-    for (unsigned char c : utf8) {
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        size_t n = Utf8CharLength(utf8.substr(i));
+        bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+        if (n == 0) { // a byte that is not text: the replacement character keeps the document UTF-8
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -18,14 +25,15 @@ std::string JsonString(std::string_view utf8) {
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20) {
+            if (c < 0x20 || c == 0x7F || c1) { // no control character reaches a log that shows the document
                 char hex[8];
-                std::snprintf(hex, sizeof hex, "\\u%04x", c);
+                std::snprintf(hex, sizeof hex, "\\u%04x", c1 ? static_cast<unsigned char>(utf8[i + 1]) : c);
                 out += hex;
             } else {
-                out += char(c);
+                out.append(utf8.substr(i, n));
             }
         }
+        i += n;
     }
     return out + "\"";
 }
@@ -81,11 +89,12 @@ class Report final : public ReportFrontEnd {
         if (void *routine = options_.routineAt(*handler)) reinterpret_cast<void (*)()>(routine)();
     }
 
-    // A place read from a file could hold escape sequences: a terminal is shown none.
     std::string CellText(int32_t row, int32_t column) {
-        std::string text = GbkToUtf8(model().Cell(options_.resultList, row, column));
-        return toTerminal_ ? ReplaceControls(text) : text;
+        return GbkToUtf8(model().Cell(options_.resultList, row, column));
     }
+    // A place read from a file could hold tabs, line breaks or escape sequences: in a row, written to
+    // a terminal, a file or a pipe alike, they are escaped and can forge no row.
+    std::string RowField(int32_t row, int32_t column) { return EscapeControls(CellText(row, column)); }
 
     // A row is complete once the next one is appended, or the trace has ended.
     void PrintCompletedRows(bool all) {
@@ -99,8 +108,8 @@ class Report final : public ReportFrontEnd {
         int32_t complete = all ? rows : rows - 1;
         while (printed_ < complete) {
             if (!options_.json) {
-                std::fprintf(options_.out, "%s\t%s\t%s\t%s\n", CellText(printed_, 0).c_str(),
-                             CellText(printed_, 1).c_str(), CellText(printed_, 2).c_str(), CellText(printed_, 3).c_str());
+                std::fprintf(options_.out, "%s\t%s\t%s\t%s\n", RowField(printed_, 0).c_str(),
+                             RowField(printed_, 1).c_str(), RowField(printed_, 2).c_str(), RowField(printed_, 3).c_str());
                 std::fflush(options_.out);
             }
             ++printed_;
@@ -144,7 +153,6 @@ class Report final : public ReportFrontEnd {
 
     ReportOptions options_;
     form::Form form_;
-    const bool toTerminal_ = ::isatty(::fileno(options_.out));
     bool started_ = false;
     std::mutex printMutex_;
     int32_t printed_ = 0;

@@ -7,9 +7,12 @@
 namespace rt::tui {
 namespace {
 
+// Every text goes through here: a control character (a place from the database, an entry of the
+// history) is drawn as '?', never sent to the terminal, where it would move the cursor or forge rows.
 void Put(int row, int col, int width, std::string_view utf8, attr_t attr = A_NORMAL) {
     if (width <= 0) return;
-    std::string_view shown = ClipToWidth(utf8, width);
+    std::string safe = ReplaceControls(utf8);
+    std::string_view shown = ClipToWidth(safe, width);
     attron(attr);
     mvaddnstr(row, col, shown.data(), int(shown.size()));
     attroff(attr);
