@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,8 +195,10 @@ class ReportNetwork : public ::testing::Test {
     }
 
     std::vector<std::string> Command(const std::string &args) {
-        std::vector<std::string> argv = {"ip", "netns", "exec", prefix_ + "-client", "env", "-u", "DISPLAY",
-                                         "-u", "QT_QPA_PLATFORM", folder_.file("routetrace")};
+        std::vector<std::string> argv = {"ip", "netns", "exec", prefix_ + "-client"};
+        argv.insert(argv.end(), as_.begin(), as_.end());
+        for (const char *word : {"env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM"}) argv.push_back(word);
+        argv.push_back(folder_.file("routetrace"));
         std::istringstream words(args);
         for (std::string w; words >> w;) argv.push_back(w);
         return argv;
@@ -278,6 +281,7 @@ class ReportNetwork : public ::testing::Test {
     static inline bool up_ = false;
     TempDir folder_;
     std::vector<std::string> undo_;
+    std::vector<std::string> as_; // the words that run the program as another user
 };
 
 TEST_F(ReportNetwork, MaxHopsThreePrintsThreeNumberedRowsAndEndsWithOne) {
@@ -398,6 +402,21 @@ TEST_F(ReportNetwork, ANameThatDoesNotResolveEndsWithOneAndSaysSo) {
     EXPECT_TRUE(doc["address"].isNull());
     EXPECT_TRUE(doc["hops"].toArray().isEmpty());
     EXPECT_NE(r.err.find("routetrace: nosuch.test: the name did not resolve"), std::string::npos) << r.err;
+}
+
+TEST_F(ReportNetwork, WithoutICMPItEndsWithTwoAndSaysHowToAllowIt) {
+    // An ordinary user where unprivileged ICMP sockets are closed, and the program has no right.
+    std::string client = "ip netns exec " + prefix_ + "-client ";
+    Shell(client + "sysctl -qw net.ipv4.ping_group_range='1 0'");
+    ::chmod(folder_.path().c_str(), 0755);
+    ::chmod(folder_.file("routetrace").c_str(), 0755);
+    as_ = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    Outcome r = Report("--report 203.0.113.2");
+    Shell(client + "sysctl -qw net.ipv4.ping_group_range='0 2147483647'");
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("net.ipv4.ping_group_range"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("setcap cap_net_raw+ep"), std::string::npos) << r.err;
 }
 
 TEST_F(ReportNetwork, AWrongOptionOfTheProgramEndsWithTwoBeforeAnythingIsSent) {
