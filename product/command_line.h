@@ -1,6 +1,7 @@
 // The program's command line: the window, a report trace, or an answer and an exit code.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,8 +18,13 @@ struct Request {
     std::optional<int> exitNow;
 };
 
-// The arguments after the program's name.
-Request ParseCommandLine(const std::vector<std::string> &args);
+// The arguments after the program's name. Options are read only with --report (or --help,
+// --version); other arguments leave the window to start as usual (a file dropped on its icon).
+// The usage, the version and what is wrong with the arguments are printed on out and err.
+Request ParseCommandLine(const std::vector<std::string> &args, FILE *out = stdout, FILE *err = stderr);
+
+// Said where the window cannot be shown and no report was asked for.
+extern const char *const kNoWindowHint;
 
 // The routine at an offset of the placed image's code; null past its end.
 std::function<void *(uint32_t offset)> RoutineAt(const rt::PreparedImage &image);

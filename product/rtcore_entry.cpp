@@ -103,6 +103,7 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
             runtime.Exit(rt::kReportNoTrace);
         }
         Refuse(rt::Describe(loaded.error()));
+        if (request.report) runtime.Exit(rt::kReportNoTrace); // a report that cannot run says so
         return 1;
     }
     const rt::PreparedImage &prepared = *loaded;
@@ -123,6 +124,10 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
         auto window = rt::TuiFrontEnd::Create({form, codeSize, routineAt, 0, 1, product::kPictureLabel});
         if (window) runtime.SetFrontEnd(std::move(*window));
         else std::fprintf(stderr, "The window cannot be shown: %s\n", Describe(window.error()).c_str());
+    } else {
+        // Nowhere to show the window: say how to trace without one instead of ending silently.
+        std::fputs(product::kNoWindowHint, stderr);
+        runtime.Exit(rt::kReportNoTrace);
     }
     prepared.start(); // the start routine ends the program through slot 0x24
     return 0;

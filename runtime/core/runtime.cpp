@@ -89,6 +89,10 @@ void Runtime::SetProgramFolder(std::string folder) {
     programFolder_ = std::move(folder);
 }
 
+void Runtime::HoldConfigurationWrites() {
+    commands_.add(cmd::WriteConfigItem, [](Args &) { return ResultOfBool(false); });
+}
+
 void Runtime::Exit(int32_t code) {
     frontEnd_->Shutdown();
     std::fflush(nullptr);

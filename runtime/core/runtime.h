@@ -241,6 +241,10 @@ class Runtime {
     // Ends the process with that code.
     [[noreturn]] void Exit(int32_t code);
 
+    // From now on, writing a configuration item writes nothing and answers false: a run that must
+    // leave the user's files as they are (a report without --record) still runs the program unchanged.
+    void HoldConfigurationWrites();
+
     // The routines the program runs on threads of their own: counted as they start and return, so
     // that a front end without events (the report) can wait for them. Only the runtime, which lives
     // as long as the process, is touched by a returning thread.

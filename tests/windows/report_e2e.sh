@@ -2,7 +2,7 @@
 # The Windows program itself, routetrace.exe, traced in report mode under wine through the namespace
 # network: the launcher unpacks the runtime DLL, which runs the 32-bit image's own start-button
 # handler; one row per hop with the router that answered, the target last, exit code 0, and the
-# target recorded in lsjl.ini beside the program. The wine server runs inside the client's
+# target recorded in lsjl.ini beside the program (--record). The wine server runs inside the client's
 # namespace with a prefix of this test's own, and is stopped there.
 # usage: report_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE [QQWRY_DAT]   (exit 77: skipped)
 set -eu
@@ -16,7 +16,7 @@ wine_network_up
 cd "$work"
 status=0
 # The program writes its lines Windows fashion, CR LF.
-in_client wine routetrace.exe --report 203.0.113.2 > report.raw 2> errors || status=$?
+in_client wine routetrace.exe --report 203.0.113.2 --record > report.raw 2> errors || status=$?
 tr -d '\r' < report.raw > report
 cat report errors
 [ "$status" -eq 0 ] || { echo "exit code $status, expected 0"; exit 1; }

@@ -1,13 +1,40 @@
 // The export table of the three emulated system modules, and the binding of DLL names to it.
 #include "runtime/platform/platform.h"
 
+#include <cstring>
 #include <vector>
 
 #include "formats/text/text.h"
+#include "runtime/core/echo_bounds.h"
 #include "win32_api.h"
 
 namespace rt::platform {
 namespace {
+
+// The echo commands as the program reaches them: the bounds a front end set apply here, and it hears
+// of every request (the platform's own functions stay as they are).
+uint32_t BoundedIcmpCreateFile() {
+    uint32_t handle = win32::IcmpCreateFile();
+    NoteEchoHandleOpened(handle != 0);
+    return handle;
+}
+
+uint32_t BoundedIcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
+                             void *reply, uint32_t replySize, uint32_t timeoutMs) {
+    EchoBounds bounds = CurrentEchoBounds();
+    EchoOutcome outcome;
+    if (options) outcome.ttl = static_cast<const uint8_t *>(options)[win32::kOptionTtl];
+    if (bounds.lastTtl && outcome.ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
+    uint32_t n = win32::IcmpSendEcho(handle, destination, data, dataSize, options, reply, replySize,
+                                     bounds.waitMs ? bounds.waitMs : timeoutMs);
+    if (n == 1 && replySize >= win32::kReplyHeaderSize) {
+        outcome.answered = true;
+        std::memcpy(&outcome.address, static_cast<const uint8_t *>(reply) + win32::kReplyAddress, 4);
+        std::memcpy(&outcome.roundTripMs, static_cast<const uint8_t *>(reply) + win32::kReplyRoundTripTime, 4);
+    }
+    NoteEchoOutcome(outcome);
+    return n;
+}
 
 struct Export {
     std::string_view module; // the DLL file name without ".dll"
@@ -24,9 +51,9 @@ const std::vector<Export> &Exports() {
     {"ws2_32", "gethostbyname", reinterpret_cast<void *>(&gethostbyname)},
     {"ws2_32", "inet_addr", reinterpret_cast<void *>(&inet_addr)},
     {"ws2_32", "inet_ntoa", reinterpret_cast<void *>(&inet_ntoa)},
-    {"icmp", "IcmpCreateFile", reinterpret_cast<void *>(&IcmpCreateFile)},
+    {"icmp", "IcmpCreateFile", reinterpret_cast<void *>(&BoundedIcmpCreateFile)},
     {"icmp", "IcmpCloseHandle", reinterpret_cast<void *>(&IcmpCloseHandle)},
-    {"icmp", "IcmpSendEcho", reinterpret_cast<void *>(&IcmpSendEcho)},
+    {"icmp", "IcmpSendEcho", reinterpret_cast<void *>(&BoundedIcmpSendEcho)},
     {"kernel32", "RtlMoveMemory", reinterpret_cast<void *>(&RtlMoveMemory)},
     {"kernel32", "GlobalSize", reinterpret_cast<void *>(&GlobalSize)},
     {"kernel32", "lstrlenA", reinterpret_cast<void *>(&lstrlenA)},
