@@ -119,7 +119,7 @@ class SharedMachine : public ::testing::Test {
         EXPECT_TRUE(Until([&] {
             program = pid_t(std::atoi(Shell("pgrep -n -u " + std::to_string(uid_) + " -f " + match).c_str()));
             return program > 0 && !Helper(program).empty();
-        }, 5s)) << "the trace did not start its helper";
+        }, 20s)) << "the trace did not start its helper";
         return program;
     }
     void StopTrace(pid_t program) {
@@ -334,7 +334,7 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     EXPECT_NE(history().find("url=target.test|"), std::string::npos) << history();
 
     // While it traces, the program holds nothing raised; the helper holds its raw socket and no right.
-    pid_t program_pid = StartSilentTrace(installed(AsUser(program, "--report 203.0.113.2")), "203.0.113.2");
+    pid_t program_pid = StartSilentTrace(installed(AsUser(program, "--report 203.0.113.2 --record")), "203.0.113.2");
     ASSERT_GT(program_pid, 0);
     ExpectNothingRaised(program_pid);
     StopTrace(program_pid);
@@ -345,17 +345,17 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     tmux.Start(installed("cd " + home + " && " + AsUser("TERM=xterm-256color XDG_DATA_DIRS=" + usr + "/share " + program, "")) +
                    "; echo EXIT=$?; sleep 30",
                100, 30);
-    ASSERT_TRUE(tmux.WaitFor("开始追踪", 5s)) << tmux.Screen();
+    ASSERT_TRUE(tmux.WaitFor("开始追踪", 10s)) << tmux.Screen();
     tmux.Keys("'target.test'");
     ASSERT_TRUE(tmux.FocusButton("开始追踪")) << tmux.Screen();
     tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitFor("路由追踪结束", 10s)) << tmux.Screen();
+    ASSERT_TRUE(tmux.WaitFor("路由追踪结束", 20s)) << tmux.Screen();
     tmux.Keys("Enter");
     // The newest first: this trace, the silent one, the first report.
-    EXPECT_TRUE(Until([&] { return history().find("url=target.test|203.0.113.2|target.test|") != std::string::npos; }, 3s))
+    EXPECT_TRUE(Until([&] { return history().find("url=target.test|203.0.113.2|target.test|") != std::string::npos; }, 10s))
         << history();
     tmux.Keys("F10");
-    ASSERT_TRUE(tmux.WaitFor("关于Toviq", 2s)) << tmux.Screen();
+    ASSERT_TRUE(tmux.WaitFor("关于Toviq", 10s)) << tmux.Screen();
     tmux.Keys("Up Enter"); // "退出"
-    EXPECT_TRUE(tmux.WaitFor("EXIT=0", 3s)) << tmux.Screen();
+    EXPECT_TRUE(tmux.WaitFor("EXIT=0", 10s)) << tmux.Screen();
 }

@@ -1,6 +1,7 @@
 // echo_sniffer SECONDS: prints "TTL DATASIZE" for every ICMP echo request that arrives at this
 // network namespace's interfaces (forwarded ones included) during SECONDS, one line each as it comes.
-// Run in the first router's namespace, it shows what a client put on the wire.
+// Run in the first router's namespace, it shows what a client put on the wire. It says "listening" on
+// standard error once it is.
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
@@ -18,6 +19,7 @@ int main(int argc, char **argv) {
     timeval tick{0, 100000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::fputs("listening\n", stderr); // from here on nothing that arrives is missed
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[1]));
     unsigned char packet[70000];
     while (std::chrono::steady_clock::now() < end) {

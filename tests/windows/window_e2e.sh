@@ -75,9 +75,10 @@ xdotool type --delay 20 203.0.113.2
 sleep 0.3
 sniffer=""
 if [ -n "${SNIFFER:-}" ]; then
-    ip netns exec "$p-r1" "$SNIFFER" 15 > wire &
+    ip netns exec "$p-r1" "$SNIFFER" 30 > wire 2> sniffer.err &
     sniffer=$!
-    sleep 0.3
+    listening() { grep -q listening sniffer.err; }
+    wait_for 10 listening || { echo "the sniffer did not start"; cat sniffer.err; exit 1; }
 fi
 click $((485 + 50)) $((280 + 16))
 recorded() { grep -q "203.0.113.2" lsjl.ini 2>/dev/null; }
