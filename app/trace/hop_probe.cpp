@@ -35,7 +35,7 @@ uint32_t ReplyRecordSize(RecordWord *reply) {
 
 void ProbeHop(uint32_t handle, uint32_t destination, int32_t dataSize, Text *hopAddress, RecordWord *reply,
               RecordWord *options) {
-    Text data = TextRepeat(dataSize, K_LetterA);
+    Text data = TextRepeat(dataSize, K_EchoDataByte);
     int32_t requestSize = TextLen(data);
     uint32_t replySize = ReplyRecordSize(reply) + kSpareReplyBytes;
 
@@ -68,11 +68,11 @@ Text CopyNativeText(uintptr_t native) {
 
 void FillHopRow(uint8_t ttl, int32_t roundTripMs, TextArg hopAddress) {
     Text time;
-    if (roundTripMs < kFastest) time = CopyText(K_Below10);
-    else if (roundTripMs > kSlowest) time = CopyText(K_Star);
+    if (roundTripMs < kFastest) time = CopyText(K_FastReplyText);
+    else if (roundTripMs > kSlowest) time = CopyText(K_SlowReplyText);
     else {
         Text number = IntText(roundTripMs);
-        time = JoinTexts(number, K_Ms);
+        time = JoinTexts(number, K_MillisecondsUnit);
         FreeBlock(number);
     }
     Text hop = ByteText(ttl);
