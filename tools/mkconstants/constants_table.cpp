@@ -136,6 +136,12 @@ std::string Shown(const Constant &c) {
 
 std::string Described(const Constant &c) { return c.purpose.empty() ? Shown(c) : Shown(c) + " - " + c.purpose; }
 
+constexpr const char *kAssemblyOpening =
+    "// The const segment's constants, packed in this order at the start of the segment (the image\n"
+    "// builder places this section first). Texts are GBK and NUL-terminated.\n\n"
+    "#include \"contract/asm.h\"\n\n    RT_RODATA_SECTION(.rtconst)\n    .p2align 0\n";
+constexpr const char *kHeaderOpening = "// The const segment's constants.\n#pragma once\n\n#include <stdint.h>\n\nextern \"C\" {\n";
+
 std::string GeneratedFrom(std::string_view tableName) {
     return "// Made from " + std::string(tableName) + " by tools/mkconstants; change the table, not this file.\n";
 }
@@ -224,12 +230,7 @@ ParseResult ParseTable(std::string_view utf8) {
 }
 
 std::string AssemblySource(const Table &table, std::string_view tableName) {
-    std::string s = GeneratedFrom(tableName);
-    s += "// The const segment's constants, packed in this order at the start of the segment (the image\n"
-         "// builder places this section first). Texts are GBK and NUL-terminated.\n\n"
-         "#include \"contract/asm.h\"\n\n"
-         "    RT_RODATA_SECTION(.rtconst)\n"
-         "    .p2align 0\n";
+    std::string s = GeneratedFrom(tableName) + kAssemblyOpening;
     for (const Constant &c : table.constants) {
         s += "\n    .globl RT_C_NAME(" + c.name + ")  // " + Offset(c.offset) + ": " + Described(c) + "\n";
         s += "RT_C_NAME(" + c.name + "):\n";
@@ -255,11 +256,7 @@ std::string AssemblySource(const Table &table, std::string_view tableName) {
 }
 
 std::string HeaderSource(const Table &table, std::string_view tableName) {
-    std::string s = GeneratedFrom(tableName);
-    s += "// The const segment's constants.\n"
-         "#pragma once\n\n"
-         "#include <stdint.h>\n\n"
-         "extern \"C\" {\n";
+    std::string s = GeneratedFrom(tableName) + kHeaderOpening;
     for (const Constant &c : table.constants) {
         switch (c.kind) {
         case Kind::Text: s += "extern const char " + c.name + "[];"; break;
