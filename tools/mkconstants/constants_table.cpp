@@ -160,6 +160,7 @@ ParseResult ParseTable(std::string_view utf8) {
         std::string_view line = utf8.substr(0, eol);
         utf8.remove_prefix(eol == std::string_view::npos ? utf8.size() : eol + 1);
         ++lineNumber;
+        if (line.ends_with('\r')) line.remove_suffix(1); // a table saved with CR LF line ends
         Row row(line);
         std::string_view first = row.Word();
         if (first.empty() || first[0] == '#') continue;
@@ -222,6 +223,9 @@ ParseResult ParseTable(std::string_view utf8) {
             return fail(c.name + ": \"" + std::string(kind) + "\" is no kind (text, double, words, byteset)");
         }
         c.purpose = row.Purpose();
+        // The description ends a // comment in both made files, where a backslash would join the
+        // next line to it.
+        if (c.purpose.ends_with('\\')) return fail(c.name + ": a description does not end with a backslash");
         at += static_cast<uint32_t>(c.bytes.size());
         table.constants.push_back(std::move(c));
     }
