@@ -13,7 +13,6 @@ const FieldLayout kReplyBufferLayout[RepFields] = {
 namespace {
 
 constexpr uint32_t kProbeTimeoutMs = 2400;
-constexpr uint32_t kSpareReplyBytes = 8;
 constexpr int32_t kFastest = 10;   // below: "<10 ms"
 constexpr int32_t kSlowest = 1200; // above: "*"
 
@@ -37,7 +36,7 @@ void ProbeHop(uint32_t handle, uint32_t destination, int32_t dataSize, Text *hop
               RecordWord *options) {
     Text data = TextRepeat(dataSize, K_EchoDataByte);
     int32_t requestSize = TextLen(data);
-    uint32_t replySize = ReplyRecordSize(reply) + kSpareReplyBytes;
+    uint32_t replySize = ReplyRecordSize(reply) + (uint32_t)const_value::K_ReplySpare;
 
     uint8_t *nativeOptions = PackRecord(kOptionLayout, OptFields, options);
     uint8_t *nativeReply = PackRecord(kReplyBufferLayout, RepFields, reply);
