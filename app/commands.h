@@ -3,7 +3,7 @@
 // which frees it (FreeBlock, FreeTextArray).
 #pragma once
 
-#include "constants.h"
+#include "app/constants.h"
 #include "contract/rt.h"
 
 // ---- Texts ----

@@ -49,5 +49,5 @@ inline bool FloatEquals(double a, double b) {
     double tolerance = ConstDouble(K_Tolerance);
     return a - b <= tolerance && b - a <= tolerance;
 }
-inline bool FloatLess(double a, double b) { return a - b < ConstDouble(K_MinusTolerance); }
+inline bool FloatLess(double a, double b) { return a - b < ConstDouble(K_NegativeTolerance); }
 inline bool FloatGreater(double a, double b) { return a - b > ConstDouble(K_Tolerance); }

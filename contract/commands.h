@@ -15,6 +15,17 @@ enum LibraryRow : uint32_t {
 #undef LIBRARY_ROW
 };
 
+// How many rows the library table has.
+inline constexpr uint32_t kLibraryRows = 0
+#define UNIT_ID(name, value)
+#define UNIT_TYPE(name, value)
+#define LIBRARY_ROW(name, value) + 1
+#include "identifiers.def"
+#undef UNIT_ID
+#undef UNIT_TYPE
+#undef LIBRARY_ROW
+    ;
+
 struct CommandEntry {
     uint32_t row;      // library row; kLibRow_Core for the core library
     uint32_t number;   // command number

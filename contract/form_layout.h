@@ -25,20 +25,17 @@ inline constexpr int32_t kNoHandler = -1;
 
 } // namespace form_layout
 
-// Unit type identifiers: (library row + 1) << 16 | class number.
+// Unit type identifiers (identifiers.def) as numbers, for host code.
 namespace unit_type {
 
 enum UnitType : uint32_t {
-    kWindow = 0x00010001,
-    kMenuItem = 0x00010003,
-    kEditBox = 0x00010005,
-    kPicture = 0x00010006,
-    kGroupBox = 0x00010009,
-    kLabel = 0x0001000A,
-    kButton = 0x0001000B,
-    kCheckBox = 0x0001000C,
-    kComboBox = 0x0001000E,
-    kListView = 0x00020004,
+#define UNIT_ID(name, value)
+#define LIBRARY_ROW(name, value)
+#define UNIT_TYPE(name, value) k##name = value,
+#include "identifiers.def"
+#undef UNIT_ID
+#undef LIBRARY_ROW
+#undef UNIT_TYPE
 };
 
 // The system's hand cursor, as a unit's mouse cursor.

@@ -5,7 +5,7 @@
 
 #define UNIT_ID(name, value) extern "C" char name[];
 #define LIBRARY_ROW(name, value) extern "C" char name[];
-#define UNIT_TYPE(name, value) extern "C" char name[];
+#define UNIT_TYPE(name, value) extern "C" char Type_##name[];
 #include "identifiers.def"
 #undef UNIT_ID
 #undef LIBRARY_ROW

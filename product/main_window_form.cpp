@@ -10,7 +10,7 @@ using namespace form;
 using namespace unit_id;
 
 namespace {
-// The maker's web address shown in the caption is the one the image opens (app/constants.S).
+// The maker's web address shown in the caption is the one the image opens (app/constants.table).
 const char kMakerAddress[] = "https://toviq.example/";
 
 // A binding of an event to the routine with that symbol.

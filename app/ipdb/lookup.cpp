@@ -5,9 +5,6 @@
 
 namespace {
 
-// Bytes of one index entry: a 4-byte start address and a 3-byte record position.
-constexpr int32_t kEntrySize = 7;
-
 // A binary search over at most 2^32 entries needs 33 levels; a deeper one is a corrupt header.
 constexpr int32_t kMaxSearchDepth = 40;
 
@@ -18,13 +15,13 @@ int64_t StoredAddressValue(const uint8_t *bytes) { return (uint32_t)BytesToInt(b
 
 // The position of entry k (counted from 1) of the index at `first`, computed in double precision.
 int64_t EntryPosition(int64_t first, int64_t k) {
-    return FloatToInt64((double)first + (double)(k - 1) * ConstDouble(K_Seven));
+    return FloatToInt64((double)first + (double)(k - 1) * ConstDouble(K_IndexEntrySize));
 }
 
 // The start address of entry k of the index at `first`.
 int64_t EntryStart(int32_t file, int64_t first, int64_t k) {
     FileSeek(file, EntryPosition(first, k));
-    ByteSet entry = FileRead(file, kEntrySize);
+    ByteSet entry = FileRead(file, (int32_t)const_value::K_IndexEntrySize);
     int64_t start = StoredAddressValue(entry);
     FreeBlock(entry);
     return start;
@@ -33,7 +30,7 @@ int64_t EntryStart(int32_t file, int64_t first, int64_t k) {
 // The low 8 bits of a part's integer value as two hexadecimal digits: "00" + hex, last two characters.
 Text TwoHexDigits(TextArg part) {
     Text hex = HexText(TextToInt(part));
-    Text padded = JoinTexts(K_Text00, hex);
+    Text padded = JoinTexts(K_HexPadding, hex);
     Text two = TextRight(padded, 2);
     FreeBlock(padded);
     FreeBlock(hex);
@@ -62,13 +59,13 @@ Text LookupLocation(TextArg address, TextArg databasePath) {
     FreeBlock(header);
 
     Text place = nullptr;
-    int64_t count = FloatToInt64(Divide((double)(last - first), ConstDouble(K_Seven)) + ConstDouble(K_One));
+    int64_t count = FloatToInt64(Divide((double)(last - first), ConstDouble(K_IndexEntrySize)) + ConstDouble(K_InclusiveCount));
     // A header whose last entry lies before its first has no entries; searching it would never end.
     if (count >= 1) {
         int64_t a = AddressToNumber(address);
         int64_t k = FindIndexEntry(file, first, 1, count, a, 0);
         FileSeek(file, EntryPosition(first, k));
-        ByteSet entry = FileRead(file, kEntrySize);
+        ByteSet entry = FileRead(file, (int32_t)const_value::K_IndexEntrySize);
         int64_t start = StoredAddressValue(entry);
         int64_t recordPosition = (uint32_t)BytesToInt(entry, 5); // bytes 4..6: a 24-bit position
         FreeBlock(entry);
@@ -85,7 +82,7 @@ Text LookupLocation(TextArg address, TextArg databasePath) {
 int32_t FindIndexEntry(int32_t file, int64_t first, int64_t lo, int64_t hi, int64_t a, int32_t depth) {
     // The midpoint in double precision; a plain division, as the division command does it, since the
     // search asks for one at each of its levels.
-    int64_t mid = FloatToInt64((double)(lo + hi) / ConstDouble(K_Two));
+    int64_t mid = FloatToInt64((double)(lo + hi) / ConstDouble(K_Halves));
     // Below the first level start(lo) <= a < start(hi) holds, so two neighbours answer lo, and entry hi
     // needs no second look (each level would otherwise read it again). At the first level entry hi has
     // not been looked at yet: a two-entry index must still test it, or every address of its last range
@@ -100,11 +97,11 @@ int32_t FindIndexEntry(int32_t file, int64_t first, int64_t lo, int64_t hi, int6
 }
 
 int64_t AddressToNumber(TextArg address) {
-    Array parts = SplitText(address, K_Dot);
+    Array parts = SplitText(address, K_AddressDot);
     if (ArrayElementCount(parts).count != 4) {
         FreeTextArray(parts);
         Text normalised = HalfWidth(address);
-        parts = SplitText(normalised, K_Dot);
+        parts = SplitText(normalised, K_AddressDot);
         FreeBlock(normalised);
         if (ArrayElementCount(parts).count != 4) {
             FreeTextArray(parts);
@@ -128,7 +125,7 @@ int64_t AddressToNumber(TextArg address) {
 Text PadHex8(TextArg text) {
     int32_t length = (int32_t)TextLength(text); // bytes, as the length command counts them
     if (length >= 8) return CopyText(text);
-    Text zeros = TextRepeat(8 - length, K_Text0);
+    Text zeros = TextRepeat(8 - length, K_HexZero);
     Text padded = JoinTexts(zeros, text);
     FreeBlock(zeros);
     return padded;
@@ -151,7 +148,7 @@ int64_t HexToNumber(TextArg text) {
     for (int32_t n = 1; n <= length; ++n) {
         uint8_t c = (uint8_t)upper[length - n];
         int64_t digit = 0; // a character that is no hexadecimal digit counts 0
-        if (c >= 'A' && c <= 'F') digit = c - (int64_t)ConstDouble(K_SixtyFive) + (int64_t)ConstDouble(K_Ten);
+        if (c >= 'A' && c <= 'F') digit = c - (int64_t)ConstDouble(K_LetterACode) + (int64_t)ConstDouble(K_LetterAValue);
         else if (c >= '0' && c <= '9') digit = c - '0';
         sum += digit * weight;
         weight *= 16;

@@ -18,7 +18,7 @@ struct ModeByte {
 };
 ModeByte ReadModeByte(int32_t file) {
     ByteSet b = FileRead(file, 1);
-    ModeByte m{IsMode(b, K_Mode1), IsMode(b, K_Mode2)};
+    ModeByte m{IsMode(b, K_RecordRedirect), IsMode(b, K_CountryRedirect)};
     FreeBlock(b);
     return m;
 }
@@ -85,7 +85,7 @@ Text ReadPlace(int32_t file, int64_t p) {
     // The database's filler in an area field, with blanks around it and in any case, is no place.
     Text trimmed = TextTrim(area);
     Text upper = TextUpper(trimmed);
-    if (CompareText(upper, K_Filler) == 0) {
+    if (CompareText(upper, K_FillerDomain) == 0) {
         FreeBlock(area);
         area = CopyText(K_Empty);
     }
@@ -98,7 +98,7 @@ Text ReadPlace(int32_t file, int64_t p) {
     if (areaEmpty && !countryEmpty) place = CopyText(country);
     else if (!areaEmpty && countryEmpty) place = CopyText(area);
     else if (CompareText(country, area) == 0) place = CopyText(country);
-    else place = JoinTexts(country, K_Space, area);
+    else place = JoinTexts(country, K_PlaceSeparator, area);
     FreeBlock(area);
     FreeBlock(country);
     return place;

@@ -13,7 +13,6 @@ const FieldLayout kReplyBufferLayout[RepFields] = {
 namespace {
 
 constexpr uint32_t kProbeTimeoutMs = 2400;
-constexpr uint32_t kSpareReplyBytes = 8;
 constexpr int32_t kFastest = 10;   // below: "<10 ms"
 constexpr int32_t kSlowest = 1200; // above: "*"
 
@@ -35,9 +34,9 @@ uint32_t ReplyRecordSize(RecordWord *reply) {
 
 void ProbeHop(uint32_t handle, uint32_t destination, int32_t dataSize, Text *hopAddress, RecordWord *reply,
               RecordWord *options) {
-    Text data = TextRepeat(dataSize, K_LetterA);
+    Text data = TextRepeat(dataSize, K_EchoDataByte);
     int32_t requestSize = TextLen(data);
-    uint32_t replySize = ReplyRecordSize(reply) + kSpareReplyBytes;
+    uint32_t replySize = ReplyRecordSize(reply) + (uint32_t)const_value::K_ReplySpare;
 
     uint8_t *nativeOptions = PackRecord(kOptionLayout, OptFields, options);
     uint8_t *nativeReply = PackRecord(kReplyBufferLayout, RepFields, reply);
@@ -68,11 +67,11 @@ Text CopyNativeText(uintptr_t native) {
 
 void FillHopRow(uint8_t ttl, int32_t roundTripMs, TextArg hopAddress) {
     Text time;
-    if (roundTripMs < kFastest) time = CopyText(K_Below10);
-    else if (roundTripMs > kSlowest) time = CopyText(K_Star);
+    if (roundTripMs < kFastest) time = CopyText(K_FastReplyText);
+    else if (roundTripMs > kSlowest) time = CopyText(K_SlowReplyText);
     else {
         Text number = IntText(roundTripMs);
-        time = JoinTexts(number, K_Ms);
+        time = JoinTexts(number, K_MillisecondsUnit);
         FreeBlock(number);
     }
     Text hop = ByteText(ttl);

@@ -49,8 +49,8 @@ int32_t CorrectedDataSize() {
     Text typed = GetText(box, RtPropertyEditText);
     double x = TextToDouble(typed);
     FreeBlock(typed);
-    if (FloatEquals(x, 0) || FloatLess(x, ConstDouble(K_ThirtyTwo))) SetText(box, K_Text32);
-    else if (FloatGreater(x, ConstDouble(K_OneTwentyEight))) SetText(box, K_Text128);
+    if (FloatEquals(x, 0) || FloatLess(x, ConstDouble(K_SmallestData))) SetText(box, K_SmallestDataText);
+    else if (FloatGreater(x, ConstDouble(K_LargestData))) SetText(box, K_LargestDataText);
     Text corrected = GetText(box, RtPropertyEditText);
     int32_t size = (int32_t)FloatToInt64(TextToDouble(corrected));
     FreeBlock(corrected);
@@ -68,7 +68,7 @@ Text ResolveTarget(TextArg target) {
     }
     uintptr_t found = Dll_gethostbyname(target); // the target exactly as typed
     if (found == 0) {
-        ShowMessage(K_NoHost, nullptr);
+        ShowMessage(K_HostNotFound, nullptr);
         Dll_WSACleanup();
         return CopyText(K_Empty);
     }
@@ -88,7 +88,7 @@ Text ResolveTarget(TextArg target) {
         Dll_RtlMoveMemoryToAddress((uintptr_t)ArrayElementCount(address).first, (uint32_t)first, (uint32_t)length);
         for (int32_t i = 1; i <= length; ++i) {
             Text part = ByteText(ByteSetAt(address, i, Sub_ResolveTarget, 4));
-            Text longer = JoinTexts(dotted, part, K_Dot);
+            Text longer = JoinTexts(dotted, part, K_AddressDot);
             FreeBlock(part);
             FreeBlock(dotted);
             dotted = longer;
@@ -105,7 +105,7 @@ Text ResolveTarget(TextArg target) {
 
 void TraceRun() {
     SetText(RT_SYMBOL_VALUE(Id_AddressBox), K_Empty);
-    SetText(RT_SYMBOL_VALUE(Id_PacketCountBox), K_TextOne);
+    SetText(RT_SYMBOL_VALUE(Id_PacketCountBox), K_PacketCountText);
     ListClear(ResultList());
     int32_t dataSize = CorrectedDataSize();
 

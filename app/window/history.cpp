@@ -23,7 +23,7 @@ void LoadHistory() {
     ComboClear(TargetBox()); // the edit field keeps its text
     Text value = ReadConfigItem(path, K_HistorySection, K_HistoryKey);
     // Every piece followed by "|" is an entry; an empty remainder after the last one is none.
-    Array entries = SplitText(value, K_Bar);
+    Array entries = SplitText(value, K_HistorySeparator);
     uint32_t count = ArrayElementCount(entries).count;
     for (uint32_t i = 1; i <= count; ++i)
         ComboAppend(TargetBox(), TextArrayAt(entries, (int32_t)i, Sub_LoadHistory, 4));
@@ -45,7 +45,7 @@ void RecordHistory() {
     TextArg *parts = (TextArg *)RtAlloc(2 * (uint32_t)count * (uint32_t)sizeof(TextArg) + 1);
     for (int32_t i = 0; i < count; ++i) {
         parts[2 * i] = ComboItem(TargetBox(), i);
-        parts[2 * i + 1] = K_Bar;
+        parts[2 * i + 1] = K_HistorySeparator;
     }
     Text value = JoinTextArray(2 * (uint32_t)count, parts);
     for (int32_t i = 0; i < count; ++i) FreeBlock((void *)parts[2 * i]);

@@ -128,11 +128,31 @@ using CommandFn = RtResult (*)(Args &args);
 // the command table (contract/commands.def); nothing else can be registered.
 class CommandTable {
   public:
-    // Command numbers are multiples of four below this bound; rows below kRows.
+    // Command numbers are multiples of four below this bound; a row for each library.
     static constexpr uint32_t kCommandLimit = 0x1000;
-    static constexpr uint32_t kRows = 5;
+    static constexpr uint32_t kRows = kLibraryRows;
 
-    void add(const CommandEntry &entry, CommandFn fn) { rows_.at(entry.row).at(entry.number / 4) = fn; }
+    // Whether a command's row and number have their place in the table.
+    static constexpr bool Fits(const CommandEntry &entry) {
+        return entry.row < kRows && entry.number % 4 == 0 && entry.number < kCommandLimit;
+    }
+    static constexpr bool AllFit() {
+        for (const CommandEntry &entry : kCommands)
+            if (!Fits(entry)) return false;
+        return true;
+    }
+
+    // A command of the table, checked when the program is compiled: a row or number that has no
+    // place is no constant expression.
+    struct Entry {
+        consteval Entry(const CommandEntry &entry) : row(entry.row), slot(entry.number / 4) {
+            if (!Fits(entry)) throw "a command outside the command table";
+        }
+        uint32_t row;
+        uint32_t slot;
+    };
+
+    void add(Entry entry, CommandFn fn) { rows_[entry.row][entry.slot] = fn; }
     CommandFn find(uint32_t row, uint32_t command) const {
         return (row < kRows && command % 4 == 0 && command < kCommandLimit) ? rows_[row][command / 4] : nullptr;
     }
@@ -147,6 +167,7 @@ class CommandTable {
   private:
     std::array<std::array<CommandFn, kCommandLimit / 4>, kRows> rows_{};
 };
+static_assert(CommandTable::AllFit(), "every command of commands.def has its place in the command table");
 
 // The window side of the runtime. The console front end serves programs and tests without a window;
 // the Qt front end builds the window from the form segment. Texts are GBK. Every operation may be

@@ -25,7 +25,7 @@ const std::map<std::string, IdentifierValue> &Identifiers() {
         std::map<std::string, IdentifierValue> m;
 #define UNIT_ID(name, value) m[#name] = {value, FixupGroup::Units};
 #define LIBRARY_ROW(name, value) m[#name] = {value, FixupGroup::LibraryRows};
-#define UNIT_TYPE(name, value) m[#name] = {value, FixupGroup::UnitTypes};
+#define UNIT_TYPE(name, value) m["Type_" #name] = {value, FixupGroup::UnitTypes};
 #define DLL_COMMAND(index, dll, function, thunk, argumentBytes) m["DllIdx_" #thunk] = {index, FixupGroup::DllIndexes};
 #include "contract/dll_commands.def"
 #include "contract/identifiers.def"
