@@ -1,10 +1,10 @@
 #!/bin/sh
 # The Windows installer under wine, in the namespace network: /S installs into Program Files with
 # QQWry.dat beside the program, the Start menu link and the Apps & Features entry (name, version,
-# publisher, icon, size) exist; the installed program traces the namespace network and, as its
-# folder is not the user's to write, keeps its history in %APPDATA%\routetrace (wine has no ACLs:
-# the folder is made immutable instead, as Program Files is to a user); /S uninstall removes
-# everything but that history. Every wine step has a timeout.
+# publisher, icon, size) exist; a second install replaces an older one; the installed program
+# traces the namespace network and, as its folder is not the user's to write, keeps its history in
+# %APPDATA%\routetrace (wine has no ACLs: the folder is made immutable instead, as Program Files is
+# to a user); /S uninstall removes everything but that history. Every wine step has a timeout.
 # usage: installer.sh TOPOLOGY_SCRIPT SETUP_EXE VERSION   (exit 77: skipped)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,10 +35,22 @@ for value in "DisplayName.*routetrace" "DisplayVersion.*$version" "Publisher.*To
 done
 echo "installed; Start menu: ${link#$WINEPREFIX/}; uninstall entry: $(grep -c REG_ entry) values"
 
+# Over an older version: what an older install left (its program, its version in the entry) is
+# replaced, and one entry stays.
+w reg add "$key" /v DisplayVersion /d 1.0.0 /f >/dev/null 2>&1
+printf 'older' > "$folder/routetrace.exe"
+w "$setup" /S || { echo "installing over an older version failed"; exit 1; }
+[ "$(wc -c < "$folder/routetrace.exe")" -gt 5 ] || { echo "the older program stayed"; exit 1; }
+w reg query "$key" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "$version" ||
+    { echo "the entry kept the older version"; w reg query "$key"; exit 1; }
+[ "$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null | grep -ci 'routetrace')" -eq 1 ] ||
+    { echo "more than one uninstall entry"; exit 1; }
+echo "installed over an older version"
+
 chattr +i "$folder" || { echo "skipped: the install folder cannot be made immutable"; exit 77; }
 cd "$work"
 status=0
-w "C:\\Program Files\\routetrace\\routetrace.exe" --report 203.0.113.2 > report.raw 2> errors || status=$?
+w "C:\\Program Files\\routetrace\\routetrace.exe" --report 203.0.113.2 --record > report.raw 2> errors || status=$?
 tr -d '\r' < report.raw > report
 [ "$status" -eq 0 ] || { echo "the installed program's trace: exit code $status"; cat report errors; exit 1; }
 cut -f1,2 report > hops
