@@ -6,7 +6,8 @@
 # - a typed target and a click on the start button put one echo request per hop on the wire, TTL 1
 #   to 4, with the corrected data size (32, seen by SNIFFER at the first router);
 # - the window's messages are the report's, in the same order, the end message last ("没找到数据库"
-#   for each lookup where no QQWry.dat is at hand), and the list's rows are the report's rows (hop,
+#   where no QQWry.dat is at hand: the window shows it for each lookup, the report once), and the
+#   list's rows are the report's rows (hop,
 #   address, place; each with a time); lsjl.ini beside the program holds the target;
 # - "退出" ends the program with exit code 0;
 # - at 192 DPI (wine's LogPixels) the form is laid out at twice the size, again without overlaps
@@ -50,7 +51,8 @@ probe() { in_client timeout 60 wine "$PROBE" "$@" | tr -d '\r'; }
     { echo "the report failed"; cat "$work/report/messages.raw"; exit 1; }
 cd "$work"
 tr -d '\r' < report/report.raw > report-rows
-tr -d '\r' < report/messages.raw > report-messages
+# The program's own messages; the report's hints for a person (in English) are its own.
+tr -d '\r' < report/messages.raw | grep -v '^routetrace: ' > report-messages
 
 in_client timeout 150 wine routetrace.exe dropped-file.txt >program.out 2>&1 &
 program=$!
@@ -77,24 +79,28 @@ sniffer=""
 if [ -n "${SNIFFER:-}" ]; then
     ip netns exec "$p-r1" "$SNIFFER" 30 > wire 2> sniffer.err &
     sniffer=$!
-    listening() { grep -q listening sniffer.err; }
+    listening() { grep -qs listening sniffer.err; }
     wait_for 10 listening || { echo "the sniffer did not start"; cat sniffer.err; exit 1; }
 fi
 click $((485 + 50)) $((280 + 16))
 recorded() { grep -q "203.0.113.2" lsjl.ini 2>/dev/null; }
 wait_for 10 recorded || { echo "lsjl.ini does not hold the target"; exit 1; }
-# Each message the report printed appears in the window, in turn; all but the last are dismissed.
+# Each message the report printed appears in the window, in turn, up to the end message; all but
+# that are dismissed. The window repeats a message for each lookup that shows it ("没找到数据库"
+# without a database) where the report says it once: repeats count once.
 message_open() { probe message > window-message 2>/dev/null; }
 : > window-messages
-count=$(wc -l < report-messages)
+last=$(tail -n 1 report-messages)
 while :; do
     wait_for 30 message_open || { echo "no further message"; screenshot windows-no-end.png; break; }
     cat window-message >> window-messages
-    [ "$(wc -l < window-messages)" -lt "$count" ] || break
+    [ "$(tail -n 1 window-messages)" != "$last" ] || break
     probe dismiss >/dev/null
 done
 screenshot windows-trace-end-message.png
-cmp -s window-messages report-messages ||
+uniq window-messages > window-messages.once
+uniq report-messages > report-messages.once
+cmp -s window-messages.once report-messages.once ||
     { echo "the window's messages:"; cat window-messages; echo "the report's:"; cat report-messages; exit 1; }
 echo "messages as the report's, the last: $(tail -n 1 window-messages)"
 if [ -n "$sniffer" ]; then
