@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "formats/form/form.h"
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 namespace rt {
 namespace {
@@ -65,8 +65,7 @@ class QtWindow final : public QtFrontEnd {
         QApplication::setFont(font);
         gui_ = std::this_thread::get_id();
         context_ = std::make_unique<QObject>();
-        for (const form::Control &c : form_.controls) model().Add(c.id, c.type, int(c.columns.size()));
-        model().SetListener([this](uint32_t unit, ControlModel::Change change) { Mirror(unit, change); });
+        for (const form::Control &c : form_.controls) controls().Add(c.id, c.type, int(c.columns.size()));
     }
 
     ~QtWindow() override {
@@ -142,7 +141,7 @@ class QtWindow final : public QtFrontEnd {
 
     // The post is made and taken under a standard mutex, so that thread checkers see the hand-off
     // (Qt's own event queue locks with futexes they cannot see).
-    void Mirror(uint32_t unit, ControlModel::Change change) {
+    void ControlChanged(uint32_t unit, ControlModel::Change change) override {
         if (OnGuiThread()) return Apply(unit, change);
         std::lock_guard posting(postMutex_);
         QMetaObject::invokeMethod(
@@ -160,9 +159,9 @@ class QtWindow final : public QtFrontEnd {
         // The widgets' own changes feed the model; the program's, made here, must not come back.
         QSignalBlocker quiet(w);
         switch (change) {
-        case ControlModel::Change::Disabled: w->setEnabled(!model().Disabled(unit)); break;
+        case ControlModel::Change::Disabled: w->setEnabled(!controls().Disabled(unit)); break;
         case ControlModel::Change::Text: {
-            QString text = FromGbk(model().Text(unit));
+            QString text = FromGbk(controls().Text(unit));
             if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->text() != text) edit->setText(text);
             if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != text) combo->setEditText(text);
             break;
@@ -171,22 +170,22 @@ class QtWindow final : public QtFrontEnd {
             if (auto *combo = qobject_cast<QComboBox *>(w)) {
                 // Items are only appended or all cleared: only what is new is added.
                 size_t shown = size_t(combo->count());
-                if (size_t(model().ItemCount(unit)) < shown) {
+                if (size_t(controls().ItemCount(unit)) < shown) {
                     combo->clear();
                     shown = 0;
                 }
-                std::vector<std::string> added = model().ItemsFrom(unit, shown);
+                std::vector<std::string> added = controls().ItemsFrom(unit, shown);
                 if (added.empty() && shown > 0) break;
                 QStringList texts;
                 for (const std::string &item : added) texts << FromGbk(item);
                 combo->addItems(texts);
                 combo->setCurrentIndex(-1); // Qt would select the first item; the edit field keeps its text
-                combo->setEditText(FromGbk(model().Text(unit)));
+                combo->setEditText(FromGbk(controls().Text(unit)));
             }
             break;
         case ControlModel::Change::Rows:
             if (auto *list = qobject_cast<QTreeWidget *>(w)) {
-                ControlModel::Control state = model().Snapshot(unit);
+                ControlModel::Control state = controls().Snapshot(unit);
                 if (size_t(list->topLevelItemCount()) > state.rows.size()) list->clear();
                 while (size_t(list->topLevelItemCount()) < state.rows.size()) list->addTopLevelItem(new QTreeWidgetItem(list));
                 for (size_t r = 0; r < state.rows.size(); ++r)
@@ -285,7 +284,7 @@ class QtWindow final : public QtFrontEnd {
         case form::kCheckBox: return new QCheckBox(caption);
         case form::kEditBox: {
             auto *edit = new QLineEdit;
-            QObject::connect(edit, &QLineEdit::textChanged, [this, id = c.id](const QString &t) { model().SetText(id, ToGbk(t)); });
+            QObject::connect(edit, &QLineEdit::textChanged, [this, id = c.id](const QString &t) { controls().SetText(id, ToGbk(t)); });
             return edit;
         }
         case form::kComboBox: {
@@ -293,10 +292,10 @@ class QtWindow final : public QtFrontEnd {
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert); // the program itself records what is traced
             QObject::connect(combo, &QComboBox::editTextChanged,
-                             [this, id = c.id](const QString &t) { model().SetText(id, ToGbk(t)); });
+                             [this, id = c.id](const QString &t) { controls().SetText(id, ToGbk(t)); });
             // A chosen item's own bytes go into the edit field, not their rendering.
             QObject::connect(combo, &QComboBox::activated, [this, id = c.id](int index) {
-                if (auto item = model().Item(id, index)) model().SetText(id, *item);
+                if (auto item = controls().Item(id, index)) controls().SetText(id, *item);
             });
             return combo;
         }

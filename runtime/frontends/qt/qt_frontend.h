@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 class QWidget;
 class QMainWindow;
@@ -17,7 +17,7 @@ namespace rt {
 
 using QtFrontEndOptions = WindowFrontEndOptions;
 
-class QtFrontEnd : public ModelFrontEnd {
+class QtFrontEnd : public InteractiveFrontEnd {
   public:
     // Creates the application object on the calling thread, which becomes the window's thread; fails
     // when the form segment is malformed.

@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 namespace rt {
 
@@ -41,7 +41,7 @@ enum ReportExit : int32_t {
     kReportInterrupted = 128, // plus the signal's number: 130 SIGINT, 143 SIGTERM
 };
 
-class ReportFrontEnd : public ModelFrontEnd {
+class ReportFrontEnd : public InteractiveFrontEnd {
   public:
     static FrontEndResult<ReportFrontEnd> Create(ReportOptions options);
     ~ReportFrontEnd() override;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 namespace rt {
 
@@ -21,7 +21,7 @@ struct TuiFrontEndOptions {
     std::string pictureLabel = "(*)"; // what stands for a picture, which a terminal cannot show (UTF-8)
 };
 
-class TuiFrontEnd : public ModelFrontEnd {
+class TuiFrontEnd : public InteractiveFrontEnd {
   public:
     // Takes over the terminal on the calling thread, which becomes the window's thread; fails when the
     // form segment is malformed or the terminal cannot be used.

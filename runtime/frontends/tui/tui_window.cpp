@@ -38,7 +38,7 @@ TuiWindow::TuiWindow(TuiFrontEndOptions options, form::Form form) : options_(std
     for (form::MenuItem &m : form_.menu) m.caption = GbkToUtf8(m.caption);
     for (const form::Control &c : form_.controls) {
         views_[c.id].def = &c;
-        model().Add(c.id, c.type, int(c.columns.size()));
+        controls().Add(c.id, c.type, int(c.columns.size()));
         if (Focusable(c.type)) focusOrder_.push_back(c.id);
     }
     // The form stores its controls last-created first; a person tabs top to bottom, left to right.
@@ -53,7 +53,6 @@ TuiWindow::TuiWindow(TuiFrontEndOptions options, form::Form form) : options_(std
     for (const form::MenuItem &m : form_.menu)
         if (m.level == 1) menuItems_.push_back(&m);
     ui_ = std::this_thread::get_id();
-    model().SetListener([this](uint32_t unit, ControlModel::Change change) { Changed(unit, change); });
 }
 
 bool TuiWindow::Start() {
@@ -83,7 +82,7 @@ void TuiWindow::Shutdown() {
     in_ = out_ = nullptr;
 }
 
-void TuiWindow::Changed(uint32_t unit, ControlModel::Change change) {
+void TuiWindow::ControlChanged(uint32_t unit, ControlModel::Change change) {
     // A text the program set puts the cursor at its end, as an edit box does; the user's own edits
     // place the cursor themselves.
     if (change == ControlModel::Change::Text && !(editing_ && OnUiThread())) {

@@ -62,7 +62,7 @@ class TuiWindow final : public TuiFrontEnd {
 
   private:
     bool OnUiThread() const { return std::this_thread::get_id() == ui_; }
-    void Changed(uint32_t unit, ControlModel::Change change);
+    void ControlChanged(uint32_t unit, ControlModel::Change change) override;
     void Call(uint32_t handler, int32_t button = 0, int32_t x = 0, int32_t y = 0);
     void Relayout();
     void RunOnce(int timeoutMs);

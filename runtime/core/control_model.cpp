@@ -151,38 +151,4 @@ ControlModel::Control ControlModel::Snapshot(uint32_t unit) const {
     return c ? *c : Control{};
 }
 
-std::string Describe(const FrontEndFailure &f) {
-    switch (f.code) {
-    case FrontEndError::InvalidForm: return "The window description is invalid:" + f.detail;
-    case FrontEndError::NoTerminal: return "The terminal cannot be used";
-    }
-    return "The window cannot be shown";
-}
-
-Result<form::Form, FrontEndFailure> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
-    form::Decoded decoded = form::DecodeForm(bytes, codeSize);
-    if (!decoded.form) return FrontEndFailure{FrontEndError::InvalidForm, DescribeFindings("", decoded.problems)};
-    return std::move(*decoded.form);
-}
-
-// ---- The services over the model ----------------------------------------------------------------
-
-namespace {
-bool IsTextProperty(int32_t property) { return property == RtPropertyEditText || property == RtPropertyComboText; }
-} // namespace
-
-uint64_t ModelFrontEnd::GetProperty(uint32_t, uint32_t unit, int32_t property, int32_t) {
-    if (property == RtPropertyDisabled) return model_.Disabled(unit) ? 1 : 0;
-    return ResultOfText(IsTextProperty(property) ? model_.Text(unit) : std::string()).value;
-}
-
-void ModelFrontEnd::SetProperty(uint32_t, uint32_t unit, int32_t property, int32_t, uint64_t value) {
-    if (property == RtPropertyDisabled) {
-        model_.SetDisabled(unit, value != 0);
-    } else if (IsTextProperty(property)) {
-        const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(value));
-        model_.SetText(unit, text ? text : "");
-    }
-}
-
 } // namespace rt
