@@ -149,7 +149,7 @@ TEST_P(FrontEnds, TheListAppendsFillsAndEmpties) {
 // A place from a hostile database holds an escape sequence (here one that sets the terminal's
 // title), a line break and a backspace: the terminal window draws each as '?'.
 TEST_P(FrontEnds, ControlCharactersInACellNeverReachTheTerminal) {
-    if (GetParam() == Kind::Qt) GTEST_SKIP() << "a terminal's case";
+    if (GetParam() != Kind::Terminal) GTEST_SKIP() << "a terminal's case";
     CallUnchecked(cmd::ListAppendRow, ArgUnit(list_));
     CallUnchecked(cmd::ListSetCell, ArgUnit(list_), ArgInt(0), ArgInt(2), ArgText("<\x1B]0;owned\x07\n\b>"));
     auto drawn = [this] { return screen_.find("<?]0;owned??" "?>") != std::string::npos; };
