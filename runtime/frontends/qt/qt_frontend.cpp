@@ -54,7 +54,7 @@ class Picture : public QLabel {
 
 class QtWindow final : public QtFrontEnd {
   public:
-    QtWindow(QtFrontEndOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
+    QtWindow(FrontEndOptions options, form::Form form) : QtFrontEnd(std::move(form), std::move(options.routineAt)) {
         static int argc = 1;
         static char name[] = "routetrace";
         static char *argv[] = {name, nullptr};
@@ -65,7 +65,6 @@ class QtWindow final : public QtFrontEnd {
         QApplication::setFont(font);
         gui_ = std::this_thread::get_id();
         context_ = std::make_unique<QObject>();
-        for (const form::Control &c : form_.controls) controls().Add(c.id, c.type, int(c.columns.size()));
     }
 
     ~QtWindow() override {
@@ -78,8 +77,6 @@ class QtWindow final : public QtFrontEnd {
         auto it = widgets_.find(unit);
         return it == widgets_.end() ? nullptr : it->second;
     }
-    void SetMessagePresenter(MessagePresenter p) override { presenter_ = std::move(p); }
-    void SetUrlOpener(std::function<void(const std::string &)> o) override { opener_ = std::move(o); }
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::string t(text);
@@ -108,7 +105,7 @@ class QtWindow final : public QtFrontEnd {
             if (window != form_.windowId || main_) return;
             Build();
             // The window's created event: the history is loaded before the user sees the window.
-            if (auto h = form_.Handler(form_.window.id, 0)) Call(*h);
+            Call(form_.Handler(form_.window.id, form::kEventCreated));
             main_->show();
             // The designed rectangle is the outer one, frame and caption included.
             QSize frame = main_->frameGeometry().size() - main_->size();
@@ -224,10 +221,6 @@ class QtWindow final : public QtFrontEnd {
         if constexpr (!std::is_void_v<R>) return std::move(*result);
     }
 
-    void Call(uint32_t handler) {
-        if (void *routine = options_.routineAt(handler)) reinterpret_cast<void (*)()>(routine)();
-    }
-
     void Build() {
         main_ = new QMainWindow;
         main_->setWindowTitle(FromGbk(form_.window.caption));
@@ -301,7 +294,7 @@ class QtWindow final : public QtFrontEnd {
         }
         case form::kButton: {
             auto *button = new QPushButton(caption);
-            if (auto h = form_.Handler(c.id, 0)) {
+            if (auto h = form_.Handler(c.id, form::kEventClicked)) {
                 uint32_t handler = *h;
                 QObject::connect(button, &QPushButton::clicked, [this, handler] { Call(handler); });
             }
@@ -327,39 +320,28 @@ class QtWindow final : public QtFrontEnd {
                 picture->setPixmap(pixmap.scaled(c.width, c.height, Qt::KeepAspectRatio, Qt::SmoothTransformation));
             picture->setAlignment(Qt::AlignCenter);
             if (c.cursor == form::kHandCursor) picture->setCursor(Qt::PointingHandCursor);
-            if (auto h = form_.Handler(c.id, -1)) {
-                uint32_t handler = *h;
-                picture->pressed = [this, handler](int32_t button, int32_t x, int32_t y) {
-                    if (void *routine = options_.routineAt(handler))
-                        reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(button, x, y);
-                };
-            }
+            if (auto h = form_.Handler(c.id, form::kEventMousePressed))
+                picture->pressed = [this, h](int32_t button, int32_t x, int32_t y) { CallPressed(h, button, x, y); };
             return picture;
         }
         default: return new QWidget;
         }
     }
 
-    QtFrontEndOptions options_;
-    form::Form form_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QObject> context_;
     std::thread::id gui_;
     QMainWindow *main_ = nullptr;
     std::map<uint32_t, QWidget *> widgets_;
     std::mutex postMutex_;
-    MessagePresenter presenter_;
-    std::function<void(const std::string &)> opener_;
 };
 
 } // namespace
 
 QtFrontEnd::~QtFrontEnd() = default;
 
-FrontEndResult<QtFrontEnd> QtFrontEnd::Create(QtFrontEndOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    return std::unique_ptr<QtFrontEnd>(std::make_unique<QtWindow>(std::move(options), std::move(*form)));
+FrontEndResult<QtFrontEnd> QtFrontEnd::Create(FrontEndOptions options) {
+    return MakeFormFrontEnd<QtFrontEnd, QtWindow>(std::move(options));
 }
 
 } // namespace rt

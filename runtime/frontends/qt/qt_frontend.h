@@ -15,18 +15,19 @@ class QMainWindow;
 
 namespace rt {
 
-using QtFrontEndOptions = WindowFrontEndOptions;
-
-class QtFrontEnd : public InteractiveFrontEnd {
+class QtFrontEnd : public FormFrontEnd {
   public:
     // Creates the application object on the calling thread, which becomes the window's thread; fails
     // when the form segment is malformed.
-    static FrontEndResult<QtFrontEnd> Create(QtFrontEndOptions options);
+    static FrontEndResult<QtFrontEnd> Create(FrontEndOptions options);
     ~QtFrontEnd() override;
 
     // For tests: the main window and a control by its unit identifier.
     virtual QMainWindow *mainWindow() const = 0;
     virtual QWidget *control(uint32_t unit) const = 0;
+
+  protected:
+    using FormFrontEnd::FormFrontEnd;
 };
 
 } // namespace rt

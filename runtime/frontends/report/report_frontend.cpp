@@ -71,8 +71,7 @@ extern "C" void OnSignal(int signal) {
 
 class Report final : public ReportFrontEnd {
   public:
-    Report(ReportOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
-        for (const form::Control &c : form_.controls) controls().Add(c.id, c.type, int(c.columns.size()));
+    Report(ReportOptions options, form::Form form) : ReportFrontEnd(std::move(form), options.routineAt), options_(std::move(options)) {
         SetEchoBounds({options_.waitMs, uint32_t(options_.maxHops)}, [this](const EchoOutcome &o) {
             std::lock_guard lock(timesMutex_);
             if (o.answered) roundTrips_[o.ttl] = o.roundTripMs;
@@ -97,8 +96,6 @@ class Report final : public ReportFrontEnd {
         PrintHeldMessages(false);
     }
     void OpenUrl(std::string_view url) override { std::fprintf(options_.err, "%s\n", GbkToUtf8(url).c_str()); }
-    void SetMessagePresenter(MessagePresenter) override {}
-    void SetUrlOpener(std::function<void(const std::string &)>) override {}
     void Pump() override {}
     void RequestQuit() override { Runtime::Instance().Exit(kReportNotReached); }
 
@@ -162,11 +159,6 @@ class Report final : public ReportFrontEnd {
         "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"
         "is installed (the helper beside the program, or the package's):\n"
         "  sudo setcap cap_net_raw+ep /usr/libexec/routetrace/routetrace-icmp\n";
-
-    void Call(std::optional<uint32_t> handler) {
-        if (!handler) return;
-        if (void *routine = options_.routineAt(*handler)) reinterpret_cast<void (*)()>(routine)();
-    }
 
     void WatchSignals() {
         g_interruptible.store(this);
@@ -301,7 +293,6 @@ class Report final : public ReportFrontEnd {
     }
 
     ReportOptions options_;
-    form::Form form_;
     std::time_t started_ = 0;
     bool startedTrace_ = false;
     std::mutex printMutex_;
@@ -322,9 +313,7 @@ class Report final : public ReportFrontEnd {
 ReportFrontEnd::~ReportFrontEnd() = default;
 
 FrontEndResult<ReportFrontEnd> ReportFrontEnd::Create(ReportOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    return std::unique_ptr<ReportFrontEnd>(std::make_unique<Report>(std::move(options), std::move(*form)));
+    return MakeFormFrontEnd<ReportFrontEnd, Report>(std::move(options));
 }
 
 } // namespace rt

@@ -77,7 +77,7 @@ bool TuiWindow::DialogKey(bool code, int ch) {
 void TuiWindow::Press(View &v) {
     if (controls().Disabled(v.def->id)) return; // a disabled button cannot be pressed
     if (v.def->type == form::kPicture) {
-        if (auto h = form_.Handler(v.def->id, form::kEventMousePressed)) Call(*h, 1, 0, 0);
+        if (auto h = form_.Handler(v.def->id, form::kEventMousePressed)) CallPressed(h, 1, 0, 0);
     } else if (auto h = form_.Handler(v.def->id, form::kEventClicked)) {
         Call(*h);
     }

@@ -106,18 +106,15 @@ std::wstring WindowText(HWND w) {
 
 class Win32Window final : public Win32FrontEnd {
   public:
-    Win32Window(Win32FrontEndOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
+    Win32Window(FrontEndOptions options, form::Form form) : Win32FrontEnd(std::move(form), std::move(options.routineAt)) {
         gui_ = std::this_thread::get_id();
         INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&classes);
-        for (const form::Control &c : form_.controls) controls().Add(c.id, c.type, int(c.columns.size()));
     }
     ~Win32Window() override {
         if (main_) ::DestroyWindow(main_);
     }
 
-    void SetMessagePresenter(MessagePresenter p) override { presenter_ = std::move(p); }
-    void SetUrlOpener(std::function<void(const std::string &)> o) override { opener_ = std::move(o); }
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::wstring t = GbkToWide(text);
@@ -141,7 +138,7 @@ class Win32Window final : public Win32FrontEnd {
             if (window != form_.windowId || main_) return;
             Build();
             // The window's created event: the history is loaded before the user sees the window.
-            if (auto h = form_.Handler(form_.window.id, 0)) Call(*h);
+            Call(form_.Handler(form_.window.id, form::kEventCreated));
             ::ShowWindow(main_, SW_SHOW);
             ::UpdateWindow(main_);
         });
@@ -262,10 +259,6 @@ class Win32Window final : public Win32FrontEnd {
         applying_ = false;
     }
 
-    void Call(uint32_t handler) {
-        if (void *routine = options_.routineAt(handler)) reinterpret_cast<void (*)()>(routine)();
-    }
-
     static LRESULT CALLBACK Procedure(HWND w, UINT message, WPARAM wp, LPARAM lp) {
         if (message == WM_NCCREATE)
             ::SetWindowLongPtrW(w, GWLP_USERDATA, LONG_PTR(reinterpret_cast<CREATESTRUCTW *>(lp)->lpCreateParams));
@@ -305,7 +298,7 @@ class Win32Window final : public Win32FrontEnd {
         switch (it->second.type) {
         case form::kButton:
             if (code == BN_CLICKED)
-                if (auto h = form_.Handler(unit, 0)) Call(*h);
+                Call(form_.Handler(unit, form::kEventClicked));
             break;
         case form::kEditBox:
             if (code == EN_CHANGE && !applying_) controls().SetText(unit, WideToGbk(WindowText(from)));
@@ -320,12 +313,11 @@ class Win32Window final : public Win32FrontEnd {
             break;
         case form::kPicture:
             if (code == STN_CLICKED)
-                if (auto h = form_.Handler(unit, -1)) {
+                if (auto h = form_.Handler(unit, form::kEventMousePressed)) {
                     POINT at;
                     ::GetCursorPos(&at);
                     ::ScreenToClient(from, &at);
-                    if (void *routine = options_.routineAt(*h))
-                        reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(1, at.x, at.y);
+                    CallPressed(h, 1, int32_t(at.x), int32_t(at.y));
                 }
             break;
         }
@@ -481,8 +473,6 @@ class Win32Window final : public Win32FrontEnd {
         uint32_t id;
         uint32_t type;
     };
-    Win32FrontEndOptions options_;
-    form::Form form_;
     std::thread::id gui_;
     HWND main_ = nullptr;
     HFONT font_ = nullptr;
@@ -491,16 +481,12 @@ class Win32Window final : public Win32FrontEnd {
     std::map<HWND, Unit> units_;
     std::map<UINT, uint32_t> menuHandlers_;
     bool applying_ = false;
-    MessagePresenter presenter_;
-    std::function<void(const std::string &)> opener_;
 };
 
 } // namespace
 
-FrontEndResult<Win32FrontEnd> Win32FrontEnd::Create(Win32FrontEndOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    return std::unique_ptr<Win32FrontEnd>(std::make_unique<Win32Window>(std::move(options), std::move(*form)));
+FrontEndResult<Win32FrontEnd> Win32FrontEnd::Create(FrontEndOptions options) {
+    return MakeFormFrontEnd<Win32FrontEnd, Win32Window>(std::move(options));
 }
 
 } // namespace rt

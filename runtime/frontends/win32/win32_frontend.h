@@ -6,12 +6,13 @@
 
 namespace rt {
 
-using Win32FrontEndOptions = WindowFrontEndOptions;
-
-class Win32FrontEnd : public InteractiveFrontEnd {
+class Win32FrontEnd : public FormFrontEnd {
   public:
     // The calling thread becomes the window's thread; fails when the form segment is malformed.
-    static FrontEndResult<Win32FrontEnd> Create(Win32FrontEndOptions options);
+    static FrontEndResult<Win32FrontEnd> Create(FrontEndOptions options);
+
+  protected:
+    using FormFrontEnd::FormFrontEnd;
 };
 
 } // namespace rt
