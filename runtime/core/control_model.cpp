@@ -33,13 +33,7 @@ std::string ControlModel::Text(uint32_t unit) const {
 }
 
 void ControlModel::SetText(uint32_t unit, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit);
-        if (!c) return;
-        c->text = std::move(text);
-    }
-    Notify(unit, Change::Text);
+    Update(unit, 0, Change::Text, [&](Control &c) { c.text = std::move(text); });
 }
 
 bool ControlModel::Disabled(uint32_t unit) const {
@@ -49,13 +43,7 @@ bool ControlModel::Disabled(uint32_t unit) const {
 }
 
 void ControlModel::SetDisabled(uint32_t unit, bool disabled) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit);
-        if (!c) return;
-        c->disabled = disabled;
-    }
-    Notify(unit, Change::Disabled);
+    Update(unit, 0, Change::Disabled, [&](Control &c) { c.disabled = disabled; });
 }
 
 int32_t ControlModel::ItemCount(uint32_t unit) const {
@@ -72,57 +60,32 @@ std::optional<std::string> ControlModel::Item(uint32_t unit, int32_t index) cons
 }
 
 void ControlModel::AppendItem(uint32_t unit, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kComboBox);
-        if (!c) return;
-        c->items.push_back(std::move(text));
-    }
-    Notify(unit, Change::Items);
+    Update(unit, unit_type::kComboBox, Change::Items, [&](Control &c) { c.items.push_back(std::move(text)); });
 }
 
 void ControlModel::ClearItems(uint32_t unit) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kComboBox);
-        if (!c) return;
-        c->items.clear();
-    }
-    Notify(unit, Change::Items);
+    Update(unit, unit_type::kComboBox, Change::Items, [](Control &c) { c.items.clear(); });
 }
 
 int32_t ControlModel::AppendRow(uint32_t unit) {
-    int32_t row;
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kListView);
-        if (!c) return -1;
-        c->rows.emplace_back(size_t(c->columns));
-        row = int32_t(c->rows.size() - 1);
-    }
-    Notify(unit, Change::Rows);
+    int32_t row = -1;
+    Update(unit, unit_type::kListView, Change::Rows, [&](Control &c) {
+        c.rows.emplace_back(size_t(c.columns));
+        row = int32_t(c.rows.size() - 1);
+    });
     return row;
 }
 
 void ControlModel::ClearRows(uint32_t unit) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kListView);
-        if (!c) return;
-        c->rows.clear();
-    }
-    Notify(unit, Change::Rows);
+    Update(unit, unit_type::kListView, Change::Rows, [](Control &c) { c.rows.clear(); });
 }
 
 bool ControlModel::SetCell(uint32_t unit, int32_t row, int32_t column, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kListView);
-        if (!c || row < 0 || size_t(row) >= c->rows.size() || column < 0 || column >= c->columns) return false;
-        c->rows[size_t(row)][size_t(column)] = std::move(text);
-    }
-    Notify(unit, Change::Rows);
-    return true;
+    return Update(unit, unit_type::kListView, Change::Rows, [&](Control &c) {
+        if (row < 0 || size_t(row) >= c.rows.size() || column < 0 || column >= c.columns) return false;
+        c.rows[size_t(row)][size_t(column)] = std::move(text);
+        return true;
+    });
 }
 
 int32_t ControlModel::RowCount(uint32_t unit) const {

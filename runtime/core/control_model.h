@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "contract/form_layout.h"
@@ -70,8 +71,21 @@ class ControlModel {
   private:
     Control *Find(uint32_t unit, uint32_t type = 0);
     const Control *Find(uint32_t unit, uint32_t type = 0) const;
-    void Notify(uint32_t unit, Change change) {
+    // Changes a control of that type under the lock, then tells the listener outside it. An edit
+    // that answers false changed nothing and is not told; the answer is whether it was made.
+    template <typename Edit> bool Update(uint32_t unit, uint32_t type, Change change, Edit &&edit) {
+        {
+            std::lock_guard lock(mutex_);
+            Control *c = Find(unit, type);
+            if (!c) return false;
+            if constexpr (std::is_same_v<decltype(edit(*c)), bool>) {
+                if (!edit(*c)) return false;
+            } else {
+                edit(*c);
+            }
+        }
         if (listener_) listener_(unit, change);
+        return true;
     }
 
     bool anyUnit_;
