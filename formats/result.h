@@ -11,7 +11,7 @@
 
 namespace rt {
 
-template <typename T, typename Code> class Result {
+template <typename T, typename Code> class [[nodiscard]] Result {
   public:
     Result(T value) : v_(std::move(value)) {}
     Result(Code code) : v_(code) {}
@@ -31,7 +31,7 @@ template <typename T, typename Code> class Result {
 };
 
 // One problem a validator found: its code and where it lies ("unit 0x16010007", "segment code").
-template <typename Code> struct Finding {
+template <typename Code> struct [[nodiscard]] Finding {
     Code code;
     std::string where;
     bool operator==(const Finding &) const = default;

@@ -10,9 +10,12 @@
 
 namespace rt::testing {
 
-// Keeps the console front end's model of the controls, and records what the user would be shown.
+// Keeps a model of every control the program names, as the console does, and records what the user
+// would be shown.
 class RecordingFrontEnd : public rt::FrontEnd {
   public:
+    RecordingFrontEnd() : rt::FrontEnd(/*anyUnit=*/true) {}
+
     struct Message {
         std::string text;  // GBK
         bool hasTitle;
@@ -23,19 +26,8 @@ class RecordingFrontEnd : public rt::FrontEnd {
         std::lock_guard lock(mutex_);
         messages_.push_back({std::string(text), title.has_value(), std::string(title.value_or(""))});
     }
-    uint64_t GetProperty(uint32_t w, uint32_t u, int32_t p, int32_t i) override { return model_->GetProperty(w, u, p, i); }
-    void SetProperty(uint32_t w, uint32_t u, int32_t p, int32_t i, uint64_t v) override { model_->SetProperty(w, u, p, i, v); }
     void ShowWindow(uint32_t) override {}
     void RunEvents() override {}
-    int32_t ListAppendRow(uint32_t w, uint32_t u) override { return model_->ListAppendRow(w, u); }
-    void ListClear(uint32_t w, uint32_t u) override { model_->ListClear(w, u); }
-    bool ListSetCell(uint32_t w, uint32_t u, int32_t r, int32_t c, std::string_view t) override {
-        return model_->ListSetCell(w, u, r, c, t);
-    }
-    int32_t ComboCount(uint32_t w, uint32_t u) override { return model_->ComboCount(w, u); }
-    std::optional<std::string> ComboItem(uint32_t w, uint32_t u, int32_t i) override { return model_->ComboItem(w, u, i); }
-    void ComboAppend(uint32_t w, uint32_t u, std::string_view t) override { model_->ComboAppend(w, u, t); }
-    void ComboClear(uint32_t w, uint32_t u) override { model_->ComboClear(w, u); }
     void OpenUrl(std::string_view url) override {
         std::lock_guard lock(mutex_);
         urls_.emplace_back(url);
@@ -51,7 +43,6 @@ class RecordingFrontEnd : public rt::FrontEnd {
     }
 
   private:
-    std::unique_ptr<rt::FrontEnd> model_ = rt::MakeConsoleFrontEnd();
     std::mutex mutex_;
     std::vector<Message> messages_;
     std::vector<std::string> urls_;

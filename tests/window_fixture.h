@@ -34,7 +34,7 @@ class WindowFixture : public ::testing::Test {
     void SetUp() override {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         formBytes_ = MainWindowSegment();
-        QtFrontEndOptions options;
+        FrontEndOptions options;
         options.form = formBytes_;
         options.codeSize = uint32_t(kHandlers.size());
         options.routineAt = [](uint32_t i) { return i < kRoutines.size() ? kRoutines[i] : nullptr; };

@@ -1,5 +1,5 @@
-// Commands on the window's controls, the trace thread and web addresses. Each checks its arguments
-// and hands the work to the front end.
+// Commands on the window's controls, the trace thread and web addresses. Each checks its arguments;
+// a control command changes the control model, which the front end shows.
 #include <thread>
 
 #include "runtime.h"
@@ -8,13 +8,14 @@ namespace rt {
 namespace {
 
 FrontEnd &Ui(Args &a) { return a.runtime().frontEnd(); }
+ControlModel &Controls(Args &a) { return Ui(a).controls(); }
 
 // ---- The combo box (core library) ----
 
 // ComboCount: the number of items.
 RtResult ComboCount(Args &a) {
     auto u = a.unit(0);
-    return ResultOfInt(Ui(a).ComboCount(u.window, u.unit));
+    return ResultOfInt(Controls(a).ItemCount(u.unit));
 }
 
 // ComboItem: the text of the item at a zero-based index.
@@ -22,7 +23,7 @@ RtResult ComboItem(Args &a) {
     auto u = a.unit(0);
     int64_t index = a.integer(1);
     if (index < 0) a.fail(RtErrorIndexBelowOne, "item index " + std::to_string(index));
-    auto text = Ui(a).ComboItem(u.window, u.unit, int32_t(index));
+    auto text = Controls(a).Item(u.unit, int32_t(index));
     if (!text) a.fail(RtErrorIndexAboveBound, "item index " + std::to_string(index));
     return ResultOfText(*text);
 }
@@ -30,14 +31,14 @@ RtResult ComboItem(Args &a) {
 // ComboAppend: appends an item (the third argument, a position, is left out by the program).
 RtResult ComboAppend(Args &a) {
     auto u = a.unit(0);
-    Ui(a).ComboAppend(u.window, u.unit, a.text(1));
+    Controls(a).AppendItem(u.unit, std::string(a.text(1)));
     return ResultOfNothing();
 }
 
 // ComboClear: empties the item list; the edit field keeps its text.
 RtResult ComboClear(Args &a) {
     auto u = a.unit(0);
-    Ui(a).ComboClear(u.window, u.unit);
+    Controls(a).ClearItems(u.unit);
     return ResultOfNothing();
 }
 
@@ -53,13 +54,13 @@ RtResult EndProgram(Args &a) {
 // ListAppendRow: appends an empty row at the end; the six further arguments are left out. Its index.
 RtResult ListAppend(Args &a) {
     auto u = a.unit(0);
-    return ResultOfInt(Ui(a).ListAppendRow(u.window, u.unit));
+    return ResultOfInt(Controls(a).AppendRow(u.unit));
 }
 
 // ListClear: removes all rows.
 RtResult ListClear(Args &a) {
     auto u = a.unit(0);
-    Ui(a).ListClear(u.window, u.unit);
+    Controls(a).ClearRows(u.unit);
     return ResultOfNothing();
 }
 
@@ -68,7 +69,7 @@ RtResult ListSetCell(Args &a) {
     auto u = a.unit(0);
     int64_t row = a.integer(1), column = a.integer(2);
     if (row < 0 || column < 0) a.fail(RtErrorIndexBelowOne, "cell " + std::to_string(row) + ", " + std::to_string(column));
-    if (!Ui(a).ListSetCell(u.window, u.unit, int32_t(row), int32_t(column), a.text(3)))
+    if (!Controls(a).SetCell(u.unit, int32_t(row), int32_t(column), std::string(a.text(3))))
         a.fail(RtErrorIndexAboveBound, "cell " + std::to_string(row) + ", " + std::to_string(column));
     return ResultOfNothing();
 }
@@ -100,13 +101,13 @@ RtResult OpenUrl(Args &a) {
 RtResult MessageBox(Args &a) {
     std::optional<std::string_view> title;
     if (!a.omitted(2)) title = a.text(2);
-    a.runtime().frontEnd().ShowMessage(a.text(0), int32_t(a.integer(1)), title);
+    Ui(a).ShowMessage(a.text(0), int32_t(a.integer(1)), title);
     return ResultOfInt(1);
 }
 
 // ProcessEvents: let pending window events be processed.
 RtResult ProcessEvents(Args &a) {
-    a.runtime().frontEnd().ProcessEvents();
+    Ui(a).ProcessEvents();
     return ResultOfNothing();
 }
 

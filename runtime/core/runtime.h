@@ -19,6 +19,7 @@
 #include "contract/abi.h"
 #include "contract/commands.h"
 #include "formats/text/text.h"
+#include "runtime/core/control_model.h"
 
 namespace rt {
 
@@ -169,54 +170,65 @@ class CommandTable {
 };
 static_assert(CommandTable::AllFit(), "every command of commands.def has its place in the command table");
 
-// The window side of the runtime. The console front end serves programs and tests without a window;
-// the Qt front end builds the window from the form segment. Texts are GBK. Every operation may be
-// called from any thread; a front end hands widget work to its own thread.
+// The window side of the runtime: what only a front end can do. The state of the window's controls
+// is the control model every front end keeps; the window commands and property services change it
+// there, and the front end is told of each change through ControlChanged and shows it. The console
+// front end serves programs and tests without a window; the others build the window from the form
+// segment. Texts are GBK. Every operation may be called from any thread; a front end hands widget
+// work to its own thread.
 class FrontEnd {
   public:
+    // With `anyUnit`, every unit the program names gets a control (a front end without a form);
+    // otherwise the front end adds the form's controls to the model.
+    explicit FrontEnd(bool anyUnit = false) : controls_(anyUnit) {
+        controls_.SetListener([this](uint32_t unit, ControlModel::Change change) { ControlChanged(unit, change); });
+    }
     virtual ~FrontEnd() = default;
+    FrontEnd(const FrontEnd &) = delete;
+    FrontEnd &operator=(const FrontEnd &) = delete;
+
+    ControlModel &controls() { return controls_; }
+    const ControlModel &controls() const { return controls_; }
+
     // Shows a message and returns when it is dismissed. No title: the runtime's default.
     virtual void ShowMessage(std::string_view text, int32_t style, std::optional<std::string_view> title) = 0;
     // Lets pending window events be processed; harmless from any thread.
     virtual void ProcessEvents() {}
-    // Property services; a text value is returned as a new runtime text.
-    virtual uint64_t GetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) = 0;
-    virtual void SetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) = 0;
     // Builds and shows a window; runs events until the program is to end.
     virtual void ShowWindow(uint32_t window) = 0;
     virtual void RunEvents() = 0;
     // Ends the event loop (the window's "exit" and command 0x360).
     virtual void RequestQuit() {}
-
-    // The result list: rows of texts. Indexes are zero-based; a bad one answers false.
-    virtual int32_t ListAppendRow(uint32_t window, uint32_t unit) = 0;
-    virtual void ListClear(uint32_t window, uint32_t unit) = 0;
-    virtual bool ListSetCell(uint32_t window, uint32_t unit, int32_t row, int32_t column, std::string_view text) = 0;
-    // The combo box's item list.
-    virtual int32_t ComboCount(uint32_t window, uint32_t unit) = 0;
-    virtual std::optional<std::string> ComboItem(uint32_t window, uint32_t unit, int32_t index) = 0;
-    virtual void ComboAppend(uint32_t window, uint32_t unit, std::string_view text) = 0;
-    virtual void ComboClear(uint32_t window, uint32_t unit) = 0;
     // Opens a web address in the system's browser (or shows it where there is none).
     virtual void OpenUrl(std::string_view url) = 0;
     // Puts the terminal or display back as it was; the process is about to end.
     virtual void Shutdown() {}
+
+  protected:
+    // A control's state changed in the model: called after the change, outside the model's lock, on
+    // the thread that made it.
+    virtual void ControlChanged(uint32_t, ControlModel::Change) {}
+
+  private:
+    ControlModel controls_;
 };
 
 // A front end that shows the window to a person (Qt window or terminal). Tests replace the modal
 // message box and the browser through the hooks, and run pending events with Pump.
 class InteractiveFrontEnd : public FrontEnd {
   public:
+    using FrontEnd::FrontEnd;
     using MessagePresenter = std::function<void(const std::string &textUtf8, const std::string &titleUtf8)>;
     virtual void SetMessagePresenter(MessagePresenter presenter) = 0;
     virtual void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) = 0;
     // Runs the events that are pending (on the window's thread).
     virtual void Pump() = 0;
     // What the result list shows (UTF-8), for tests that run against every front end.
-    virtual int32_t ListRowCount(uint32_t unit) = 0;
-    virtual std::string ListCellText(uint32_t unit, int32_t row, int32_t column) = 0;
+    virtual int32_t ListRowCount(uint32_t unit) { return controls().RowCount(unit); }
+    virtual std::string ListCellText(uint32_t unit, int32_t row, int32_t column) {
+        return GbkToUtf8(controls().Cell(unit, row, column));
+    }
 };
-
 
 class Runtime {
   public:

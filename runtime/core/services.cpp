@@ -59,12 +59,25 @@ RtResult RtCoreCommand(uint32_t command, uint32_t count, const RtTriple *args) {
     return Runtime::Instance().CoreCommand(command, std::span<const RtTriple>(args, count));
 }
 
-uint64_t RtGetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
-    return Runtime::Instance().frontEnd().GetProperty(window, unit, property, index);
+namespace {
+bool IsTextProperty(int32_t property) { return property == RtPropertyEditText || property == RtPropertyComboText; }
+ControlModel &Controls() { return Runtime::Instance().frontEnd().controls(); }
+} // namespace
+
+// The properties live in the control model: the window has one form, and the index is the program's -1.
+// A text is answered as a new runtime text.
+uint64_t RtGetProperty(uint32_t, uint32_t unit, int32_t property, int32_t) {
+    if (property == RtPropertyDisabled) return Controls().Disabled(unit) ? 1 : 0;
+    return ResultOfText(IsTextProperty(property) ? Controls().Text(unit) : std::string()).value;
 }
 
-void RtSetProperty(uint32_t window, uint32_t unit, int32_t property, int32_t index, uint64_t value) {
-    Runtime::Instance().frontEnd().SetProperty(window, unit, property, index, value);
+void RtSetProperty(uint32_t, uint32_t unit, int32_t property, int32_t, uint64_t value) {
+    if (property == RtPropertyDisabled) {
+        Controls().SetDisabled(unit, value != 0);
+    } else if (IsTextProperty(property)) {
+        const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(value));
+        Controls().SetText(unit, text ? text : "");
+    }
 }
 
 void *RtAlloc(uint32_t size) { return Runtime::Allocate(size); }

@@ -2,14 +2,14 @@
 // the controls live in the model, so that the program's routines run unchanged in tools and tests.
 #include <cstdio>
 
-#include "control_model.h"
+#include "window_frontend.h"
 
 namespace rt {
 namespace {
 
-class ConsoleFrontEnd final : public ModelFrontEnd {
+class ConsoleFrontEnd final : public InteractiveFrontEnd {
   public:
-    ConsoleFrontEnd() : ModelFrontEnd(/*anyUnit=*/true) {}
+    ConsoleFrontEnd() : InteractiveFrontEnd(/*anyUnit=*/true) {}
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::string titleUtf8 = title ? GbkToUtf8(*title) : std::string();

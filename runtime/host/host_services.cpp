@@ -12,9 +12,11 @@
 extern "C" {
 #define SERVICE(slot, name, result, parameters, arguments)                                                   \
     result name parameters { return rt::service::name arguments; }
+#define NORETURN_SERVICE(slot, name, parameters, arguments) [[noreturn]] void name parameters { rt::service::name arguments; }
 #define DLL_SERVICE(slot, name)
 #include "contract/services.def"
 #undef SERVICE
+#undef NORETURN_SERVICE
 #undef DLL_SERVICE
 }
 

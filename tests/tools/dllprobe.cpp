@@ -57,9 +57,10 @@ int Echo(int argc, char **argv) {
         pinger = std::thread([&] {
             uint32_t other = Dll_IcmpCreateFile();
             uint8_t ttl64[11] = {64};
-            uint8_t reply[128];
+            uint8_t noiseReply[128];
             while (!stop) {
-                if (Dll_IcmpSendEcho(other, destination, "aaaaa", 5, ttl64, reply, sizeof reply, 200) == 1) ++noiseAnswers;
+                if (Dll_IcmpSendEcho(other, destination, "aaaaa", 5, ttl64, noiseReply, sizeof noiseReply, 200) == 1)
+                    ++noiseAnswers;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
             Dll_IcmpCloseHandle(other);

@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "formats/form/form.h"
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 namespace rt {
 namespace {
@@ -54,7 +54,7 @@ class Picture : public QLabel {
 
 class QtWindow final : public QtFrontEnd {
   public:
-    QtWindow(QtFrontEndOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
+    QtWindow(FrontEndOptions options, form::Form form) : QtFrontEnd(std::move(form), std::move(options.routineAt)) {
         static int argc = 1;
         static char name[] = "routetrace";
         static char *argv[] = {name, nullptr};
@@ -65,8 +65,6 @@ class QtWindow final : public QtFrontEnd {
         QApplication::setFont(font);
         gui_ = std::this_thread::get_id();
         context_ = std::make_unique<QObject>();
-        for (const form::Control &c : form_.controls) model().Add(c.id, c.type, int(c.columns.size()));
-        model().SetListener([this](uint32_t unit, ControlModel::Change change) { Mirror(unit, change); });
     }
 
     ~QtWindow() override {
@@ -79,8 +77,6 @@ class QtWindow final : public QtFrontEnd {
         auto it = widgets_.find(unit);
         return it == widgets_.end() ? nullptr : it->second;
     }
-    void SetMessagePresenter(MessagePresenter p) override { presenter_ = std::move(p); }
-    void SetUrlOpener(std::function<void(const std::string &)> o) override { opener_ = std::move(o); }
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::string t(text);
@@ -109,7 +105,7 @@ class QtWindow final : public QtFrontEnd {
             if (window != form_.windowId || main_) return;
             Build();
             // The window's created event: the history is loaded before the user sees the window.
-            if (auto h = form_.Handler(form_.window.id, 0)) Call(*h);
+            Call(form_.Handler(form_.window.id, form::kEventCreated));
             main_->show();
             // The designed rectangle is the outer one, frame and caption included.
             QSize frame = main_->frameGeometry().size() - main_->size();
@@ -142,7 +138,7 @@ class QtWindow final : public QtFrontEnd {
 
     // The post is made and taken under a standard mutex, so that thread checkers see the hand-off
     // (Qt's own event queue locks with futexes they cannot see).
-    void Mirror(uint32_t unit, ControlModel::Change change) {
+    void ControlChanged(uint32_t unit, ControlModel::Change change) override {
         if (OnGuiThread()) return Apply(unit, change);
         std::lock_guard posting(postMutex_);
         QMetaObject::invokeMethod(
@@ -160,9 +156,9 @@ class QtWindow final : public QtFrontEnd {
         // The widgets' own changes feed the model; the program's, made here, must not come back.
         QSignalBlocker quiet(w);
         switch (change) {
-        case ControlModel::Change::Disabled: w->setEnabled(!model().Disabled(unit)); break;
+        case ControlModel::Change::Disabled: w->setEnabled(!controls().Disabled(unit)); break;
         case ControlModel::Change::Text: {
-            QString text = FromGbk(model().Text(unit));
+            QString text = FromGbk(controls().Text(unit));
             if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->text() != text) edit->setText(text);
             if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != text) combo->setEditText(text);
             break;
@@ -171,22 +167,22 @@ class QtWindow final : public QtFrontEnd {
             if (auto *combo = qobject_cast<QComboBox *>(w)) {
                 // Items are only appended or all cleared: only what is new is added.
                 size_t shown = size_t(combo->count());
-                if (size_t(model().ItemCount(unit)) < shown) {
+                if (size_t(controls().ItemCount(unit)) < shown) {
                     combo->clear();
                     shown = 0;
                 }
-                std::vector<std::string> added = model().ItemsFrom(unit, shown);
+                std::vector<std::string> added = controls().ItemsFrom(unit, shown);
                 if (added.empty() && shown > 0) break;
                 QStringList texts;
                 for (const std::string &item : added) texts << FromGbk(item);
                 combo->addItems(texts);
                 combo->setCurrentIndex(-1); // Qt would select the first item; the edit field keeps its text
-                combo->setEditText(FromGbk(model().Text(unit)));
+                combo->setEditText(FromGbk(controls().Text(unit)));
             }
             break;
         case ControlModel::Change::Rows:
             if (auto *list = qobject_cast<QTreeWidget *>(w)) {
-                ControlModel::Control state = model().Snapshot(unit);
+                ControlModel::Control state = controls().Snapshot(unit);
                 if (size_t(list->topLevelItemCount()) > state.rows.size()) list->clear();
                 while (size_t(list->topLevelItemCount()) < state.rows.size()) list->addTopLevelItem(new QTreeWidgetItem(list));
                 for (size_t r = 0; r < state.rows.size(); ++r)
@@ -223,10 +219,6 @@ class QtWindow final : public QtFrontEnd {
             Qt::QueuedConnection);
         finished.wait(lock, [&] { return done; });
         if constexpr (!std::is_void_v<R>) return std::move(*result);
-    }
-
-    void Call(uint32_t handler) {
-        if (void *routine = options_.routineAt(handler)) reinterpret_cast<void (*)()>(routine)();
     }
 
     void Build() {
@@ -285,7 +277,7 @@ class QtWindow final : public QtFrontEnd {
         case form::kCheckBox: return new QCheckBox(caption);
         case form::kEditBox: {
             auto *edit = new QLineEdit;
-            QObject::connect(edit, &QLineEdit::textChanged, [this, id = c.id](const QString &t) { model().SetText(id, ToGbk(t)); });
+            QObject::connect(edit, &QLineEdit::textChanged, [this, id = c.id](const QString &t) { controls().SetText(id, ToGbk(t)); });
             return edit;
         }
         case form::kComboBox: {
@@ -293,16 +285,16 @@ class QtWindow final : public QtFrontEnd {
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert); // the program itself records what is traced
             QObject::connect(combo, &QComboBox::editTextChanged,
-                             [this, id = c.id](const QString &t) { model().SetText(id, ToGbk(t)); });
+                             [this, id = c.id](const QString &t) { controls().SetText(id, ToGbk(t)); });
             // A chosen item's own bytes go into the edit field, not their rendering.
             QObject::connect(combo, &QComboBox::activated, [this, id = c.id](int index) {
-                if (auto item = model().Item(id, index)) model().SetText(id, *item);
+                if (auto item = controls().Item(id, index)) controls().SetText(id, *item);
             });
             return combo;
         }
         case form::kButton: {
             auto *button = new QPushButton(caption);
-            if (auto h = form_.Handler(c.id, 0)) {
+            if (auto h = form_.Handler(c.id, form::kEventClicked)) {
                 uint32_t handler = *h;
                 QObject::connect(button, &QPushButton::clicked, [this, handler] { Call(handler); });
             }
@@ -328,39 +320,28 @@ class QtWindow final : public QtFrontEnd {
                 picture->setPixmap(pixmap.scaled(c.width, c.height, Qt::KeepAspectRatio, Qt::SmoothTransformation));
             picture->setAlignment(Qt::AlignCenter);
             if (c.cursor == form::kHandCursor) picture->setCursor(Qt::PointingHandCursor);
-            if (auto h = form_.Handler(c.id, -1)) {
-                uint32_t handler = *h;
-                picture->pressed = [this, handler](int32_t button, int32_t x, int32_t y) {
-                    if (void *routine = options_.routineAt(handler))
-                        reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(button, x, y);
-                };
-            }
+            if (auto h = form_.Handler(c.id, form::kEventMousePressed))
+                picture->pressed = [this, h](int32_t button, int32_t x, int32_t y) { CallPressed(h, button, x, y); };
             return picture;
         }
         default: return new QWidget;
         }
     }
 
-    QtFrontEndOptions options_;
-    form::Form form_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QObject> context_;
     std::thread::id gui_;
     QMainWindow *main_ = nullptr;
     std::map<uint32_t, QWidget *> widgets_;
     std::mutex postMutex_;
-    MessagePresenter presenter_;
-    std::function<void(const std::string &)> opener_;
 };
 
 } // namespace
 
 QtFrontEnd::~QtFrontEnd() = default;
 
-FrontEndResult<QtFrontEnd> QtFrontEnd::Create(QtFrontEndOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    return std::unique_ptr<QtFrontEnd>(std::make_unique<QtWindow>(std::move(options), std::move(*form)));
+FrontEndResult<QtFrontEnd> QtFrontEnd::Create(FrontEndOptions options) {
+    return MakeFormFrontEnd<QtFrontEnd, QtWindow>(std::move(options));
 }
 
 } // namespace rt

@@ -8,25 +8,26 @@
 #include <span>
 #include <string>
 
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 class QWidget;
 class QMainWindow;
 
 namespace rt {
 
-using QtFrontEndOptions = WindowFrontEndOptions;
-
-class QtFrontEnd : public ModelFrontEnd {
+class QtFrontEnd : public FormFrontEnd {
   public:
     // Creates the application object on the calling thread, which becomes the window's thread; fails
     // when the form segment is malformed.
-    static FrontEndResult<QtFrontEnd> Create(QtFrontEndOptions options);
+    static FrontEndResult<QtFrontEnd> Create(FrontEndOptions options);
     ~QtFrontEnd() override;
 
     // For tests: the main window and a control by its unit identifier.
     virtual QMainWindow *mainWindow() const = 0;
     virtual QWidget *control(uint32_t unit) const = 0;
+
+  protected:
+    using FormFrontEnd::FormFrontEnd;
 };
 
 } // namespace rt

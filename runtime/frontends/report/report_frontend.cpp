@@ -71,11 +71,7 @@ extern "C" void OnSignal(int signal) {
 
 class Report final : public ReportFrontEnd {
   public:
-    Report(ReportOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
-        for (const form::Control &c : form_.controls) model().Add(c.id, c.type, int(c.columns.size()));
-        model().SetListener([this](uint32_t unit, ControlModel::Change change) {
-            if (unit == options_.resultList && change == ControlModel::Change::Rows) PrintCompletedRows(false);
-        });
+    Report(ReportOptions options, form::Form form) : ReportFrontEnd(std::move(form), options.routineAt), options_(std::move(options)) {
         SetEchoBounds({options_.waitMs, uint32_t(options_.maxHops)}, [this](const EchoOutcome &o) {
             std::lock_guard lock(timesMutex_);
             if (o.answered) roundTrips_[o.ttl] = o.roundTripMs;
@@ -93,15 +89,13 @@ class Report final : public ReportFrontEnd {
         if (!options_.databaseMissing.empty() && text == options_.databaseMissing) {
             if (databaseReported_) return;
             databaseReported_ = true;
-            held_.push_back({model().RowCount(options_.resultList), GbkToUtf8(text) + "\n" + DatabaseHint()});
+            held_.push_back({controls().RowCount(options_.resultList), GbkToUtf8(text) + "\n" + DatabaseHint()});
         } else {
-            held_.push_back({model().RowCount(options_.resultList), GbkToUtf8(text)});
+            held_.push_back({controls().RowCount(options_.resultList), GbkToUtf8(text)});
         }
         PrintHeldMessages(false);
     }
     void OpenUrl(std::string_view url) override { std::fprintf(options_.err, "%s\n", GbkToUtf8(url).c_str()); }
-    void SetMessagePresenter(MessagePresenter) override {}
-    void SetUrlOpener(std::function<void(const std::string &)>) override {}
     void Pump() override {}
     void RequestQuit() override { Runtime::Instance().Exit(kReportNotReached); }
 
@@ -111,8 +105,8 @@ class Report final : public ReportFrontEnd {
         if (window != form_.windowId) return;
         started_ = std::time(nullptr);
         Call(form_.Handler(form_.window.id, form::kEventCreated));
-        model().SetText(options_.targetBox, Utf8ToGbk(options_.target));
-        if (options_.size) model().SetText(options_.sizeBox, Utf8ToGbk(*options_.size));
+        controls().SetText(options_.targetBox, Utf8ToGbk(options_.target));
+        if (options_.size) controls().SetText(options_.sizeBox, Utf8ToGbk(*options_.size));
         Call(form_.Handler(options_.startButton, form::kEventClicked));
         startedTrace_ = true;
     }
@@ -154,17 +148,17 @@ class Report final : public ReportFrontEnd {
     }
 
   private:
+    // Each completed row of the result list is printed as it completes.
+    void ControlChanged(uint32_t unit, ControlModel::Change change) override {
+        if (unit == options_.resultList && change == ControlModel::Change::Rows) PrintCompletedRows(false);
+    }
+
     static constexpr const char kIcmpHint[] =
         "routetrace: ICMP sockets cannot be opened here. Allow them for your group, for example with\n"
         "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
         "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"
         "is installed (the helper beside the program, or the package's):\n"
         "  sudo setcap cap_net_raw+ep /usr/libexec/routetrace/routetrace-icmp\n";
-
-    void Call(std::optional<uint32_t> handler) {
-        if (!handler) return;
-        if (void *routine = options_.routineAt(*handler)) reinterpret_cast<void (*)()>(routine)();
-    }
 
     void WatchSignals() {
         g_interruptible.store(this);
@@ -201,12 +195,12 @@ class Report final : public ReportFrontEnd {
         return EscapeControls(hint) + "; places stay empty.";
     }
 
-    std::string Address() { return model().Text(options_.addressBox); }
+    std::string Address() { return controls().Text(options_.addressBox); }
 
     // The rows the report shows: the trace's, up to the last allowed hop; none when the target
     // did not resolve (the program then probes nothing meaningful).
     int32_t ShownRows(bool all) {
-        int32_t rows = model().RowCount(options_.resultList);
+        int32_t rows = controls().RowCount(options_.resultList);
         int32_t complete = all ? rows : rows - 1;
         if (Address().empty()) return 0;
         return std::min(complete, options_.maxHops);
@@ -220,7 +214,7 @@ class Report final : public ReportFrontEnd {
 
     void PrintCompletedRowsLocked(bool all) {
         if (finished_) return;
-        int32_t rows = model().RowCount(options_.resultList);
+        int32_t rows = controls().RowCount(options_.resultList);
         if (rows < printed_) { // the list was cleared for a new trace: what was held belongs before it
             printed_ = 0;
             for (HeldMessage &m : held_) m.afterRows = 0;
@@ -241,7 +235,7 @@ class Report final : public ReportFrontEnd {
         }
     }
 
-    std::string Cell(int32_t row, int32_t column) { return GbkToUtf8(model().Cell(options_.resultList, row, column)); }
+    std::string Cell(int32_t row, int32_t column) { return GbkToUtf8(controls().Cell(options_.resultList, row, column)); }
 
     // Under printMutex_: the held messages whose rows have all been printed (all of them at the end).
     void PrintHeldMessages(bool all) {
@@ -255,11 +249,11 @@ class Report final : public ReportFrontEnd {
 
     // Reached: the last hop shown answered from the traced address. No hop at all: nothing could be sent.
     int32_t ExitCode() {
-        int32_t rows = model().RowCount(options_.resultList);
+        int32_t rows = controls().RowCount(options_.resultList);
         if (rows == 0) return kReportNoTrace;
         std::string address = Address();
         int32_t shown = ShownRows(true);
-        return !address.empty() && shown > 0 && model().Cell(options_.resultList, shown - 1, 1) == address
+        return !address.empty() && shown > 0 && controls().Cell(options_.resultList, shown - 1, 1) == address
                    ? kReportReached
                    : kReportNotReached;
     }
@@ -299,7 +293,6 @@ class Report final : public ReportFrontEnd {
     }
 
     ReportOptions options_;
-    form::Form form_;
     std::time_t started_ = 0;
     bool startedTrace_ = false;
     std::mutex printMutex_;
@@ -320,9 +313,7 @@ class Report final : public ReportFrontEnd {
 ReportFrontEnd::~ReportFrontEnd() = default;
 
 FrontEndResult<ReportFrontEnd> ReportFrontEnd::Create(ReportOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    return std::unique_ptr<ReportFrontEnd>(std::make_unique<Report>(std::move(options), std::move(*form)));
+    return MakeFormFrontEnd<ReportFrontEnd, Report>(std::move(options));
 }
 
 } // namespace rt

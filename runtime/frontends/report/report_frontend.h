@@ -10,14 +10,12 @@
 #include <span>
 #include <string>
 
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 namespace rt {
 
-struct ReportOptions {
-    std::span<const uint8_t> form; // the form segment's data; must outlive the front end
-    uint32_t codeSize = 0;
-    std::function<void *(uint32_t offset)> routineAt;
+// The form and routines as every front end has them, and what the report adds.
+struct ReportOptions : FrontEndOptions {
     std::string target;                  // UTF-8, as typed on the command line
     std::optional<std::string> size;     // the characters-per-packet box, when given
     int32_t maxHops = 30;                // the last hop probed and printed
@@ -41,10 +39,13 @@ enum ReportExit : int32_t {
     kReportInterrupted = 128, // plus the signal's number: 130 SIGINT, 143 SIGTERM
 };
 
-class ReportFrontEnd : public ModelFrontEnd {
+class ReportFrontEnd : public FormFrontEnd {
   public:
     static FrontEndResult<ReportFrontEnd> Create(ReportOptions options);
     ~ReportFrontEnd() override;
+
+  protected:
+    using FormFrontEnd::FormFrontEnd;
 };
 
 // A JSON string literal of text that should be UTF-8: a byte that is not part of a valid sequence

@@ -87,7 +87,7 @@ void TuiWindow::Draw() {
 void TuiWindow::DrawControl(const form::Control &def, const View &constView, bool focus, int &cursorRow, int &cursorCol) {
     View &v = const_cast<View &>(constView); // the view's cursor and scroll follow what is drawn
     const Cell &cell = layout_.cells.at(def.id);
-    ControlModel::Control state = model().Snapshot(def.id);
+    ControlModel::Control state = controls().Snapshot(def.id);
     attr_t dim = state.disabled ? A_DIM : A_NORMAL;
     switch (def.type) {
     case form::kGroupBox: Frame(cell, def.caption); break;
@@ -166,7 +166,7 @@ void TuiWindow::DrawList(const form::Control &def, const Cell &cell, const View 
 }
 
 void TuiWindow::DrawDropDown() {
-    ControlModel::Control state = model().Snapshot(dropDown_);
+    ControlModel::Control state = controls().Snapshot(dropDown_);
     const Cell &cell = layout_.cells.at(dropDown_);
     int n = std::min(int(state.items.size()), kDropDownRows);
     int first = std::max(0, dropIndex_ - n + 1);

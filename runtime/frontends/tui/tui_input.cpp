@@ -75,9 +75,9 @@ bool TuiWindow::DialogKey(bool code, int ch) {
 }
 
 void TuiWindow::Press(View &v) {
-    if (model().Disabled(v.def->id)) return; // a disabled button cannot be pressed
+    if (controls().Disabled(v.def->id)) return; // a disabled button cannot be pressed
     if (v.def->type == form::kPicture) {
-        if (auto h = form_.Handler(v.def->id, form::kEventMousePressed)) Call(*h, 1, 0, 0);
+        if (auto h = form_.Handler(v.def->id, form::kEventMousePressed)) CallPressed(h, 1, 0, 0);
     } else if (auto h = form_.Handler(v.def->id, form::kEventClicked)) {
         Call(*h);
     }
@@ -93,7 +93,7 @@ void TuiWindow::MoveFocus(int step) {
 // Edits the UTF-8 rendering of the field's text; the result goes back to the model as GBK.
 void TuiWindow::EditKey(View &v, bool code, int ch) {
     uint32_t id = v.def->id;
-    std::string text = GbkToUtf8(model().Text(id)), before = text;
+    std::string text = GbkToUtf8(controls().Text(id)), before = text;
     size_t &at = v.cursor;
     at = std::min(at, text.size());
     if (code) {
@@ -128,7 +128,7 @@ void TuiWindow::EditKey(View &v, bool code, int ch) {
     }
     if (text != before) {
         editing_ = true;
-        model().SetText(id, Utf8ToGbk(text));
+        controls().SetText(id, Utf8ToGbk(text));
         editing_ = false;
     }
     dirty_ = true;
@@ -136,7 +136,7 @@ void TuiWindow::EditKey(View &v, bool code, int ch) {
 
 void TuiWindow::ListKey(View &v, bool code, int ch) {
     if (!code) return;
-    int page = VisibleRows(v), last = std::max(0, model().RowCount(v.def->id) - page);
+    int page = VisibleRows(v), last = std::max(0, controls().RowCount(v.def->id) - page);
     switch (ch) {
     case KEY_UP: v.scroll = std::max(0, v.scroll - 1); break;
     case KEY_DOWN: v.scroll = std::min(last, v.scroll + 1); break;
@@ -177,14 +177,14 @@ void TuiWindow::SelectMenuItem(int index) {
 }
 
 void TuiWindow::OpenDropDown(View &v) {
-    if (v.def->type != form::kComboBox || model().ItemCount(v.def->id) == 0) return;
+    if (v.def->type != form::kComboBox || controls().ItemCount(v.def->id) == 0) return;
     dropDown_ = v.def->id;
     dropIndex_ = 0;
     dirty_ = true;
 }
 
 void TuiWindow::DropDownKey(bool code, int ch) {
-    int n = model().ItemCount(dropDown_);
+    int n = controls().ItemCount(dropDown_);
     if (n == 0) {
         dropDown_ = 0;
         return;
@@ -193,7 +193,7 @@ void TuiWindow::DropDownKey(bool code, int ch) {
     else if (code && ch == KEY_UP) dropIndex_ = std::max(0, dropIndex_ - 1);
     else if (IsEnter(code, ch)) {
         // Choosing an item puts its own bytes into the edit field.
-        if (auto item = model().Item(dropDown_, dropIndex_)) model().SetText(dropDown_, *item);
+        if (auto item = controls().Item(dropDown_, dropIndex_)) controls().SetText(dropDown_, *item);
         dropDown_ = 0;
     } else if (!code && ch == kKeyEscape) {
         dropDown_ = 0;

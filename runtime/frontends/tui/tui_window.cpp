@@ -28,7 +28,8 @@ bool Focusable(uint32_t type) {
 }
 } // namespace
 
-TuiWindow::TuiWindow(TuiFrontEndOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
+TuiWindow::TuiWindow(FrontEndOptions options, form::Form form)
+    : TuiFrontEnd(std::move(form), options.routineAt), options_(std::move(options)) {
     // The form's own texts are GBK and never change: converted once here, they are shown as they are.
     form_.window.caption = GbkToUtf8(form_.window.caption);
     for (form::Control &c : form_.controls) {
@@ -38,7 +39,6 @@ TuiWindow::TuiWindow(TuiFrontEndOptions options, form::Form form) : options_(std
     for (form::MenuItem &m : form_.menu) m.caption = GbkToUtf8(m.caption);
     for (const form::Control &c : form_.controls) {
         views_[c.id].def = &c;
-        model().Add(c.id, c.type, int(c.columns.size()));
         if (Focusable(c.type)) focusOrder_.push_back(c.id);
     }
     // The form stores its controls last-created first; a person tabs top to bottom, left to right.
@@ -53,7 +53,6 @@ TuiWindow::TuiWindow(TuiFrontEndOptions options, form::Form form) : options_(std
     for (const form::MenuItem &m : form_.menu)
         if (m.level == 1) menuItems_.push_back(&m);
     ui_ = std::this_thread::get_id();
-    model().SetListener([this](uint32_t unit, ControlModel::Change change) { Changed(unit, change); });
 }
 
 bool TuiWindow::Start() {
@@ -83,7 +82,7 @@ void TuiWindow::Shutdown() {
     in_ = out_ = nullptr;
 }
 
-void TuiWindow::Changed(uint32_t unit, ControlModel::Change change) {
+void TuiWindow::ControlChanged(uint32_t unit, ControlModel::Change change) {
     // A text the program set puts the cursor at its end, as an edit box does; the user's own edits
     // place the cursor themselves.
     if (change == ControlModel::Change::Text && !(editing_ && OnUiThread())) {
@@ -122,7 +121,7 @@ void TuiWindow::Pump() {
 void TuiWindow::ShowWindow(uint32_t window) {
     if (window != form_.windowId || shown_) return;
     shown_ = true;
-    if (auto h = form_.Handler(form_.window.id, form::kEventCreated)) Call(*h);
+    Call(form_.Handler(form_.window.id, form::kEventCreated));
     dirty_ = true;
     if (screen_) Draw();
 }
@@ -159,13 +158,6 @@ int TuiWindow::VisibleRows(const View &v) const {
     return it == layout_.cells.end() ? 1 : std::max(1, it->second.height - 1);
 }
 
-void TuiWindow::Call(uint32_t handler, int32_t button, int32_t x, int32_t y) {
-    void *routine = options_.routineAt(handler);
-    if (!routine) return;
-    if (button) reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(button, x, y);
-    else reinterpret_cast<void (*)()>(routine)();
-}
-
 void TuiWindow::Relayout() {
     int rows, cols;
     getmaxyx(stdscr, rows, cols);
@@ -196,12 +188,11 @@ namespace rt {
 
 TuiFrontEnd::~TuiFrontEnd() = default;
 
-FrontEndResult<TuiFrontEnd> TuiFrontEnd::Create(TuiFrontEndOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    auto window = std::make_unique<tui::TuiWindow>(std::move(options), std::move(*form));
-    if (!window->Start()) return FrontEndFailure{FrontEndError::NoTerminal, {}};
-    return std::unique_ptr<TuiFrontEnd>(std::move(window));
+FrontEndResult<TuiFrontEnd> TuiFrontEnd::Create(FrontEndOptions options) {
+    auto window = MakeFormFrontEnd<tui::TuiWindow, tui::TuiWindow>(std::move(options));
+    if (!window) return window.error();
+    if (!(*window)->Start()) return FrontEndFailure{FrontEndError::NoTerminal, {}};
+    return std::unique_ptr<TuiFrontEnd>(std::move(*window));
 }
 
 } // namespace rt

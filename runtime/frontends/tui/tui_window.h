@@ -44,14 +44,12 @@ size_t PrevChar(const std::string &s, size_t at);
 
 class TuiWindow final : public TuiFrontEnd {
   public:
-    TuiWindow(TuiFrontEndOptions options, form::Form form);
+    TuiWindow(FrontEndOptions options, form::Form form);
     ~TuiWindow() override { Shutdown(); }
     bool Start();
 
     // ---- Services (tui_window.cpp) ----
     void Shutdown() override;
-    void SetMessagePresenter(MessagePresenter p) override { presenter_ = std::move(p); }
-    void SetUrlOpener(std::function<void(const std::string &)> o) override { opener_ = std::move(o); }
     void ShowMessage(std::string_view text, int32_t style, std::optional<std::string_view> title) override;
     void ProcessEvents() override;
     void Pump() override;
@@ -62,8 +60,7 @@ class TuiWindow final : public TuiFrontEnd {
 
   private:
     bool OnUiThread() const { return std::this_thread::get_id() == ui_; }
-    void Changed(uint32_t unit, ControlModel::Change change);
-    void Call(uint32_t handler, int32_t button = 0, int32_t x = 0, int32_t y = 0);
+    void ControlChanged(uint32_t unit, ControlModel::Change change) override;
     void Relayout();
     void RunOnce(int timeoutMs);
     bool DialogDone(const Dialog &d);
@@ -93,8 +90,8 @@ class TuiWindow final : public TuiFrontEnd {
     void DrawMenu();
     void DrawDialog(const Dialog &d, int rows, int cols);
 
-    TuiFrontEndOptions options_;
-    form::Form form_; // its texts converted to UTF-8 once: they never change
+    FrontEndOptions options_; // the terminal and the picture's label
+    // form_'s texts are converted to UTF-8 once: they never change.
     std::thread::id ui_;
     SCREEN *screen_ = nullptr;
     FILE *in_ = nullptr, *out_ = nullptr;
@@ -118,8 +115,6 @@ class TuiWindow final : public TuiFrontEnd {
     int dropIndex_ = 0;
     bool editing_ = false; // the user's own edit is being written to the model
     bool shown_ = false;
-    MessagePresenter presenter_;
-    std::function<void(const std::string &)> opener_;
 };
 
 } // namespace rt::tui

@@ -106,19 +106,15 @@ std::wstring WindowText(HWND w) {
 
 class Win32Window final : public Win32FrontEnd {
   public:
-    Win32Window(Win32FrontEndOptions options, form::Form form) : options_(std::move(options)), form_(std::move(form)) {
+    Win32Window(FrontEndOptions options, form::Form form) : Win32FrontEnd(std::move(form), std::move(options.routineAt)) {
         gui_ = std::this_thread::get_id();
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
-        ::InitCommonControlsEx(&controls);
-        for (const form::Control &c : form_.controls) model().Add(c.id, c.type, int(c.columns.size()));
-        model().SetListener([this](uint32_t unit, ControlModel::Change change) { Mirror(unit, change); });
+        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        ::InitCommonControlsEx(&classes);
     }
     ~Win32Window() override {
         if (main_) ::DestroyWindow(main_);
     }
 
-    void SetMessagePresenter(MessagePresenter p) override { presenter_ = std::move(p); }
-    void SetUrlOpener(std::function<void(const std::string &)> o) override { opener_ = std::move(o); }
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::wstring t = GbkToWide(text);
@@ -142,7 +138,7 @@ class Win32Window final : public Win32FrontEnd {
             if (window != form_.windowId || main_) return;
             Build();
             // The window's created event: the history is loaded before the user sees the window.
-            if (auto h = form_.Handler(form_.window.id, 0)) Call(*h);
+            Call(form_.Handler(form_.window.id, form::kEventCreated));
             ::ShowWindow(main_, SW_SHOW);
             ::UpdateWindow(main_);
         });
@@ -159,11 +155,11 @@ class Win32Window final : public Win32FrontEnd {
     // What the list view itself shows, once the changes other threads posted have been applied.
     int32_t ListRowCount(uint32_t unit) override {
         HWND w = NativeList(unit);
-        return w ? int32_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0)) : ModelFrontEnd::ListRowCount(unit);
+        return w ? int32_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0)) : InteractiveFrontEnd::ListRowCount(unit);
     }
     std::string ListCellText(uint32_t unit, int32_t row, int32_t column) override {
         HWND w = NativeList(unit);
-        if (!w) return ModelFrontEnd::ListCellText(unit, row, column);
+        if (!w) return InteractiveFrontEnd::ListCellText(unit, row, column);
         wchar_t text[512] = {};
         LVITEMW cell{};
         cell.iSubItem = column;
@@ -205,7 +201,7 @@ class Win32Window final : public Win32FrontEnd {
 
     // The program changes the model from any thread and goes on at once; the window's thread then
     // brings the control up to the model's state.
-    void Mirror(uint32_t unit, ControlModel::Change change) {
+    void ControlChanged(uint32_t unit, ControlModel::Change change) override {
         if (std::this_thread::get_id() == gui_) return Apply(unit, change);
         if (main_) ::PostMessageW(main_, kMirror, unit, LPARAM(change));
     }
@@ -222,22 +218,22 @@ class Win32Window final : public Win32FrontEnd {
             return;
         applying_ = true; // the controls' own change notices must not come back into the model
         switch (change) {
-        case ControlModel::Change::Disabled: ::EnableWindow(w, !model().Disabled(unit)); break;
+        case ControlModel::Change::Disabled: ::EnableWindow(w, !controls().Disabled(unit)); break;
         case ControlModel::Change::Text: {
-            std::wstring text = GbkToWide(model().Text(unit));
+            std::wstring text = GbkToWide(controls().Text(unit));
             if (WindowText(w) != text) ::SetWindowTextW(w, text.c_str());
             break;
         }
         case ControlModel::Change::Items: {
-            std::wstring text = GbkToWide(model().Text(unit));
+            std::wstring text = GbkToWide(controls().Text(unit));
             ::SendMessageW(w, CB_RESETCONTENT, 0, 0);
-            for (const std::string &item : model().ItemsFrom(unit, 0))
+            for (const std::string &item : controls().ItemsFrom(unit, 0))
                 ::SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(GbkToWide(item).c_str()));
             ::SetWindowTextW(w, text.c_str()); // the edit field keeps its text
             break;
         }
         case ControlModel::Change::Rows: {
-            ControlModel::Control state = model().Snapshot(unit);
+            ControlModel::Control state = controls().Snapshot(unit);
             size_t shown = size_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0));
             if (shown > state.rows.size()) {
                 ::SendMessageW(w, LVM_DELETEALLITEMS, 0, 0);
@@ -261,10 +257,6 @@ class Win32Window final : public Win32FrontEnd {
         }
         }
         applying_ = false;
-    }
-
-    void Call(uint32_t handler) {
-        if (void *routine = options_.routineAt(handler)) reinterpret_cast<void (*)()>(routine)();
     }
 
     static LRESULT CALLBACK Procedure(HWND w, UINT message, WPARAM wp, LPARAM lp) {
@@ -306,27 +298,26 @@ class Win32Window final : public Win32FrontEnd {
         switch (it->second.type) {
         case form::kButton:
             if (code == BN_CLICKED)
-                if (auto h = form_.Handler(unit, 0)) Call(*h);
+                Call(form_.Handler(unit, form::kEventClicked));
             break;
         case form::kEditBox:
-            if (code == EN_CHANGE && !applying_) model().SetText(unit, WideToGbk(WindowText(from)));
+            if (code == EN_CHANGE && !applying_) controls().SetText(unit, WideToGbk(WindowText(from)));
             break;
         case form::kComboBox:
-            if (code == CBN_EDITCHANGE && !applying_) model().SetText(unit, WideToGbk(WindowText(from)));
+            if (code == CBN_EDITCHANGE && !applying_) controls().SetText(unit, WideToGbk(WindowText(from)));
             if (code == CBN_SELCHANGE) {
                 // A chosen item's own bytes go into the edit field, not their rendering.
                 LRESULT index = ::SendMessageW(from, CB_GETCURSEL, 0, 0);
-                if (auto item = model().Item(unit, int32_t(index))) model().SetText(unit, *item);
+                if (auto item = controls().Item(unit, int32_t(index))) controls().SetText(unit, *item);
             }
             break;
         case form::kPicture:
             if (code == STN_CLICKED)
-                if (auto h = form_.Handler(unit, -1)) {
+                if (auto h = form_.Handler(unit, form::kEventMousePressed)) {
                     POINT at;
                     ::GetCursorPos(&at);
                     ::ScreenToClient(from, &at);
-                    if (void *routine = options_.routineAt(*h))
-                        reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(1, at.x, at.y);
+                    CallPressed(h, 1, int32_t(at.x), int32_t(at.y));
                 }
             break;
         }
@@ -482,8 +473,6 @@ class Win32Window final : public Win32FrontEnd {
         uint32_t id;
         uint32_t type;
     };
-    Win32FrontEndOptions options_;
-    form::Form form_;
     std::thread::id gui_;
     HWND main_ = nullptr;
     HFONT font_ = nullptr;
@@ -492,16 +481,12 @@ class Win32Window final : public Win32FrontEnd {
     std::map<HWND, Unit> units_;
     std::map<UINT, uint32_t> menuHandlers_;
     bool applying_ = false;
-    MessagePresenter presenter_;
-    std::function<void(const std::string &)> opener_;
 };
 
 } // namespace
 
-FrontEndResult<Win32FrontEnd> Win32FrontEnd::Create(Win32FrontEndOptions options) {
-    auto form = DecodeWindowForm(options.form, options.codeSize);
-    if (!form) return form.error();
-    return std::unique_ptr<Win32FrontEnd>(std::make_unique<Win32Window>(std::move(options), std::move(*form)));
+FrontEndResult<Win32FrontEnd> Win32FrontEnd::Create(FrontEndOptions options) {
+    return MakeFormFrontEnd<Win32FrontEnd, Win32Window>(std::move(options));
 }
 
 } // namespace rt

@@ -2,16 +2,17 @@
 // wide-character calls (texts stay GBK in the model and are converted at the edge).
 #pragma once
 
-#include "runtime/frontends/control_model.h"
+#include "runtime/frontends/window_frontend.h"
 
 namespace rt {
 
-using Win32FrontEndOptions = WindowFrontEndOptions;
-
-class Win32FrontEnd : public ModelFrontEnd {
+class Win32FrontEnd : public FormFrontEnd {
   public:
     // The calling thread becomes the window's thread; fails when the form segment is malformed.
-    static FrontEndResult<Win32FrontEnd> Create(Win32FrontEndOptions options);
+    static FrontEndResult<Win32FrontEnd> Create(FrontEndOptions options);
+
+  protected:
+    using FormFrontEnd::FormFrontEnd;
 };
 
 } // namespace rt

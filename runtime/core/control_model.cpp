@@ -33,13 +33,7 @@ std::string ControlModel::Text(uint32_t unit) const {
 }
 
 void ControlModel::SetText(uint32_t unit, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit);
-        if (!c) return;
-        c->text = std::move(text);
-    }
-    Notify(unit, Change::Text);
+    Update(unit, 0, Change::Text, [&](Control &c) { c.text = std::move(text); });
 }
 
 bool ControlModel::Disabled(uint32_t unit) const {
@@ -49,13 +43,7 @@ bool ControlModel::Disabled(uint32_t unit) const {
 }
 
 void ControlModel::SetDisabled(uint32_t unit, bool disabled) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit);
-        if (!c) return;
-        c->disabled = disabled;
-    }
-    Notify(unit, Change::Disabled);
+    Update(unit, 0, Change::Disabled, [&](Control &c) { c.disabled = disabled; });
 }
 
 int32_t ControlModel::ItemCount(uint32_t unit) const {
@@ -72,57 +60,32 @@ std::optional<std::string> ControlModel::Item(uint32_t unit, int32_t index) cons
 }
 
 void ControlModel::AppendItem(uint32_t unit, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kComboBox);
-        if (!c) return;
-        c->items.push_back(std::move(text));
-    }
-    Notify(unit, Change::Items);
+    Update(unit, unit_type::kComboBox, Change::Items, [&](Control &c) { c.items.push_back(std::move(text)); });
 }
 
 void ControlModel::ClearItems(uint32_t unit) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kComboBox);
-        if (!c) return;
-        c->items.clear();
-    }
-    Notify(unit, Change::Items);
+    Update(unit, unit_type::kComboBox, Change::Items, [](Control &c) { c.items.clear(); });
 }
 
 int32_t ControlModel::AppendRow(uint32_t unit) {
-    int32_t row;
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kListView);
-        if (!c) return -1;
-        c->rows.emplace_back(size_t(c->columns));
-        row = int32_t(c->rows.size() - 1);
-    }
-    Notify(unit, Change::Rows);
+    int32_t row = -1;
+    Update(unit, unit_type::kListView, Change::Rows, [&](Control &c) {
+        c.rows.emplace_back(size_t(c.columns));
+        row = int32_t(c.rows.size() - 1);
+    });
     return row;
 }
 
 void ControlModel::ClearRows(uint32_t unit) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kListView);
-        if (!c) return;
-        c->rows.clear();
-    }
-    Notify(unit, Change::Rows);
+    Update(unit, unit_type::kListView, Change::Rows, [](Control &c) { c.rows.clear(); });
 }
 
 bool ControlModel::SetCell(uint32_t unit, int32_t row, int32_t column, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        Control *c = Find(unit, unit_type::kListView);
-        if (!c || row < 0 || size_t(row) >= c->rows.size() || column < 0 || column >= c->columns) return false;
-        c->rows[size_t(row)][size_t(column)] = std::move(text);
-    }
-    Notify(unit, Change::Rows);
-    return true;
+    return Update(unit, unit_type::kListView, Change::Rows, [&](Control &c) {
+        if (row < 0 || size_t(row) >= c.rows.size() || column < 0 || column >= c.columns) return false;
+        c.rows[size_t(row)][size_t(column)] = std::move(text);
+        return true;
+    });
 }
 
 int32_t ControlModel::RowCount(uint32_t unit) const {
@@ -149,40 +112,6 @@ ControlModel::Control ControlModel::Snapshot(uint32_t unit) const {
     std::lock_guard lock(mutex_);
     const Control *c = Find(unit);
     return c ? *c : Control{};
-}
-
-std::string Describe(const FrontEndFailure &f) {
-    switch (f.code) {
-    case FrontEndError::InvalidForm: return "The window description is invalid:" + f.detail;
-    case FrontEndError::NoTerminal: return "The terminal cannot be used";
-    }
-    return "The window cannot be shown";
-}
-
-Result<form::Form, FrontEndFailure> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
-    form::Decoded decoded = form::DecodeForm(bytes, codeSize);
-    if (!decoded.form) return FrontEndFailure{FrontEndError::InvalidForm, DescribeFindings("", decoded.problems)};
-    return std::move(*decoded.form);
-}
-
-// ---- The services over the model ----------------------------------------------------------------
-
-namespace {
-bool IsTextProperty(int32_t property) { return property == RtPropertyEditText || property == RtPropertyComboText; }
-} // namespace
-
-uint64_t ModelFrontEnd::GetProperty(uint32_t, uint32_t unit, int32_t property, int32_t) {
-    if (property == RtPropertyDisabled) return model_.Disabled(unit) ? 1 : 0;
-    return ResultOfText(IsTextProperty(property) ? model_.Text(unit) : std::string()).value;
-}
-
-void ModelFrontEnd::SetProperty(uint32_t, uint32_t unit, int32_t property, int32_t, uint64_t value) {
-    if (property == RtPropertyDisabled) {
-        model_.SetDisabled(unit, value != 0);
-    } else if (IsTextProperty(property)) {
-        const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(value));
-        model_.SetText(unit, text ? text : "");
-    }
 }
 
 } // namespace rt
