@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "host_fixture.h"
+#include "contract/form_layout.h"
 
 using namespace rt::testing;
 
@@ -20,7 +21,7 @@ RtTriple Sample(char letter, ByteSet bytes) {
     case 'n': return ArgInt(1);
     case 'l': return ArgLong(1);
     case 'd': return ArgDouble(1.0);
-    case 'u': return ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004});
+    case 'u': return ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView});
     case 'r': return ArgRoutine(NoWork);
     default: return ArgOmitted();
     }

@@ -19,6 +19,7 @@
 
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
+#include "contract/form_layout.h"
 #endif
 
 using namespace rt::testing;
@@ -72,7 +73,7 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
         ui_->SetUrlOpener([this](const std::string &url) { urls_.push_back(url); });
         rt::Runtime::Instance().SetProgramFolder(folder_.path().string());
         rt::Runtime::Instance().SetFrontEnd(std::move(fe));
-        ui_->ShowWindow(0x52010001);
+        ui_->ShowWindow(unit_id::Id_MainWindow);
     }
     void TearDown() override {
         rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd()); // the terminal is put back
@@ -85,20 +86,21 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
     }
 
     std::string Text(uint32_t unit, int32_t property) {
-        Owned t(reinterpret_cast<void *>(RtGetProperty(0x52010001, unit, property, -1)));
+        Owned t(reinterpret_cast<void *>(RtGetProperty(unit_id::Id_MainWindow, unit, property, -1)));
         return t.str();
     }
     void SetText(uint32_t unit, int32_t property, const char *gbk) {
-        RtSetProperty(0x52010001, unit, property, -1, (uint64_t)(uintptr_t)gbk);
+        RtSetProperty(unit_id::Id_MainWindow, unit, property, -1, (uint64_t)(uintptr_t)gbk);
     }
     std::vector<std::string> Messages() {
         std::lock_guard lock(mutex_);
         return messages_;
     }
 
-    static constexpr uint32_t kTarget = 0x1601000f, kAddress = 0x16010010, kStart = 0x1601002e, kList = 0x1601002f;
-    const UnitRef target_{0x52010001, kTarget, 0x0001000E};
-    const UnitRef list_{0x52010001, kList, 0x00020004};
+    static constexpr uint32_t kTarget = unit_id::Id_TargetBox, kAddress = unit_id::Id_AddressBox;
+    static constexpr uint32_t kStart = unit_id::Id_StartButton, kList = unit_id::Id_ResultList;
+    const UnitRef target_{unit_id::Id_MainWindow, kTarget, unit_type::kComboBox};
+    const UnitRef list_{unit_id::Id_MainWindow, kList, unit_type::kListView};
     TempDir folder_;
     std::vector<uint8_t> form_;
     rt::InteractiveFrontEnd *ui_ = nullptr;
@@ -118,9 +120,9 @@ TEST_P(FrontEnds, PropertiesHoldTextsAndTheDisabledFlag) {
     EXPECT_EQ(Text(kAddress, RtPropertyEditText), "203.0.113.2");
     SetText(kTarget, RtPropertyComboText, "\xD6\xD0\xCE\xC4.example"); // 中文.example
     EXPECT_EQ(Text(kTarget, RtPropertyComboText), "\xD6\xD0\xCE\xC4.example") << "GBK in, GBK out";
-    EXPECT_EQ(RtGetProperty(0x52010001, kStart, RtPropertyDisabled, -1), 0u);
-    RtSetProperty(0x52010001, kStart, RtPropertyDisabled, -1, 1);
-    EXPECT_EQ(RtGetProperty(0x52010001, kStart, RtPropertyDisabled, -1), 1u);
+    EXPECT_EQ(RtGetProperty(unit_id::Id_MainWindow, kStart, RtPropertyDisabled, -1), 0u);
+    RtSetProperty(unit_id::Id_MainWindow, kStart, RtPropertyDisabled, -1, 1);
+    EXPECT_EQ(RtGetProperty(unit_id::Id_MainWindow, kStart, RtPropertyDisabled, -1), 1u);
 }
 
 TEST_P(FrontEnds, TheComboBoxListKeepsItsEditField) {
@@ -180,7 +182,7 @@ TEST_P(FrontEnds, TheTraceThreadsCallsReachTheWindow) {
         CallUnchecked(cmd::ListSetCell, ArgUnit(list_), ArgInt(row), ArgInt(1), ArgText("198.51.100.6"));
         ShowMessage("\xC2\xB7\xD3\xC9\xD7\xB7\xD7\xD9\xBD\xE1\xCA\xF8", nullptr);
         ProcessEvents(); // harmless from this thread
-        RtSetProperty(0x52010001, kStart, RtPropertyDisabled, -1, 0);
+        RtSetProperty(unit_id::Id_MainWindow, kStart, RtPropertyDisabled, -1, 0);
         finished = true;
     });
     // The window's thread keeps running events until the other thread is through (an idle pump returns at once).

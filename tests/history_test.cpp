@@ -52,7 +52,7 @@ TEST_F(WindowFixture, ABarInsideAnEntrySplitsItAtTheNextLoad) {
 TEST_F(WindowFixture, ClearWritesTheResetValueAndLoadsIt) {
     folder_.write("lsjl.ini", "[other]\r\nkeep=1\r\n[" + std::string(kSection) + "]\r\nurl=old|\r\n");
     Type(TargetBox(), "typed");
-    Control<QPushButton>(0x1601013b)->click();
+    Control<QPushButton>(unit_id::Id_ClearButton)->click();
     EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n")
         << "the file is deleted first, so nothing else survives";
     EXPECT_EQ(TargetItems(), QStringList{"toviq.example"});
@@ -60,7 +60,7 @@ TEST_F(WindowFixture, ClearWritesTheResetValueAndLoadsIt) {
 }
 
 TEST_F(WindowFixture, StartRecordsTheTargetStartsTheTraceAndDisablesTheButton) {
-    QPushButton *start = Control<QPushButton>(0x1601002e);
+    QPushButton *start = Control<QPushButton>(unit_id::Id_StartButton);
     Type(TargetBox(), "");
     start->click();
     EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=|\r\n") << "an empty target is recorded";

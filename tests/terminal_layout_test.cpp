@@ -8,6 +8,7 @@
 #include "runtime/core/runtime.h"
 #include "runtime/frontends/tui/layout.h"
 #include "window_fixture.h"
+#include "contract/form_layout.h"
 
 namespace {
 
@@ -62,9 +63,9 @@ TEST(TerminalLayout, NothingOverlapsAndEverythingIsOnTheScreen) {
                 else if (b.parent == a.id) EXPECT_TRUE(Inside(cb, ca)) << std::hex << b.id << " inside " << a.id;
                 else EXPECT_FALSE(Overlap(ca, cb)) << std::hex << a.id << " and " << b.id;
             }
-        EXPECT_GE(layout.cells.at(0x1601002f).height, rt::tui::kMinListRows);
+        EXPECT_GE(layout.cells.at(unit_id::Id_ResultList).height, rt::tui::kMinListRows);
         // Labels show their whole caption at 80 columns already.
-        EXPECT_GE(layout.cells.at(0x16010008).width, rt::tui::DisplayWidth("目标网址"));
+        EXPECT_GE(layout.cells.at(unit_id::Id_Label1).width, rt::tui::DisplayWidth("目标网址"));
     }
 }
 

@@ -133,7 +133,7 @@ class TraceNetwork : public WindowFixture {
     }
 
     std::vector<QStringList> Rows() {
-        QTreeWidget *list = Control<QTreeWidget>(0x1601002f);
+        QTreeWidget *list = Control<QTreeWidget>(unit_id::Id_ResultList);
         std::vector<QStringList> rows;
         for (int r = 0; r < list->topLevelItemCount(); ++r) {
             QStringList cells;
@@ -171,9 +171,9 @@ TEST_F(TraceNetwork, ATraceToTheTargetsNameEndsAfterFourRows) {
     }
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"路由追踪结束"});
     EXPECT_EQ(messages_[0].second, "Toviq-路由追踪 https://toviq.example/") << "no title of its own";
-    EXPECT_EQ(Box(0x16010010)->text(), "203.0.113.2") << "the address box shows the resolved address";
-    EXPECT_EQ(Box(0x160100df)->text(), "1");
-    EXPECT_EQ(Box(0x160100e0)->text(), "32");
+    EXPECT_EQ(Box(unit_id::Id_AddressBox)->text(), "203.0.113.2") << "the address box shows the resolved address";
+    EXPECT_EQ(Box(unit_id::Id_PacketCountBox)->text(), "1");
+    EXPECT_EQ(Box(unit_id::Id_PacketSizeBox)->text(), "32");
 }
 
 TEST_F(TraceNetwork, ARouterThatDropsItsTimeExceededLeavesAnEmptyRow) {
@@ -195,7 +195,7 @@ TEST_F(TraceNetwork, AnUnresolvableNameIsToldAndEndsAfterOneEmptyRow) {
     EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Kein Host gefunden.", "路由追踪结束"}));
     ASSERT_EQ(Rows().size(), 1u);
     EXPECT_EQ(Rows()[0], kEmptyRow);
-    EXPECT_EQ(Box(0x16010010)->text(), "");
+    EXPECT_EQ(Box(unit_id::Id_AddressBox)->text(), "");
     Trace("http://target.test/");
     EXPECT_EQ(MessageTexts().size(), 4u) << "a web address with a scheme is passed unchanged and not found";
 }
@@ -222,14 +222,14 @@ TEST_F(TraceNetwork, CharactersPerPacketAreCorrectedAndCarriedOnTheWire) {
     } cases[] = {{"", "32", 32},        {"0", "32", 32},    {"20", "32", 32},     {"-5", "32", 32},
                  {"200", "128", 128},   {"64", "64", 64},   {"40.7", "40.7", 40}, {"31.99999995", "31.99999995", 31},
                  {"32", "32", 32},      {"128", "128", 128}};
-    QLineEdit *count = Box(0x160100df);
-    QCheckBox *check = Control<QCheckBox>(0x1601002d);
+    QLineEdit *count = Box(unit_id::Id_PacketCountBox);
+    QCheckBox *check = Control<QCheckBox>(unit_id::Id_CheckBox);
     for (const Case &c : cases) {
-        Box(0x160100e0)->setText(c.typed);
+        Box(unit_id::Id_PacketSizeBox)->setText(c.typed);
         count->setText("7");
         check->setChecked(!check->isChecked()); // the check box changes nothing
         Trace("203.0.113.2");
-        EXPECT_EQ(Box(0x160100e0)->text(), U(c.shown)) << c.typed;
+        EXPECT_EQ(Box(unit_id::Id_PacketSizeBox)->text(), U(c.shown)) << c.typed;
         EXPECT_EQ(count->text(), "1");
         EXPECT_EQ(Rows().size(), 4u) << c.typed;
     }
@@ -259,7 +259,7 @@ TEST_F(TraceNetwork, ClearingTheHistoryDuringATraceLeavesTheTraceAlone) {
     TargetBox()->setEditText("203.0.113.2");
     StartButton()->click();
     ASSERT_TRUE(PumpUntil([&] { return Rows().size() == 2; }));
-    Control<QPushButton>(0x1601013b)->click(); // while hop 2 waits
+    Control<QPushButton>(unit_id::Id_ClearButton)->click(); // while hop 2 waits
     EXPECT_EQ(TargetItems(), QStringList{"toviq.example"});
     ASSERT_TRUE(PumpUntil([&] { return StartButton()->isEnabled(); }, 10000));
     Topology("restore-time-exceeded " + prefix_ + " r2");

@@ -48,7 +48,7 @@ class WindowFixture : public ::testing::Test {
         });
         rt::Runtime::Instance().SetProgramFolder(folder_.path().string());
         rt::Runtime::Instance().SetFrontEnd(std::move(fe));
-        window_->ShowWindow(0x52010001);
+        window_->ShowWindow(unit_id::Id_MainWindow);
     }
     void TearDown() override {
         rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd());
@@ -68,7 +68,7 @@ class WindowFixture : public ::testing::Test {
         return true;
     }
 
-    QComboBox *TargetBox() { return Control<QComboBox>(0x1601000f); }
+    QComboBox *TargetBox() { return Control<QComboBox>(unit_id::Id_TargetBox); }
     QStringList TargetItems() {
         QStringList items;
         for (int i = 0; i < TargetBox()->count(); ++i) items << TargetBox()->itemText(i);

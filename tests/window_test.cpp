@@ -34,9 +34,9 @@ TEST_F(WindowFixture, EveryControlHasItsGeometryParentTextAndKind) {
         case form::kPicture: EXPECT_FALSE(qobject_cast<QLabel *>(w)->pixmap().isNull()); break;
         }
     }
-    EXPECT_EQ(Control<QGroupBox>(0x16010007)->title(), U("目标"));
-    EXPECT_EQ(Control<QGroupBox>(0x16010028)->title(), U("目标"));
-    EXPECT_EQ(Control<QLabel>(0x1601014c)->text(), U("留空或数值＞32将归0")) << "the full-width sign";
+    EXPECT_EQ(Control<QGroupBox>(unit_id::Id_GroupBox1)->title(), U("目标"));
+    EXPECT_EQ(Control<QGroupBox>(unit_id::Id_GroupBox2)->title(), U("目标"));
+    EXPECT_EQ(Control<QLabel>(unit_id::Id_Label6)->text(), U("留空或数值＞32将归0")) << "the full-width sign";
 }
 
 TEST_F(WindowFixture, TheWindowItsCaptionSizeAndIcon) {
@@ -45,12 +45,12 @@ TEST_F(WindowFixture, TheWindowItsCaptionSizeAndIcon) {
     EXPECT_EQ(w->frameGeometry().size(), QSize(600, 800));
     EXPECT_FALSE(w->windowIcon().isNull());
     EXPECT_EQ(w->windowIcon().availableSizes().value(0), QSize(32, 32));
-    QRect lowest = Control<QLabel>(0x16010147)->geometry();
+    QRect lowest = Control<QLabel>(unit_id::Id_Picture)->geometry();
     EXPECT_EQ(lowest.bottom() + 1, 740) << "the picture ends 740 pixels below the client area's top";
 }
 
 TEST_F(WindowFixture, TheListHasFourColumnsOf565Pixels) {
-    QTreeWidget *list = Control<QTreeWidget>(0x1601002f);
+    QTreeWidget *list = Control<QTreeWidget>(unit_id::Id_ResultList);
     ASSERT_EQ(list->columnCount(), 4);
     const char *captions[] = {"序号", "经过IP地址", "位置", "响应时间"};
     const int widths[] = {45, 110, 340, 70};
@@ -76,7 +76,7 @@ TEST_F(WindowFixture, TheMenuHasAboutWithItsThreeItems) {
 }
 
 TEST_F(WindowFixture, ThePictureAndAboutOpenTheSameAddress) {
-    QLabel *picture = Control<QLabel>(0x16010147);
+    QLabel *picture = Control<QLabel>(unit_id::Id_Picture);
     EXPECT_EQ(picture->cursor().shape(), Qt::PointingHandCursor);
     for (QPointF at : {QPointF(1, 1), QPointF(25, 25), QPointF(49, 49)}) {
         QMouseEvent press(QEvent::MouseButtonPress, at, picture->mapToGlobal(at), Qt::RightButton, Qt::RightButton,
@@ -96,17 +96,17 @@ TEST_F(WindowFixture, ExitEndsTheEventLoop) {
 
 TEST_F(WindowFixture, TheTraceThreadReachesTheControlsThroughTheWindowsThread) {
     std::thread trace([] {
-        RtSetProperty(0x52010001, 0x16010010, RtPropertyEditText, -1, (uint64_t)(uintptr_t) "203.0.113.2");
-        int32_t row = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
-        CallUnchecked(cmd::ListSetCell, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004}), ArgInt(row), ArgInt(2),
+        RtSetProperty(unit_id::Id_MainWindow, unit_id::Id_AddressBox, RtPropertyEditText, -1, (uint64_t)(uintptr_t) "203.0.113.2");
+        int32_t row = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView})));
+        CallUnchecked(cmd::ListSetCell, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView}), ArgInt(row), ArgInt(2),
                 ArgText("\xD6\xD0\xB9\xFA"));
         ShowMessage("\xC2\xB7\xD3\xC9\xD7\xB7\xD7\xD9\xBD\xE1\xCA\xF8", nullptr); // 路由追踪结束
         ProcessEvents(); // from the trace thread: harmless
     });
     EXPECT_TRUE(PumpUntil([&] { return !messages_.empty(); }));
     trace.join();
-    EXPECT_EQ(Control<QLineEdit>(0x16010010)->text(), U("203.0.113.2"));
-    QTreeWidget *list = Control<QTreeWidget>(0x1601002f);
+    EXPECT_EQ(Control<QLineEdit>(unit_id::Id_AddressBox)->text(), U("203.0.113.2"));
+    QTreeWidget *list = Control<QTreeWidget>(unit_id::Id_ResultList);
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(list->topLevelItem(0)->text(2), U("中国"));
     EXPECT_EQ(messages_[0].first, "路由追踪结束");
@@ -114,20 +114,20 @@ TEST_F(WindowFixture, TheTraceThreadReachesTheControlsThroughTheWindowsThread) {
 }
 
 TEST_F(WindowFixture, BadCellsAndItemsEndInTheErrorService) {
-    UnitRef list{0x52010001, 0x1601002f, 0x00020004};
+    UnitRef list{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView};
     EXPECT_EXIT(CallUnchecked(cmd::ListSetCell, ArgUnit(list), ArgInt(0), ArgInt(0), ArgText("x")), ::testing::ExitedWithCode(1),
                 "Runtime error 1:");
-    EXPECT_EXIT(CallUnchecked(cmd::ComboItem, ArgUnit(UnitRef{0x52010001, 0x1601000f, 0x0001000E}), ArgInt(0)),
+    EXPECT_EXIT(CallUnchecked(cmd::ComboItem, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_TargetBox, unit_type::kComboBox}), ArgInt(0)),
                 ::testing::ExitedWithCode(1), "Runtime error 1:");
     EXPECT_EXIT(CallUnchecked(cmd::ListAppendRow, ArgInt(5)), ::testing::ExitedWithCode(1), "is not a unit");
 }
 
 TEST_F(WindowFixture, ResponseTimeTextsAndTheHopNumberOfARow) {
-    QTreeWidget *list = Control<QTreeWidget>(0x1601002f);
+    QTreeWidget *list = Control<QTreeWidget>(unit_id::Id_ResultList);
     const std::pair<int32_t, const char *> cases[] = {{0, "<10 ms"},     {9, "<10 ms"}, {10, "10ms"},
                                                       {1200, "1200ms"}, {1201, "*"},   {2000, "*"}};
     for (auto [ms, text] : cases) {
-        *CurrentRowCell() = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{0x52010001, 0x1601002f, 0x00020004})));
+        *CurrentRowCell() = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView})));
         FillHopRow(7, ms, "198.51.100.2");
         QTreeWidgetItem *row = list->topLevelItem(*CurrentRowCell());
         EXPECT_EQ(row->text(3), U(text)) << ms << " ms";
