@@ -169,14 +169,9 @@ struct Outcome {
 class ReportNetwork : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (::geteuid() != 0) {
-            skip_ = "building network namespaces needs root";
-            return;
-        }
         prefix_ = "rtr" + std::to_string(::getpid());
-        std::string out = Topology("up " + prefix_);
-        if (!out.empty()) skip_ = "the test network could not be built: " + out;
-        else up_ = true;
+        skip_ = SuiteNetworkUp(prefix_);
+        up_ = skip_.empty();
     }
     static void TearDownTestSuite() {
         if (up_) Topology("down " + prefix_);

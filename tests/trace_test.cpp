@@ -78,16 +78,9 @@ class Capture {
 class TraceNetwork : public WindowFixture {
   protected:
     static void SetUpTestSuite() {
-        if (::geteuid() != 0) {
-            skip_ = "building network namespaces needs root";
-            return;
-        }
         prefix_ = "rtt" + std::to_string(::getpid());
-        std::string out = Topology("up " + prefix_);
-        if (!out.empty()) {
-            skip_ = "the test network could not be built: " + out;
-            return;
-        }
+        skip_ = SuiteNetworkUp(prefix_);
+        if (!skip_.empty()) return;
         up_ = true;
         hosts_ = "/tmp/" + prefix_ + ".hosts";
         resolver_ = "/tmp/" + prefix_ + ".resolv";

@@ -24,6 +24,14 @@ inline std::string Topology(const std::string &args) {
 }
 
 // Moves the calling thread (and the threads it starts later) into a namespace's network.
+// Builds the test network under the prefix for a whole suite: why the suite skips, or "" when the
+// network is up (and must be taken down with "down PREFIX").
+inline std::string SuiteNetworkUp(const std::string &prefix) {
+    if (::geteuid() != 0) return "building network namespaces needs root";
+    std::string out = Topology("up " + prefix);
+    return out.empty() ? "" : "the test network could not be built: " + out;
+}
+
 inline bool JoinNetwork(const std::string &name) {
     int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
