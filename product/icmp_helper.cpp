@@ -1,6 +1,8 @@
 // routetrace-icmp: the one piece of the product that may hold a right (cap_net_raw, given by the
 // package). It opens a raw ICMP socket, gives up everything else for good, and then serves echo
-// requests of the program, one at a time, over the socket pair on its standard input:
+// requests of the program over the socket pair on its standard input, up to
+// kEchoServiceMaxOutstanding of them at once, each answered by its tag as its answer comes or its
+// time is up:
 //
 //   - every capability set emptied (ambient included), the real ids in every slot, no new rights;
 //   - a seccomp filter that lets through only reading and writing that socket pair, sending and
@@ -126,13 +128,24 @@ void Answer(const EchoServiceResponse &response) {
     (void)!write(kPipe, record, sizeof record);
 }
 
-// Sends one echo request and waits for the answer that belongs to it, or until the timeout.
-EchoServiceResponse Serve(int raw, const EchoServiceRequest &r, uint16_t identifier, uint16_t sequence) {
-    EchoServiceResponse response;
-    memset(g_data, 'a', r.dataSize); // fortified: a size past g_data would end the process
-    EchoRequest request{r.destination, identifier, sequence, {g_data, r.dataSize}};
-    size_t size = WriteEchoRequest(request, request.data, g_message);
+// A request sent and not yet answered. Its echo carries the helper's identifier and this sequence.
+struct Outstanding {
+    bool used = false;
+    uint16_t tag = 0;
+    uint16_t sequence = 0;
+    uint32_t destination = 0;
+    uint16_t dataSize = 0;
+    uint64_t sent = 0, deadline = 0; // milliseconds of the monotonic clock
+};
+Outstanding g_outstanding[kEchoServiceMaxOutstanding];
 
+EchoRequest EchoOf(const Outstanding &o, uint16_t identifier) {
+    return {o.destination, identifier, o.sequence, {g_data, o.dataSize}};
+}
+
+// Sends the echo request for a request record; false when it could not be sent.
+bool Send(int raw, const EchoServiceRequest &r, const EchoRequest &request) {
+    size_t size = WriteEchoRequest(request, request.data, g_message);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = r.destination;
@@ -155,27 +168,64 @@ EchoServiceResponse Serve(int raw, const EchoServiceRequest &r, uint16_t identif
         cm->cmsg_len = CMSG_LEN(sizeof(int));
         __builtin_memcpy(CMSG_DATA(cm), &values[i], sizeof(int));
     }
-    uint64_t sent = NowMs(), deadline = sent + r.timeoutMs;
-    if (sendmsg(raw, &msg, 0) < 0) {
-        response.status = kIpGeneralFailure;
-        return response;
+    return sendmsg(raw, &msg, 0) >= 0;
+}
+
+// Takes one request from the program: sends it and keeps it outstanding, or answers at once when it
+// cannot be sent or no room is left. A malformed record is ignored.
+void Take(int raw, const uint8_t *record, size_t size, uint16_t identifier, uint16_t &sequence) {
+    auto r = DecodeEchoRequest({record, size});
+    if (!r) return;
+    Outstanding *slot = nullptr;
+    for (Outstanding &o : g_outstanding)
+        if (!o.used) {
+            slot = &o;
+            break;
+        }
+    EchoServiceResponse failed{kIpGeneralFailure, 0, 0, 0, 0, r->tag};
+    if (!slot) {
+        Answer(failed);
+        return;
     }
-    for (uint64_t now = sent; now < deadline; now = NowMs()) {
-        pollfd p{raw, POLLIN, 0};
-        if (poll(&p, 1, int(deadline - now)) <= 0) continue;
+    Outstanding o{true, r->tag, sequence++, r->destination, r->dataSize, NowMs(), 0};
+    o.deadline = o.sent + r->timeoutMs;
+    if (!Send(raw, *r, EchoOf(o, identifier))) {
+        Answer(failed);
+        return;
+    }
+    *slot = o;
+}
+
+// Reads every packet waiting on the raw socket and answers the requests they belong to.
+void Receive(int raw, uint16_t identifier) {
+    for (;;) {
         ssize_t n = recvfrom(raw, g_received, sizeof g_received, MSG_DONTWAIT, nullptr, nullptr);
-        if (n <= 0) continue;
-        auto answer = MatchRawPacket({g_received, size_t(n)}, request);
-        if (!answer) continue;
-        response.status = answer->status;
-        response.from = answer->from;
-        response.roundTripMs = uint32_t(NowMs() - sent);
-        response.ttl = answer->ttl;
-        response.tos = answer->tos;
-        return response;
+        if (n <= 0) return;
+        uint64_t now = NowMs();
+        for (Outstanding &o : g_outstanding) {
+            if (!o.used) continue;
+            auto answer = MatchRawPacket({g_received, size_t(n)}, EchoOf(o, identifier));
+            if (!answer) continue;
+            Answer({answer->status, answer->from, uint32_t(now - o.sent), answer->ttl, answer->tos, o.tag});
+            o.used = false;
+            break;
+        }
     }
-    response.status = kIpReqTimedOut;
-    return response;
+}
+
+// Answers every request whose time is up; the milliseconds until the next one's, -1 when none waits.
+int Expire() {
+    uint64_t now = NowMs(), next = 0;
+    for (Outstanding &o : g_outstanding) {
+        if (!o.used) continue;
+        if (o.deadline <= now) {
+            Answer({kIpReqTimedOut, 0, 0, 0, 0, o.tag});
+            o.used = false;
+        } else if (!next || o.deadline < next) {
+            next = o.deadline;
+        }
+    }
+    return next ? int(next - now) : -1;
 }
 
 } // namespace
@@ -197,16 +247,19 @@ int main() {
     if (getrandom(start, sizeof start, 0) != sizeof start) return 1;
     if (!DropEverything() || !InstallFilter(raw)) return 1;
 
-    Answer({kEchoServiceReady, 0, 0, 0, 0});
+    Answer({kEchoServiceReady, 0, 0, 0, 0, 0});
+    memset(g_data, 'a', sizeof g_data); // every probe carries "a" bytes only
     uint16_t sequence = start[1];
     for (;;) {
-        uint8_t record[kEchoRequestRecordSize + 1]; // one byte more: a longer record is refused
-        ssize_t n = read(kPipe, record, sizeof record);
-        if (n == 0) return 0;
-        if (n < 0 && errno != EINTR) return 1;
-        if (n < 0) continue;
-        auto request = DecodeEchoRequest({record, size_t(n)});
-        if (!request) continue; // malformed: ignored
-        Answer(Serve(raw, *request, start[0], sequence++));
+        pollfd p[2] = {{kPipe, POLLIN, 0}, {raw, POLLIN, 0}};
+        if (poll(p, 2, Expire()) < 0 && errno != EINTR) return 1;
+        if (p[1].revents & POLLIN) Receive(raw, start[0]);
+        if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            uint8_t record[kEchoRequestRecordSize + 1]; // one byte more: a longer record is refused
+            ssize_t n = read(kPipe, record, sizeof record);
+            if (n == 0) return 0;
+            if (n < 0 && errno != EINTR && errno != EAGAIN) return 1;
+            if (n > 0) Take(raw, record, size_t(n), start[0], sequence);
+        }
     }
 }

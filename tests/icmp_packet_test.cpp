@@ -144,7 +144,7 @@ TEST(IcmpPacket, DatagramRepliesAndErrorQueueReports) {
 }
 
 TEST(IcmpPacket, TheHelpersRequestRecordIsTakenOnlyWithEveryFieldInRange) {
-    const win32::EchoServiceRequest good{kDest, 2400, 32, 1, 0};
+    const win32::EchoServiceRequest good{kDest, 2400, 32, 1, 0, 0xBEEF};
     uint8_t record[win32::kEchoRequestRecordSize];
     win32::EncodeEchoRequest(good, record);
     auto back = win32::DecodeEchoRequest(record);
@@ -153,6 +153,7 @@ TEST(IcmpPacket, TheHelpersRequestRecordIsTakenOnlyWithEveryFieldInRange) {
     EXPECT_EQ(back->timeoutMs, 2400u);
     EXPECT_EQ(back->dataSize, 32u);
     EXPECT_EQ(back->ttl, 1u);
+    EXPECT_EQ(back->tag, 0xBEEFu);
     const struct {
         const char *what;
         win32::EchoServiceRequest request;
@@ -178,6 +179,9 @@ TEST(IcmpPacket, TheHelpersRequestRecordIsTakenOnlyWithEveryFieldInRange) {
     Bytes longer(record, record + sizeof record);
     longer.push_back(0);
     EXPECT_FALSE(win32::DecodeEchoRequest(longer)) << "long";
+    record[19] = 1;
+    EXPECT_FALSE(win32::DecodeEchoRequest(record)) << "padding set";
+    win32::EncodeEchoRequest(good, record);
     record[0] = 'X';
     EXPECT_FALSE(win32::DecodeEchoRequest(record)) << "another record";
 }

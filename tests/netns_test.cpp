@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,18 @@ class NamespaceNetwork : public ::testing::Test {
         auto f = Fields(out);
         f["output"] = out;
         return f;
+    }
+
+    // dllprobe's trace: one map per hop it printed.
+    std::vector<std::map<std::string, std::string>> Trace(const std::string &destination, int last, const std::string &kind) {
+        std::string out = Shell("ip netns exec " + prefix_ + "-client " + DLLPROBE + " trace " + destination + " " +
+                                std::to_string(last) + " 500 " + kind);
+        std::vector<std::map<std::string, std::string>> hops;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) hops.push_back(Fields(line));
+        if (hops.empty()) hops.push_back({});
+        hops.back()["output"] = out;
+        return hops;
     }
 
     std::string prefix_;
@@ -138,6 +151,31 @@ TEST_F(NamespaceNetwork, BlindlyForgedEchoRepliesFromTheTargetAreNotTaken) {
     }
 }
 
+TEST_F(NamespaceNetwork, UnderAReportsBoundsEveryHopIsProbedOnceAndTheSilentOnesWaitTogether) {
+    // The trace asks for one hop after another. A silent target: by the time the first hop's answer is
+    // given, every hop up to the last has its probe in flight, so the silent ones wait out one wait
+    // together; none is probed twice. A target that answers: sending ahead stops there, short of the
+    // hop limit (at most the window past the hop that reached it).
+    Shell(std::string(TOPOLOGY_SCRIPT) + " silence " + prefix_ + " target");
+    for (const char *kind : {"helper", "datagram"}) {
+        SCOPED_TRACE(kind);
+        auto hops = Trace("203.0.113.2", 10, kind);
+        ASSERT_EQ(hops.size(), 10u) << hops.back()["output"];
+        EXPECT_EQ(hops[0]["sent"], "10");
+        EXPECT_EQ(hops[9]["sent"], "10");
+        EXPECT_EQ(hops[2]["address"], "198.51.100.6");
+        for (size_t i = 3; i < 10; ++i) EXPECT_EQ(hops[i]["result"], "0") << "hop " << i + 1;
+    }
+    Shell("ip netns exec " + prefix_ + "-target sysctl -qw net.ipv4.icmp_echo_ignore_all=0");
+    for (const char *kind : {"helper", "datagram"}) {
+        SCOPED_TRACE(kind);
+        auto hops = Trace("203.0.113.2", 30, kind);
+        ASSERT_EQ(hops.size(), 4u) << hops.back()["output"];
+        EXPECT_EQ(hops[3]["address"], "203.0.113.2");
+        EXPECT_LE(std::stoi(hops[3]["sent"]), 4 + 15);
+    }
+}
+
 TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPipe) {
     namespace w = rt::win32;
     int pair[2];
@@ -171,18 +209,24 @@ TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPip
         std::memcpy(bytes, record, sizeof record);
         ASSERT_EQ(::send(pair[0], bytes, size, 0), ssize_t(size));
     };
-    // None of these is answered: the first answer is the one to the good request behind them.
+    // None of these is answered: the first answers are the ones to the good requests behind them.
     send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize - 1);
     send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize + 1);
     send({multicast, 2400, 32, 1, 0}, w::kEchoRequestRecordSize);
     send({target, 2400, 32, 0, 0}, w::kEchoRequestRecordSize);
     send({target, 2400, 1000, 1, 0}, w::kEchoRequestRecordSize);
-    send({target, 2400, 32, 2, 0}, w::kEchoRequestRecordSize);
-    auto answer = next();
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, 11013u);
-    char from[INET_ADDRSTRLEN];
-    EXPECT_STREQ(::inet_ntop(AF_INET, &answer->from, from, sizeof from), "198.51.100.2") << "time-to-live 2's router";
+    // Two requests outstanding at once: each answer carries its own request's tag.
+    send({target, 2400, 32, 2, 0, 22}, w::kEchoRequestRecordSize);
+    send({target, 2400, 32, 1, 0, 11}, w::kEchoRequestRecordSize);
+    std::map<uint16_t, std::string> from;
+    for (int i = 0; i < 2; ++i) {
+        auto answer = next();
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 11013u);
+        char text[INET_ADDRSTRLEN];
+        from[answer->tag] = ::inet_ntop(AF_INET, &answer->from, text, sizeof text);
+    }
+    EXPECT_EQ(from, (std::map<uint16_t, std::string>{{11, "192.0.2.2"}, {22, "198.51.100.2"}})) << "each time-to-live's router";
 
     ::close(pair[0]);
     int status = -1;

@@ -1,5 +1,7 @@
 // The records the program and its ICMP helper (routetrace-icmp) exchange over their socket pair:
 // one fixed-size request, one fixed-size response, each a whole datagram of a SOCK_SEQPACKET pair.
+// Several requests may be outstanding (a trace probes the hops ahead of the one it waits for); each
+// carries a tag of the program's choosing, and the response to it carries the same tag.
 // The helper holds a raw socket on behalf of a process that runs code the user chose, so every
 // request is read as hostile: a record that is not exactly right is refused as a whole.
 //
@@ -18,12 +20,16 @@ namespace rt::win32 {
 // 2400 ms; the helper allows a little more of each, and nothing else.
 inline constexpr uint16_t kEchoServiceMaxData = 256; // the data area of the reply record
 inline constexpr uint32_t kEchoServiceMaxTimeoutMs = 10000;
+// Requests the helper keeps outstanding at once; one more is answered at once with kIpGeneralFailure.
+// The program keeps at most 16 of its own in flight; the rest is room for those of a trace it left.
+inline constexpr size_t kEchoServiceMaxOutstanding = 32;
 
-// Request, 16 bytes (integers little-endian): magic "RTQ1", destination (network byte order),
-// timeout in milliseconds, data size, time-to-live, type of service.
-inline constexpr size_t kEchoRequestRecordSize = 16;
-// Response, 20 bytes: magic "RTA1", status (an IpStatus), answering address (network byte order),
-// round-trip time in milliseconds, the answer's time-to-live and type of service, two zero bytes.
+// Request, 20 bytes (integers little-endian): magic "RTQ2", destination (network byte order),
+// timeout in milliseconds, data size, time-to-live, type of service, tag, two zero bytes.
+inline constexpr size_t kEchoRequestRecordSize = 20;
+// Response, 20 bytes: magic "RTA2", status (an IpStatus), answering address (network byte order),
+// round-trip time in milliseconds (from the request's own send), the answer's time-to-live and type
+// of service, the request's tag.
 inline constexpr size_t kEchoResponseRecordSize = 20;
 // The helper's first record, once it holds its socket and has given up everything else: a response
 // with this status and nothing else set.
@@ -35,6 +41,7 @@ struct EchoServiceRequest {
     uint16_t dataSize = 0;    // 0 .. kEchoServiceMaxData; the data is that many "a" bytes
     uint8_t ttl = 0;          // 1 .. 255
     uint8_t tos = 0;
+    uint16_t tag = 0;         // any value; the response to this request carries it back
 };
 
 struct EchoServiceResponse {
@@ -43,6 +50,7 @@ struct EchoServiceResponse {
     uint32_t roundTripMs = 0;
     uint8_t ttl = 0;
     uint8_t tos = 0;
+    uint16_t tag = 0; // the request's
 };
 
 // Destinations no echo request may go to: 0.0.0.0/8 (this network, unspecified), multicast
@@ -53,8 +61,9 @@ inline bool IsForbiddenEchoDestination(uint32_t destination) {
 }
 
 namespace echo_service_detail {
-inline constexpr uint8_t kRequestMagic[4] = {'R', 'T', 'Q', '1'};
-inline constexpr uint8_t kResponseMagic[4] = {'R', 'T', 'A', '1'};
+// The digit names the layout: a helper of another layout is refused at its first record.
+inline constexpr uint8_t kRequestMagic[4] = {'R', 'T', 'Q', '2'};
+inline constexpr uint8_t kResponseMagic[4] = {'R', 'T', 'A', '2'};
 inline void Put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
@@ -79,13 +88,18 @@ inline void EncodeEchoRequest(const EchoServiceRequest &r, uint8_t (&out)[kEchoR
     out[13] = uint8_t(r.dataSize >> 8);
     out[14] = r.ttl;
     out[15] = r.tos;
+    out[16] = uint8_t(r.tag);
+    out[17] = uint8_t(r.tag >> 8);
+    out[18] = out[19] = 0;
 }
 
 // The request in the record, only when the record is exactly one request and every field is within
 // the limits above; nothing otherwise.
 inline std::optional<EchoServiceRequest> DecodeEchoRequest(std::span<const uint8_t> record) {
     using namespace echo_service_detail;
-    if (record.size() != kEchoRequestRecordSize || !HasMagic(record.data(), kRequestMagic)) return std::nullopt;
+    if (record.size() != kEchoRequestRecordSize || !HasMagic(record.data(), kRequestMagic) || record[18] ||
+        record[19])
+        return std::nullopt;
     const uint8_t *p = record.data();
     EchoServiceRequest r;
     r.destination = GetRaw32(p + 4);
@@ -93,6 +107,7 @@ inline std::optional<EchoServiceRequest> DecodeEchoRequest(std::span<const uint8
     r.dataSize = uint16_t(p[12] | p[13] << 8);
     r.ttl = p[14];
     r.tos = p[15];
+    r.tag = uint16_t(p[16] | p[17] << 8);
     if (IsForbiddenEchoDestination(r.destination) || r.timeoutMs == 0 || r.timeoutMs > kEchoServiceMaxTimeoutMs ||
         r.dataSize > kEchoServiceMaxData || r.ttl == 0)
         return std::nullopt;
@@ -107,14 +122,13 @@ inline void EncodeEchoResponse(const EchoServiceResponse &r, uint8_t (&out)[kEch
     Put32(out + 12, r.roundTripMs);
     out[16] = r.ttl;
     out[17] = r.tos;
-    out[18] = out[19] = 0;
+    out[18] = uint8_t(r.tag);
+    out[19] = uint8_t(r.tag >> 8);
 }
 
 inline std::optional<EchoServiceResponse> DecodeEchoResponse(std::span<const uint8_t> record) {
     using namespace echo_service_detail;
-    if (record.size() != kEchoResponseRecordSize || !HasMagic(record.data(), kResponseMagic) || record[18] ||
-        record[19])
-        return std::nullopt;
+    if (record.size() != kEchoResponseRecordSize || !HasMagic(record.data(), kResponseMagic)) return std::nullopt;
     const uint8_t *p = record.data();
     EchoServiceResponse r;
     r.status = Get32(p + 4);
@@ -122,6 +136,7 @@ inline std::optional<EchoServiceResponse> DecodeEchoResponse(std::span<const uin
     r.roundTripMs = Get32(p + 12);
     r.ttl = p[16];
     r.tos = p[17];
+    r.tag = uint16_t(p[18] | p[19] << 8);
     return r;
 }
 

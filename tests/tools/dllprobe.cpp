@@ -1,9 +1,13 @@
 // Calls the DLL commands through the direct host from the command line, for the namespace tests:
 //   dllprobe echo DEST TTL TIMEOUT_MS [SIZE] [helper|datagram] [noise|stale-error]
+//   dllprobe trace DEST LAST TIMEOUT_MS [helper|datagram]
 //   dllprobe resolve NAME
 // "noise" pings DEST from a second handle (another identifier) all the while the probe waits.
 // "stale-error" first sends a request with time-to-live 1 that it does not wait for, and waits until
 // the router's Time Exceeded is queued on the datagram socket, unread, before the probe itself.
+// "trace" asks for time-to-live 1, 2, 3 ... as the program's trace does, under the bounds a report
+// sets (that wait, LAST the last hop), until the destination answers; it prints each hop and how
+// many echo requests the handle had sent when that hop's answer was given.
 #include <arpa/inet.h>
 #include <poll.h>
 
@@ -15,6 +19,7 @@
 #include <thread>
 
 #include "contract/dll.h"
+#include "runtime/core/echo_bounds.h"
 #include "runtime/host/host.h"
 #include "runtime/platform/linux/win32_api.h"
 
@@ -80,6 +85,34 @@ int Echo(int argc, char **argv) {
     return 0;
 }
 
+int Trace(int argc, char **argv) {
+    if (argc < 5) return 2;
+    uint32_t destination = Dll_inet_addr(argv[2]);
+    uint32_t last = uint32_t(std::atoi(argv[3]));
+    std::string kind = argc > 5 ? argv[5] : "auto";
+    if (kind == "helper") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Helper);
+    if (kind == "datagram") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Datagram);
+    rt::SetEchoBounds({uint32_t(std::atoi(argv[4])), last});
+    uint32_t handle = Dll_IcmpCreateFile();
+    if (handle == 0) {
+        std::printf("result=nohandle\n");
+        return 0;
+    }
+    uint8_t reply[295];
+    for (uint32_t ttl = 1; ttl <= last; ++ttl) {
+        uint8_t options[11] = {uint8_t(ttl)};
+        uint32_t n = Dll_IcmpSendEcho(handle, destination, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 32, options, reply,
+                                      sizeof reply, 2400);
+        uint32_t address = 0;
+        std::memcpy(&address, reply + win32::kReplyAddress, 4);
+        std::printf("hop=%u result=%u address=%s sent=%u\n", ttl, n, n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*",
+                    win32::IcmpHandleProbesSent(handle));
+        if (n == 1 && address == destination) break;
+    }
+    Dll_IcmpCloseHandle(handle);
+    return 0;
+}
+
 int Resolve(int argc, char **argv) {
     if (argc < 3) return 2;
     uint8_t wsadata[400];
@@ -105,7 +138,9 @@ int Resolve(int argc, char **argv) {
 int main(int argc, char **argv) {
     if (!rt::host::BindDllCommands()) return 1;
     if (argc > 1 && std::strcmp(argv[1], "echo") == 0) return Echo(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "trace") == 0) return Trace(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "resolve") == 0) return Resolve(argc, argv);
-    std::fprintf(stderr, "usage: dllprobe echo DEST TTL TIMEOUT [SIZE] [helper|datagram] [noise|stale-error] | resolve NAME\n");
+    std::fprintf(stderr, "usage: dllprobe echo DEST TTL TIMEOUT [SIZE] [helper|datagram] [noise|stale-error]\n"
+                         "       dllprobe trace DEST LAST TIMEOUT [helper|datagram] | resolve NAME\n");
     return 2;
 }

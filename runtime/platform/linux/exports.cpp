@@ -1,6 +1,7 @@
 // The export table of the three emulated system modules, and the binding of DLL names to it.
 #include "runtime/platform/platform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -12,7 +13,8 @@ namespace rt::platform {
 namespace {
 
 // The echo commands as the program reaches them: the bounds a front end set apply here, and it hears
-// of every request (the platform's own functions stay as they are).
+// of every request. A trace with a last hop lets the ICMP layer probe the hops ahead of the one asked
+// for; without bounds, each request is one probe, as the program asks.
 uint32_t BoundedIcmpCreateFile() {
     uint32_t handle = win32::IcmpCreateFile();
     NoteEchoHandleOpened(handle != 0);
@@ -25,8 +27,8 @@ uint32_t BoundedIcmpSendEcho(uint32_t handle, uint32_t destination, const void *
     EchoOutcome outcome;
     if (options) outcome.ttl = static_cast<const uint8_t *>(options)[win32::kOptionTtl];
     if (bounds.lastTtl && outcome.ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
-    uint32_t n = win32::IcmpSendEcho(handle, destination, data, dataSize, options, reply, replySize,
-                                     bounds.waitMs ? bounds.waitMs : timeoutMs);
+    uint32_t n = win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize,
+                                          bounds.waitMs ? bounds.waitMs : timeoutMs, uint8_t(std::min(bounds.lastTtl, 255u)));
     if (n == 1 && replySize >= win32::kReplyHeaderSize) {
         outcome.answered = true;
         std::memcpy(&outcome.address, static_cast<const uint8_t *>(reply) + win32::kReplyAddress, 4);

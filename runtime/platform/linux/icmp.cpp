@@ -8,6 +8,12 @@
 //     folder.
 // Every channel draws its echo identifier and first sequence number at random, and takes only an
 // answer that carries both.
+//
+// A trace with a last hop may probe ahead (IcmpSendEchoAhead): asked for time-to-live n, the channel
+// also sends the probes for the hops after it, up to kAheadWindow in flight and never past the last
+// hop, each with its own sequence number, send time and wait; it files the answers as they come and
+// answers the later requests from them. A silent stretch of the path then costs one wait, not one
+// per hop. Without a last hop, one probe at a time, exactly as the request asks.
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
@@ -26,6 +32,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +55,32 @@ constexpr const char kPackageHelper[] = "/usr/libexec/routetrace/routetrace-icmp
 // its answer may take: bounds for a helper that hangs, never reached by one that works.
 constexpr int kHelperStartMs = 5000;
 constexpr int kHelperGraceMs = 2000;
+// Probes in flight at once when probing ahead, as traceroute sends by default.
+constexpr unsigned kAheadWindow = 16;
+
+// A probe sent ahead of the request that will ask for its answer.
+struct Probe {
+    uint16_t sequence = 0; // datagram: the echo's sequence number; helper: the request's tag
+    uint32_t timeoutMs = 0;
+    Clock::time_point sent, deadline;
+    std::chrono::system_clock::time_point sentWall; // to compare with the kernel's arrival stamp
+    bool done = false;                    // its answer came, or none will be taken
+    uint32_t status = kIpReqTimedOut;     // when done: the answer's, or why there is none
+    EchoAnswer answer;                    // when answered (an echo reply carried the window's data back)
+    uint32_t roundTripMs = 0;
+};
+
+// The probes of one trace by time-to-live: sent and not yet asked for.
+struct Window {
+    bool open = false;
+    uint32_t destination = 0;
+    std::vector<uint8_t> data;
+    uint8_t tos = 0, flags = 0;
+    uint8_t lastTtl = 0;
+    unsigned nextTtl = 0;        // the first time-to-live not yet sent
+    bool targetAnswered = false; // nothing more is sent ahead
+    std::map<uint8_t, Probe> probes;
+};
 
 struct Channel {
     int fd = -1; // the datagram socket, or the program's end of the helper's socket pair
@@ -56,6 +89,8 @@ struct Channel {
     uint16_t identifier = 0; // datagram sockets: the one the socket is bound to
     uint16_t sequence = 0;
     std::mutex busy; // one request at a time per handle
+    Window window;   // under busy
+    std::atomic<uint32_t> probesSent{0};
     ~Channel() {
         if (fd >= 0) ::close(fd);
         if (helper > 0) {
@@ -86,6 +121,8 @@ int OpenDatagram(uint16_t &identifier) {
     int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
+    // The kernel's arrival time: an answer read later than it came still gets its own round trip.
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     for (int attempt = 0; attempt < 16; ++attempt) {
         identifier = Random16();
         if (identifier == 0) continue; // 0 would let the kernel choose
@@ -195,52 +232,79 @@ bool ApplyOptions(int fd, const uint8_t *options) {
            ::setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) == 0;
 }
 
-// Reads one pending message from the socket and matches it; nothing when it is not ours.
-std::optional<EchoAnswer> ReceiveOne(int fd, const EchoRequest &request, std::array<uint8_t, 65536> &buffer,
-                                     bool errorQueue) {
+// One message read from the datagram socket, with what the kernel said about it.
+struct Arrival {
+    std::span<const uint8_t> bytes; // the ICMP message (a reply), or the quoted request (an error)
+    uint32_t from = 0;              // a reply's sender; an error's original destination
+    uint8_t ttl = 0;
+    bool error = false;               // from the error queue
+    const sock_extended_err *report = nullptr;
+    uint32_t offender = 0;
+    std::optional<std::chrono::system_clock::time_point> stamp; // when it arrived
+};
+
+// Reads one pending message from the socket (not waiting); false when none is there.
+bool ReadOne(int fd, bool errorQueue, std::array<uint8_t, 65536> &buffer, std::array<uint8_t, 512> &control,
+             Arrival &a) {
     sockaddr_in from{};
     iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) uint8_t control[512];
     msghdr msg{};
     msg.msg_name = &from;
     msg.msg_namelen = sizeof from;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
+    msg.msg_control = control.data();
+    msg.msg_controllen = control.size();
     ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
-    if (n < 0) return std::nullopt;
+    if (n < 0) return false;
+    a = {};
     // A truncated datagram is still matched on what arrived; the bounded parsers never read past it.
-    std::span<const uint8_t> bytes(buffer.data(), std::min(size_t(n), buffer.size()));
-
-    uint8_t ttl = 0;
-    const sock_extended_err *report = nullptr;
-    uint32_t offender = 0;
+    a.bytes = {buffer.data(), std::min(size_t(n), buffer.size())};
+    a.from = from.sin_addr.s_addr;
+    a.error = errorQueue;
     for (cmsghdr *cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm)) {
+        if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SO_TIMESTAMPNS && cm->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec t;
+            std::memcpy(&t, CMSG_DATA(cm), sizeof t);
+            a.stamp = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
+        }
         if (cm->cmsg_level != IPPROTO_IP) continue;
         if (cm->cmsg_type == IP_TTL && cm->cmsg_len >= CMSG_LEN(sizeof(int))) {
             int t;
             std::memcpy(&t, CMSG_DATA(cm), sizeof t);
-            ttl = uint8_t(t);
+            a.ttl = uint8_t(t);
         } else if (cm->cmsg_type == IP_RECVERR && cm->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
-            report = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(cm));
+            a.report = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(cm));
             // The offender's address follows the report when the kernel knows it.
             if (cm->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in))) {
                 sockaddr_in off;
-                std::memcpy(&off, SO_EE_OFFENDER(report), sizeof off);
-                if (off.sin_family == AF_INET) offender = off.sin_addr.s_addr;
+                std::memcpy(&off, SO_EE_OFFENDER(a.report), sizeof off);
+                if (off.sin_family == AF_INET) a.offender = off.sin_addr.s_addr;
             }
         }
     }
-    std::optional<EchoAnswer> answer;
-    if (errorQueue) {
-        if (!report || report->ee_origin != SO_EE_ORIGIN_ICMP) return std::nullopt;
-        answer = MatchDatagramError(report->ee_type, report->ee_code, offender, from.sin_addr.s_addr, bytes, request);
-    } else {
-        answer = MatchDatagramReply(bytes, from.sin_addr.s_addr, request);
-        if (answer) answer->ttl = ttl;
+    return true;
+}
+
+// The answer in a message when it belongs to that request.
+std::optional<EchoAnswer> Match(const Arrival &a, const EchoRequest &request) {
+    if (a.error) {
+        if (!a.report || a.report->ee_origin != SO_EE_ORIGIN_ICMP) return std::nullopt;
+        return MatchDatagramError(a.report->ee_type, a.report->ee_code, a.offender, a.from, a.bytes, request);
     }
+    auto answer = MatchDatagramReply(a.bytes, a.from, request);
+    if (answer) answer->ttl = a.ttl;
     return answer;
+}
+
+// Milliseconds from a probe's send to its answer's arrival: the kernel's stamp against the wall clock
+// at the send, never more than the monotonic clock has seen pass (the wall clock may be set).
+uint32_t RoundTrip(const Arrival &a, Clock::time_point sent, std::chrono::system_clock::time_point sentWall) {
+    auto seen = Clock::now() - sent;
+    auto took = a.stamp ? std::chrono::duration_cast<Clock::duration>(*a.stamp - sentWall) : seen;
+    took = std::clamp<Clock::duration>(took, Clock::duration::zero(), seen);
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
 }
 
 // Empties the datagram socket's queues before a send: a late or forged error left there would make
@@ -274,12 +338,15 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = request.destination;
     auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
+    std::array<uint8_t, 512> control;
     DrainDatagram(c.fd, *buffer);
     Clock::time_point sent = Clock::now();
+    auto sentWall = std::chrono::system_clock::now();
     if (::sendto(c.fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
         WriteFailure(out, replySize, kIpGeneralFailure);
         return 0;
     }
+    ++c.probesSent;
     for (;;) {
         auto now = Clock::now();
         if (now >= deadline) break;
@@ -287,12 +354,12 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
         pollfd p{c.fd, POLLIN, 0};
         int ready = ::poll(&p, 1, wait);
         if (ready <= 0) continue; // interrupted, or the deadline check above ends the wait
+        Arrival a;
         std::optional<EchoAnswer> answer;
-        if (p.revents & POLLERR) answer = ReceiveOne(c.fd, request, *buffer, true);
-        if (!answer && (p.revents & POLLIN)) answer = ReceiveOne(c.fd, request, *buffer, false);
+        if ((p.revents & POLLERR) && ReadOne(c.fd, true, *buffer, control, a)) answer = Match(a, request);
+        if (!answer && (p.revents & POLLIN) && ReadOne(c.fd, false, *buffer, control, a)) answer = Match(a, request);
         if (!answer) continue;
-        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
-        WriteReply(out, replySize, *answer, uint32_t(elapsed));
+        WriteReply(out, replySize, *answer, RoundTrip(a, sent, sentWall));
         return 1;
     }
     WriteFailure(out, replySize, kIpReqTimedOut);
@@ -304,47 +371,250 @@ bool HelperCanCarry(std::span<const uint8_t> data) {
     return data.size() <= kEchoServiceMaxData && std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 'a'; });
 }
 
-uint32_t SendThroughHelper(Channel &c, const EchoRequest &request, const uint8_t *options, uint32_t timeoutMs,
-                           uint8_t *out, uint32_t replySize) {
+// Stops a helper that ended, answered out of turn or does not answer: it serves no further request
+// of this handle.
+void AbandonHelper(Channel &c) {
+    if (c.helper > 0) ::kill(c.helper, SIGKILL);
+    for (auto &[ttl, probe] : c.window.probes)
+        if (!probe.done) {
+            probe.done = true;
+            probe.status = kIpGeneralFailure;
+        }
+}
+
+// Hands one request to the helper under that tag; false when the helper cannot take it.
+bool SendToHelper(Channel &c, uint32_t destination, size_t dataSize, uint8_t ttl, uint8_t tos, uint32_t timeoutMs,
+                  uint16_t tag) {
     EchoServiceRequest r;
-    r.destination = request.destination;
-    r.timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
-    r.dataSize = uint16_t(request.data.size());
-    r.ttl = options ? options[kOptionTtl] : 128;
-    r.tos = options ? options[kOptionTos] : 0;
-    if (c.helper <= 0 || r.ttl == 0 || !HelperCanCarry(request.data)) {
-        WriteFailure(out, replySize, kIpGeneralFailure);
-        return 0;
-    }
+    r.destination = destination;
+    r.timeoutMs = timeoutMs;
+    r.dataSize = uint16_t(dataSize);
+    r.ttl = ttl;
+    r.tos = tos;
+    r.tag = tag;
     uint8_t record[kEchoRequestRecordSize];
     EncodeEchoRequest(r, record);
-    std::optional<EchoServiceResponse> response;
-    if (::send(c.fd, record, sizeof record, MSG_NOSIGNAL) == ssize_t(sizeof record)) {
-        pollfd p{c.fd, POLLIN, 0};
-        uint8_t answer[kEchoResponseRecordSize + 1];
-        int ready;
-        while ((ready = ::poll(&p, 1, int(r.timeoutMs) + kHelperGraceMs)) < 0 && errno == EINTR) {
-        }
-        ssize_t n = ready == 1 ? ::recv(c.fd, answer, sizeof answer, MSG_DONTWAIT) : -1;
-        if (n > 0) response = DecodeEchoResponse({answer, size_t(n)});
+    if (::send(c.fd, record, sizeof record, MSG_NOSIGNAL) != ssize_t(sizeof record)) return false;
+    ++c.probesSent;
+    return true;
+}
+
+// Waits until the helper's next response, at most until the deadline; nothing when none came or it
+// is not a response (a helper that sends anything else is abandoned by the caller).
+enum class HelperRead { Response, Nothing, Broken };
+HelperRead ReadFromHelper(Channel &c, Clock::time_point deadline, EchoServiceResponse &response) {
+    pollfd p{c.fd, POLLIN, 0};
+    int wait = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+    int ready;
+    while ((ready = ::poll(&p, 1, wait)) < 0 && errno == EINTR) {
     }
-    if (!response || response->status == kEchoServiceReady) {
-        // A helper that ended or does not answer serves no further request of this handle.
-        ::kill(c.helper, SIGKILL);
+    if (ready == 0) return HelperRead::Nothing;
+    uint8_t answer[kEchoResponseRecordSize + 1];
+    ssize_t n = ready == 1 ? ::recv(c.fd, answer, sizeof answer, MSG_DONTWAIT) : -1;
+    if (n < 0 && errno == EAGAIN) return HelperRead::Nothing;
+    auto decoded = n > 0 ? DecodeEchoResponse({answer, size_t(n)}) : std::nullopt;
+    if (!decoded || decoded->status == kEchoServiceReady) return HelperRead::Broken;
+    response = *decoded;
+    return HelperRead::Response;
+}
+
+// A response as the answer it reports: nothing for a timeout or a failure.
+std::optional<EchoAnswer> AnswerOf(const EchoServiceResponse &response) {
+    if (response.status == kIpReqTimedOut || response.status == kIpGeneralFailure) return std::nullopt;
+    EchoAnswer a;
+    a.from = response.from;
+    a.status = response.status;
+    a.ttl = response.ttl;
+    a.tos = response.tos;
+    return a;
+}
+
+uint32_t SendThroughHelper(Channel &c, const EchoRequest &request, const uint8_t *options, uint32_t timeoutMs,
+                           uint8_t *out, uint32_t replySize) {
+    uint8_t ttl = options ? options[kOptionTtl] : 128;
+    uint8_t tos = options ? options[kOptionTos] : 0;
+    timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
+    if (c.helper <= 0 || ttl == 0 || !HelperCanCarry(request.data) ||
+        !SendToHelper(c, request.destination, request.data.size(), ttl, tos, timeoutMs, request.sequence)) {
+        if (c.helper > 0 && ttl && HelperCanCarry(request.data)) AbandonHelper(c);
         WriteFailure(out, replySize, kIpGeneralFailure);
         return 0;
     }
-    if (response->status == kIpReqTimedOut || response->status == kIpGeneralFailure) {
-        WriteFailure(out, replySize, response->status);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs + kHelperGraceMs);
+    for (;;) {
+        EchoServiceResponse response;
+        HelperRead read = ReadFromHelper(c, deadline, response);
+        if (read != HelperRead::Response) {
+            if (read == HelperRead::Broken || Clock::now() >= deadline) break;
+            continue;
+        }
+        if (response.tag != request.sequence) continue; // for a probe of a trace left behind
+        auto answer = AnswerOf(response);
+        if (!answer) {
+            WriteFailure(out, replySize, response.status);
+            return 0;
+        }
+        if (answer->status == kIpSuccess) answer->data = request.data; // the helper took only a reply that carried it back
+        WriteReply(out, replySize, *answer, response.roundTripMs);
+        return 1;
+    }
+    AbandonHelper(c);
+    WriteFailure(out, replySize, kIpGeneralFailure);
+    return 0;
+}
+
+// ---- Probing ahead ----
+
+EchoRequest RequestOf(const Channel &c, const Probe &p) {
+    return {c.window.destination, c.identifier, p.sequence, c.window.data};
+}
+
+// Files an answer under its probe; the target's answer ends the sending ahead.
+void File(Window &w, Probe &p, const EchoAnswer &answer, uint32_t roundTripMs) {
+    p.done = true;
+    p.status = answer.status;
+    p.answer = answer;
+    p.answer.data = {};
+    p.roundTripMs = roundTripMs;
+    if (answer.from == w.destination) w.targetAnswered = true;
+}
+
+// Reads everything waiting on the datagram socket and files each answer under its probe. Reading the
+// error queue empty also clears the error a send would otherwise fail with.
+void CollectDatagram(Channel &c, std::array<uint8_t, 65536> &buffer) {
+    std::array<uint8_t, 512> control;
+    for (bool errorQueue : {true, false}) {
+        Arrival a;
+        while (ReadOne(c.fd, errorQueue, buffer, control, a)) {
+            for (auto &[ttl, p] : c.window.probes) {
+                if (p.done) continue;
+                auto answer = Match(a, RequestOf(c, p));
+                if (!answer) continue;
+                uint32_t roundTrip = RoundTrip(a, p.sent, p.sentWall);
+                if (roundTrip <= p.timeoutMs) File(c.window, p, *answer, roundTrip); // a late answer counts for nothing
+                break;
+            }
+        }
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+}
+
+// Reads the helper's responses that are already there and files each under its probe.
+void CollectHelper(Channel &c, Clock::time_point until) {
+    EchoServiceResponse response;
+    for (;;) {
+        HelperRead read = ReadFromHelper(c, until, response);
+        if (read == HelperRead::Nothing) return;
+        if (read == HelperRead::Broken) {
+            AbandonHelper(c);
+            return;
+        }
+        for (auto &[ttl, p] : c.window.probes) {
+            if (p.done || p.sequence != response.tag) continue;
+            p.done = true;
+            p.status = response.status;
+            if (auto answer = AnswerOf(response)) File(c.window, p, *answer, response.roundTripMs);
+            break;
+        }
+        until = Clock::now(); // the rest only as far as it is already there
+    }
+}
+
+// Sends the probe for that time-to-live, or files why it could not go.
+void SendProbe(Channel &c, uint8_t ttl, uint32_t timeoutMs, std::array<uint8_t, 65536> &buffer) {
+    Window &w = c.window;
+    Probe &p = w.probes[ttl];
+    p.sequence = c.sequence++;
+    p.done = true;
+    p.status = kIpGeneralFailure;
+    if (c.kind == IcmpSocketKind::Helper) {
+        p.timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
+        p.sent = Clock::now();
+        p.deadline = p.sent + std::chrono::milliseconds(p.timeoutMs);
+        if (c.helper <= 0 || !HelperCanCarry(w.data)) return;
+        if (!SendToHelper(c, w.destination, w.data.size(), ttl, w.tos, p.timeoutMs, p.sequence)) {
+            AbandonHelper(c);
+            return;
+        }
+        p.done = false;
+        return;
+    }
+    uint8_t options[3] = {ttl, w.tos, w.flags};
+    if (!ApplyOptions(c.fd, options)) return;
+    std::vector<uint8_t> message = BuildEchoRequest(RequestOf(c, p), w.data);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = w.destination;
+    // An answer to an earlier probe that came meanwhile leaves an error pending on the socket, and the
+    // send reports that error instead of sending: the answers are filed, and the send tried again.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        p.timeoutMs = timeoutMs;
+        p.sent = Clock::now();
+        p.sentWall = std::chrono::system_clock::now();
+        p.deadline = p.sent + std::chrono::milliseconds(timeoutMs);
+        if (::sendto(c.fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0) {
+            p.done = false;
+            ++c.probesSent;
+            return;
+        }
+        if (errno != EINTR) CollectDatagram(c, buffer);
+    }
+}
+
+uint32_t SendAhead(Channel &c, const EchoRequest &request, const uint8_t *options, uint32_t timeoutMs, uint8_t lastTtl,
+                   uint8_t *out, uint32_t replySize) {
+    Window &w = c.window;
+    uint8_t ttl = options[kOptionTtl], tos = options[kOptionTos], flags = options[kOptionFlags];
+    bool same = w.open && w.destination == request.destination && w.tos == tos && w.flags == flags &&
+                w.lastTtl == lastTtl && std::ranges::equal(w.data, request.data);
+    if (!same || (!w.probes.contains(ttl) && ttl != w.nextTtl)) { // another trace, or one that went back
+        w.probes.clear();
+        w.open = true;
+        w.destination = request.destination;
+        w.data.assign(request.data.begin(), request.data.end());
+        w.tos = tos;
+        w.flags = flags;
+        w.lastTtl = lastTtl;
+        w.nextTtl = ttl;
+        w.targetAnswered = false;
+    }
+    auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
+    if (c.kind == IcmpSocketKind::Helper) CollectHelper(c, Clock::now());
+    else CollectDatagram(c, *buffer);
+    // This hop's probe always; the ones after it while the target has not answered.
+    while (w.nextTtl <= lastTtl && w.nextTtl < unsigned(ttl) + kAheadWindow && (w.nextTtl == ttl || !w.targetAnswered)) {
+        SendProbe(c, uint8_t(w.nextTtl), timeoutMs, *buffer);
+        ++w.nextTtl;
+    }
+    Probe &p = w.probes[ttl];
+    while (!p.done) {
+        // The helper answers a probe by its own deadline; a helper that does not is abandoned.
+        Clock::time_point limit = p.deadline + std::chrono::milliseconds(c.kind == IcmpSocketKind::Helper ? kHelperGraceMs : 0);
+        auto now = Clock::now();
+        if (now >= limit) {
+            if (c.kind == IcmpSocketKind::Helper) AbandonHelper(c);
+            p.done = true;
+            p.status = c.kind == IcmpSocketKind::Helper ? kIpGeneralFailure : kIpReqTimedOut;
+            break;
+        }
+        if (c.kind == IcmpSocketKind::Helper) {
+            CollectHelper(c, limit);
+            continue;
+        }
+        pollfd poll{c.fd, POLLIN, 0};
+        if (::poll(&poll, 1, int(std::chrono::ceil<std::chrono::milliseconds>(limit - now).count())) > 0)
+            CollectDatagram(c, *buffer);
+    }
+    Probe done = p;
+    w.probes.erase(ttl);
+    if (done.status == kIpReqTimedOut || done.status == kIpGeneralFailure) {
+        WriteFailure(out, replySize, done.status);
         return 0;
     }
-    EchoAnswer a;
-    a.from = response->from;
-    a.status = response->status;
-    a.ttl = response->ttl;
-    a.tos = response->tos;
-    if (a.status == kIpSuccess) a.data = request.data; // the helper took only a reply that carried it back
-    WriteReply(out, replySize, a, response->roundTripMs);
+    if (done.status == kIpSuccess) done.answer.data = w.data; // the echo carried the window's data back
+    WriteReply(out, replySize, done.answer, done.roundTripMs);
     return 1;
 }
 
@@ -395,8 +665,8 @@ int32_t IcmpCloseHandle(uint32_t handle) {
     return 1;
 }
 
-uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
-                      void *reply, uint32_t replySize, uint32_t timeoutMs) {
+uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
+                           void *reply, uint32_t replySize, uint32_t timeoutMs, uint8_t lastTtl) {
     auto *out = static_cast<uint8_t *>(reply);
     auto c = FindChannel(handle);
     if (!c) {
@@ -415,11 +685,26 @@ uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, u
     uint32_t cap = g_timeoutCap.load();
     if (cap) timeoutMs = std::min(cap, timeoutMs);
     std::lock_guard busy(c->busy);
-    EchoRequest request{destination, c->identifier, c->sequence++, {static_cast<const uint8_t *>(data), size_t(dataSize)}};
     const auto *optionBytes = static_cast<const uint8_t *>(options);
+    EchoRequest request{destination, c->identifier, 0, {static_cast<const uint8_t *>(data), size_t(dataSize)}};
+    uint8_t ttl = optionBytes ? optionBytes[kOptionTtl] : 0;
+    if (lastTtl && ttl && ttl <= lastTtl)
+        return SendAhead(*c, request, optionBytes, timeoutMs, lastTtl, out, replySize);
+    c->window.open = false; // one probe at a time from here: whatever a window sent is left behind
+    request.sequence = c->sequence++;
     if (c->kind == IcmpSocketKind::Helper) return SendThroughHelper(*c, request, optionBytes, timeoutMs, out, replySize);
     return SendThroughDatagram(*c, request, optionBytes, Clock::now() + std::chrono::milliseconds(timeoutMs), out,
                                replySize);
+}
+
+uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
+                      void *reply, uint32_t replySize, uint32_t timeoutMs) {
+    return IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize, timeoutMs, 0);
+}
+
+uint32_t IcmpHandleProbesSent(uint32_t handle) {
+    auto c = FindChannel(handle);
+    return c ? c->probesSent.load() : 0;
 }
 
 } // namespace rt::win32
