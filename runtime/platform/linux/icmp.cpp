@@ -399,8 +399,8 @@ bool SendToHelper(Channel &c, uint32_t destination, size_t dataSize, uint8_t ttl
     return true;
 }
 
-// Waits until the helper's next response, at most until the deadline; nothing when none came or it
-// is not a response (a helper that sends anything else is abandoned by the caller).
+// Waits for the helper's next response, at most until the deadline. Broken: the helper ended or sent
+// something other than a response; the caller abandons it.
 enum class HelperRead { Response, Nothing, Broken };
 HelperRead ReadFromHelper(Channel &c, Clock::time_point deadline, EchoServiceResponse &response) {
     pollfd p{c.fd, POLLIN, 0};
@@ -434,14 +434,13 @@ uint32_t SendThroughHelper(Channel &c, const EchoRequest &request, const uint8_t
     uint8_t ttl = options ? options[kOptionTtl] : 128;
     uint8_t tos = options ? options[kOptionTos] : 0;
     timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
-    if (c.helper <= 0 || ttl == 0 || !HelperCanCarry(request.data) ||
-        !SendToHelper(c, request.destination, request.data.size(), ttl, tos, timeoutMs, request.sequence)) {
-        if (c.helper > 0 && ttl && HelperCanCarry(request.data)) AbandonHelper(c);
+    if (c.helper <= 0 || ttl == 0 || !HelperCanCarry(request.data)) {
         WriteFailure(out, replySize, kIpGeneralFailure);
         return 0;
     }
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs + kHelperGraceMs);
-    for (;;) {
+    bool sent = SendToHelper(c, request.destination, request.data.size(), ttl, tos, timeoutMs, request.sequence);
+    while (sent) {
         EchoServiceResponse response;
         HelperRead read = ReadFromHelper(c, deadline, response);
         if (read != HelperRead::Response) {
