@@ -2,8 +2,11 @@
 # The report against mtr and traceroute on the namespace test network, each with the same wait and
 # hop limit: a reachable target (4 hops) and a silent one (the target answers nothing; hops 4 to
 # the limit stay silent). Prints whether the hop addresses agree and each tool's time, with the
-# report's ratio to traceroute's. traceroute probes up to 16 hops at once by default; the report
-# probes one hop after another, as the program does, so traceroute -N 1 is timed as well.
+# report's ratio to traceroute's. traceroute probes up to 16 hops at once by default, and so does
+# the report's ICMP layer under the report's bounds (the program itself asks for one hop after
+# another); traceroute -N 1, one probe at a time, is timed as well. The report runs through the
+# datagram ICMP socket, and again through the ICMP helper (routetrace-icmp from the build, with the
+# socket closed in the client's namespace); `routetrace --version` shows what start-up alone costs.
 # Needs root. mtr and traceroute are used where installed; a missing one is skipped, saying so.
 # usage: bench/report_vs_tools.sh [BUILD_DIR]   (RUNS=3 WAIT=0.5 MAX_HOPS=10)
 set -eu
@@ -40,6 +43,19 @@ compare() { # name target
     (cd "$work" && in_client ./routetrace --report "$target" -w "$wait" -m "$max" 2>/dev/null || true) | hops_report > "$work/ours"
     ours=$(cd "$work" && mean_ms in_client ./routetrace --report "$target" -w "$wait" -m "$max")
     echo "routetrace --report:      ${ours} ms, $(wc -l < "$work/ours") hops"
+    if [ -x "$build/routetrace-icmp" ]; then
+        cp "$build/routetrace-icmp" "$work/"
+        in_client sysctl -qw net.ipv4.ping_group_range="1 0"
+        (cd "$work" && in_client ./routetrace --report "$target" -w "$wait" -m "$max" 2>/dev/null || true) | hops_report > "$work/helper"
+        helper=$(cd "$work" && mean_ms in_client ./routetrace --report "$target" -w "$wait" -m "$max")
+        in_client sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+        rm "$work/routetrace-icmp"
+        if diff -q "$work/ours" "$work/helper" >/dev/null; then agree=agree; else agree="DIFFER:"; fi
+        echo "  through the ICMP helper: ${helper} ms; hop addresses $agree"
+    else
+        echo "  through the ICMP helper: skipped: no $build/routetrace-icmp"
+    fi
+    echo "  start-up (--version):    $(cd "$work" && mean_ms in_client ./routetrace --version) ms"
     if command -v traceroute >/dev/null; then
         in_client traceroute -I -n -q1 -w "$wait" -m "$max" "$target" 2>/dev/null | hops_traceroute > "$work/theirs"
         theirs=$(mean_ms in_client traceroute -I -n -q1 -w "$wait" -m "$max" "$target")
