@@ -65,7 +65,7 @@ bool Is(const char *name, std::string_view word) { return name && word == name; 
 
 const char *const kNoWindowHint =
     "routetrace: no display and no terminal to show the window in.\n"
-    "To trace without a window, run a report: routetrace --report TARGET (see routetrace --help).\n";
+    "To trace without a window, run a report: routetrace --report TARGET (see routetrace --help).";
 
 Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *err) {
     Request r;
@@ -147,26 +147,13 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
     report.addressBox = Id_AddressBox;
     report.databaseMissing = rt::Utf8ToGbk("没找到数据库");
     report.databaseFile = "QQWry.dat";
+    report.icmpHint = "ICMP sockets cannot be opened here. Allow them for your group, for example with\n"
+                      "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                      "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"
+                      "is installed (the helper beside the program, or the package's):\n"
+                      "  sudo setcap cap_net_raw+ep /usr/libexec/routetrace/routetrace-icmp\n";
     r.report = std::move(report);
     return r;
-}
-
-std::function<void *(uint32_t offset)> RoutineAt(const rt::PreparedImage &image) {
-    return [code = image.code, codeSize = image.codeSize](uint32_t offset) -> void * {
-        return offset < codeSize ? code + offset : nullptr;
-    };
-}
-
-void UseReportFrontEnd(rt::ReportOptions options, const rt::PreparedImage &image) {
-    options.form = {image.form, image.formSize};
-    options.codeSize = image.codeSize;
-    options.routineAt = RoutineAt(image);
-    auto report = rt::ReportFrontEnd::Create(std::move(options));
-    if (!report) {
-        std::fprintf(stderr, "%s\n", Describe(report.error()).c_str());
-        rt::Runtime::Instance().Exit(rt::kReportNoTrace);
-    }
-    rt::Runtime::Instance().SetFrontEnd(std::move(*report));
 }
 
 } // namespace product

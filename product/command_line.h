@@ -2,12 +2,10 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "runtime/core/image_loader.h"
 #include "runtime/frontends/report/report_frontend.h"
 
 namespace product {
@@ -23,14 +21,7 @@ struct Request {
 // The usage, the version and what is wrong with the arguments are printed on out and err.
 Request ParseCommandLine(const std::vector<std::string> &args, FILE *out = stdout, FILE *err = stderr);
 
-// Said where the window cannot be shown and no report was asked for.
+// Said where the window cannot be shown and no report was asked for (without a last line break).
 extern const char *const kNoWindowHint;
-
-// The routine at an offset of the placed image's code; null past its end.
-std::function<void *(uint32_t offset)> RoutineAt(const rt::PreparedImage &image);
-
-// Makes the report the request asked for the runtime's front end; a form it cannot read ends the
-// program with the report's exit code for no trace.
-void UseReportFrontEnd(rt::ReportOptions options, const rt::PreparedImage &image);
 
 } // namespace product

@@ -3,6 +3,11 @@
 
 namespace product {
 
+// What the program calls itself, and its folders' name in the user's and the system's folders
+// (~/.config/routetrace, /usr/share/routetrace, %APPDATA%\routetrace): the runtime's generic layers
+// are given it.
+inline constexpr const char *kName = "routetrace";
+
 // The version, as the build states it (CMakeLists.txt).
 inline constexpr const char *kVersion = RT_VERSION;
 

@@ -1,10 +1,9 @@
-// The core runtime library's two entry points: GetNewSock, which the launcher looks up, and the
-// RuntimeEntry it returns, which takes the program image and runs the program. This is where the
-// generic runtime meets this product: its platform, its front ends and its name.
+// The core runtime library's two entry points on Linux: GetNewSock, which the launcher looks up, and
+// the RuntimeEntry it returns, which runs the program in the image (runtime_entry.cpp), with Linux's
+// own steps: where the command line and the window come from.
 #include <dlfcn.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -13,17 +12,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "contract/form_layout.h"
-
-#include "runtime/core/image_loader.h"
-#include "runtime/platform/linux/win32_api.h"
-#include "runtime/platform/platform.h"
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
-#include "runtime/core/runtime.h"
 #include "command_line.h"
-#include "product.h"
+#include "runtime_entry.h"
 
 namespace {
 
@@ -58,7 +51,7 @@ bool HasDisplay() {
     if (Set("QT_QPA_PLATFORM") || Set("WAYLAND_DISPLAY")) return true;
     if (!Set("DISPLAY")) return false;
     if (XDisplayReachable()) return true;
-    std::fprintf(stderr, "The display %s cannot be opened; the window cannot be shown.\n", std::getenv("DISPLAY"));
+    product::Tell(std::string("The display ") + std::getenv("DISPLAY") + " cannot be opened; the window cannot be shown.");
     return false;
 }
 
@@ -68,13 +61,8 @@ bool InTerminal() {
     return ::isatty(0) && ::isatty(1) && term && *term && std::strcmp(term, "dumb") != 0;
 }
 
-void Refuse(const std::string &message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    rt::Runtime::Instance().frontEnd().ShowMessage(rt::Utf8ToGbk(message), 0, std::string_view("Error"));
-}
-
 // The program's command line, from /proc: the launcher hands over the image only.
-std::vector<std::string> CommandLine() {
+std::vector<std::string> ProcCommandLine() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string all((std::istreambuf_iterator<char>(in)), {});
     std::vector<std::string> args;
@@ -88,52 +76,35 @@ std::vector<std::string> CommandLine() {
     return args;
 }
 
+// Linux's steps: the command line from /proc; the window in Qt where there is a display, else in
+// the terminal, else nowhere (a report is what is left to run).
+class LinuxEntry final : public product::EntryPlatform {
+  public:
+    std::vector<std::string> CommandLine() const override { return ProcCommandLine(); }
+
+    rt::Result<std::unique_ptr<rt::FrontEnd>, product::StartFailure> Window(rt::FrontEndOptions options) override {
+        using Failure = product::StartFailure;
+        if (HasDisplay()) {
+            auto window = rt::QtFrontEnd::Create(std::move(options));
+            if (!window) return Failure{Describe(window.error()), std::nullopt};
+            return std::unique_ptr<rt::FrontEnd>(std::move(*window));
+        }
+        if (InTerminal()) { // no graphical display: the same window as a full-screen terminal interface
+            auto window = rt::TuiFrontEnd::Create(std::move(options));
+            if (!window) return Failure{"The window cannot be shown: " + Describe(window.error()), std::nullopt};
+            return std::unique_ptr<rt::FrontEnd>(std::move(*window));
+        }
+        // Nowhere to show the window: say how to trace without one instead of ending silently.
+        return Failure{product::kNoWindowHint, rt::kReportNoTrace};
+    }
+};
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const void *image) {
-    rt::Runtime &runtime = rt::Runtime::Instance();
-    product::Request request = product::ParseCommandLine(CommandLine());
-    if (request.exitNow) runtime.Exit(*request.exitNow);
-    rt::MappingInfo where = rt::FindMapping(image);
-    auto loaded = rt::PrepareImage(static_cast<const uint8_t *>(image), where.available,
-                                   rt::platform::FindDllFunction);
-    if (!loaded) {
-        if (request.report) { // a script takes no start that failed for a finished trace
-            std::fprintf(stderr, "%s\n", rt::Describe(loaded.error()).c_str());
-            runtime.Exit(rt::kReportNoTrace);
-        }
-        Refuse(rt::Describe(loaded.error()));
-        if (request.report) runtime.Exit(rt::kReportNoTrace); // a report that cannot run says so
-        return 1;
-    }
-    const rt::PreparedImage &prepared = *loaded;
-    std::span<const uint8_t> form{prepared.form, prepared.formSize};
-    uint32_t codeSize = prepared.codeSize;
-    auto routineAt = product::RoutineAt(prepared);
-    if (request.report) {
-        product::UseReportFrontEnd(std::move(*request.report), prepared);
-    } else if (HasDisplay()) {
-        auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt});
-        if (!window) {
-            Refuse(Describe(window.error()));
-            return 1;
-        }
-        runtime.SetFrontEnd(std::move(*window));
-    } else if (InTerminal()) {
-        // No graphical display: the same window as a full-screen terminal interface.
-        auto window = rt::TuiFrontEnd::Create({form, codeSize, routineAt, 0, 1, product::kPictureLabel});
-        if (window) runtime.SetFrontEnd(std::move(*window));
-        else std::fprintf(stderr, "The window cannot be shown: %s\n", Describe(window.error()).c_str());
-    } else {
-        // Nowhere to show the window: say how to trace without one instead of ending silently.
-        std::fputs(product::kNoWindowHint, stderr);
-        runtime.Exit(rt::kReportNoTrace);
-    }
-    prepared.start(); // the start routine ends the program through slot 0x24
-    return 0;
+    LinuxEntry platform;
+    return product::RunEntry(image, platform);
 }
-
-// The raw ICMP socket a privileged start opened before it dropped its rights.
 
 extern "C" __attribute__((visibility("default"))) void *GetNewSock(uint32_t version) {
     return version == RtInterfaceVersion ? reinterpret_cast<void *>(&RuntimeEntry) : nullptr;

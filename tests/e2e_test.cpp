@@ -16,6 +16,7 @@
 
 #include "netns/namespace.h"
 #include "shell.h"
+#include "history_file.h"
 #include "program_folder.h"
 #include "temp_dir.h"
 
@@ -151,7 +152,6 @@ class Desktop : public ::testing::Test {
     int menuBar_ = 0;
 };
 
-const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC";
 
 } // namespace
 
@@ -164,7 +164,7 @@ TEST_F(Desktop, ATraceAsAUserRunsIt) {
     ClickTargetBox();
     Type("target.test");
     ClickStart();
-    const std::string recorded = std::string("[") + kSection + "]\r\nurl=target.test|\r\n";
+    const std::string recorded = HistoryFile("target.test|");
     ASSERT_TRUE(WaitFor([&] { return History() == recorded; }, 15s)) << History();
     ClickStart(); // the button is disabled while the trace runs: this click records nothing
     EXPECT_EQ(History(), recorded);
@@ -176,7 +176,7 @@ TEST_F(Desktop, ATraceAsAUserRunsIt) {
     Screenshot("trace-finished.png");
 
     ClickClear();
-    const std::string reset = std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n";
+    const std::string reset = HistoryFile(K_InitialHistory);
     EXPECT_TRUE(WaitFor([&] { return History() == reset; }, 15s)) << History();
     ChooseExit();
     EXPECT_EQ(WaitExit(program_, 15s), 0);

@@ -95,12 +95,12 @@ TEST(UserFiles, AProgramFolderTheUserCannotWriteKeepsTheHistoryInTheUsersOwnFold
 #ifdef _WIN32
     const std::wstring kUserFolder = L"APPDATA", was = _wgetenv(kUserFolder.c_str()) ? _wgetenv(kUserFolder.c_str()) : L"";
     ::_wputenv_s(kUserFolder.c_str(), user.path().wstring().c_str());
-    const std::string stored = "routetrace\\lsjl.ini";
+    const std::string stored = rt::Runtime::Instance().product().folder + "\\lsjl.ini";
 #else
     const char *kUserFolder = "XDG_CONFIG_HOME";
     const std::string was = std::getenv(kUserFolder) ? std::getenv(kUserFolder) : "";
     ::setenv(kUserFolder, user.path().c_str(), 1);
-    const std::string stored = "routetrace/lsjl.ini";
+    const std::string stored = rt::Runtime::Instance().product().folder + "/lsjl.ini";
 #endif
     rt::Runtime::Instance().SetProgramFolder(locked);
     const std::string ini = std::string(locked) + "\\lsjl.ini"; // joined as the handlers join it

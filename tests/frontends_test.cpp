@@ -8,6 +8,7 @@
 
 #include "host_fixture.h"
 #include "main_window_segment.h"
+#include "runtime/frontends/console_frontend.h"
 #include "temp_dir.h"
 #ifdef _WIN32
 #include "runtime/frontends/win32/win32_frontend.h"

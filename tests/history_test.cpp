@@ -1,13 +1,12 @@
 // The target history through the real handlers, the real window and the real file.
 #include <QTimer>
 
+#include "history_file.h"
 #include "window_fixture.h"
 
 using namespace rt::testing;
 
 namespace {
-
-const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC"; // 历史记录
 
 void Type(QComboBox *box, const QString &text) { box->setEditText(text); }
 
@@ -23,7 +22,7 @@ TEST_F(WindowFixture, RecordThenLoadGivesBackTheListEmptyAndRepeatedEntriesInclu
         Type(TargetBox(), target);
         RecordHistory();
     }
-    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=a.example||a.example|x y|\xD6\xD0\xCE\xC4.example|\r\n");
+    EXPECT_EQ(folder_.read("lsjl.ini"), HistoryFile("a.example||a.example|x y|\xD6\xD0\xCE\xC4.example|"));
     QStringList recorded = TargetItems();
     LoadHistory();
     EXPECT_EQ(TargetItems(), recorded);
@@ -32,13 +31,13 @@ TEST_F(WindowFixture, RecordThenLoadGivesBackTheListEmptyAndRepeatedEntriesInclu
 }
 
 TEST_F(WindowFixture, EntriesThatAreNotGbkKeepTheirBytes) {
-    const std::string file = std::string("[") + kSection + "]\r\nurl=caf\xE9.example|\xFF\xFEodd|\r\n";
+    const std::string file = HistoryFile("caf\xE9.example|\xFF\xFEodd|");
     folder_.write("lsjl.ini", file);
     LoadHistory();
     EXPECT_EQ(TargetItems().size(), 2) << "shown, however they render";
     Type(TargetBox(), "next.example");
     RecordHistory();
-    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=caf\xE9.example|\xFF\xFEodd|next.example|\r\n");
+    EXPECT_EQ(folder_.read("lsjl.ini"), HistoryFile("caf\xE9.example|\xFF\xFEodd|next.example|"));
 }
 
 TEST_F(WindowFixture, ABarInsideAnEntrySplitsItAtTheNextLoad) {
@@ -50,10 +49,10 @@ TEST_F(WindowFixture, ABarInsideAnEntrySplitsItAtTheNextLoad) {
 }
 
 TEST_F(WindowFixture, ClearWritesTheResetValueAndLoadsIt) {
-    folder_.write("lsjl.ini", "[other]\r\nkeep=1\r\n[" + std::string(kSection) + "]\r\nurl=old|\r\n");
+    folder_.write("lsjl.ini", "[other]\r\nkeep=1\r\n" + HistoryFile("old|"));
     Type(TargetBox(), "typed");
     Control<QPushButton>(unit_id::Id_ClearButton)->click();
-    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n")
+    EXPECT_EQ(folder_.read("lsjl.ini"), HistoryFile(K_InitialHistory))
         << "the file is deleted first, so nothing else survives";
     EXPECT_EQ(TargetItems(), QStringList{"toviq.example"});
     EXPECT_EQ(TargetBox()->currentText(), "typed");
@@ -63,7 +62,7 @@ TEST_F(WindowFixture, StartRecordsTheTargetStartsTheTraceAndDisablesTheButton) {
     QPushButton *start = Control<QPushButton>(unit_id::Id_StartButton);
     Type(TargetBox(), "");
     start->click();
-    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=|\r\n") << "an empty target is recorded";
+    EXPECT_EQ(folder_.read("lsjl.ini"), HistoryFile("|")) << "an empty target is recorded";
     EXPECT_TRUE(PumpUntil([&] { return start->isEnabled(); })) << "the trace enables the button at its end";
     // Traced for real: the name is in the hosts file and the probe goes to loopback.
     Type(TargetBox(), "localhost");

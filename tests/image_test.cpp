@@ -5,6 +5,7 @@
 #include <iterator>
 #include <random>
 
+#include "app/constants.h"
 #include "host_fixture.h"
 #include "formats/image/image_format.h"
 #include "formats/image/image_view.h"
@@ -148,7 +149,7 @@ TEST_F(BuiltImage, DllTableLibraryTableAndConstants) {
     // The constants' table comes first: "\lsjl.ini", "url", the GBK section name, the empty text...
     EXPECT_EQ(TextAt(img_, constData), "\\lsjl.ini");
     EXPECT_EQ(TextAt(img_, constData + 0x0A), "url");
-    EXPECT_EQ(TextAt(img_, constData + 0x0E), "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC");
+    EXPECT_EQ(TextAt(img_, constData + 0x0E), K_HistorySection);
     EXPECT_EQ(img_[constData + 0x17], 0);
     EXPECT_EQ(TextAt(img_, constData + 0x18), "|");
     EXPECT_EQ(U32(img_, constData + 0x1A), 1u);

@@ -14,13 +14,12 @@
 
 #include "host_fixture.h"
 #include "formats/ini/ini.h"
+#include "history_file.h"
 #include "temp_dir.h"
 
 using namespace rt::testing;
 
 namespace {
-
-const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC"; // 历史记录 in GBK
 
 std::string ReadItem(const std::string &path, const char *section, const char *key) {
     return TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgOmitted()));
@@ -33,10 +32,10 @@ bool WriteItem(const std::string &path, const char *section, const char *key, co
 
 TEST(ConfigItems, MissingFileSectionOrKeyReadsEmpty) {
     TempDir dir;
-    EXPECT_EQ(ReadItem(dir.file("none.ini"), kSection, "url"), "");
+    EXPECT_EQ(ReadItem(dir.file("none.ini"), K_HistorySection, "url"), "");
     EXPECT_FALSE(dir.exists("none.ini")) << "reading creates nothing";
     dir.write("a.ini", "[other]\r\nurl=x\r\n");
-    EXPECT_EQ(ReadItem(dir.file("a.ini"), kSection, "url"), "");
+    EXPECT_EQ(ReadItem(dir.file("a.ini"), K_HistorySection, "url"), "");
     EXPECT_EQ(ReadItem(dir.file("a.ini"), "other", "key"), "");
     EXPECT_EQ(TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(dir.file("a.ini").c_str()), ArgText("other"), ArgText("nokey"),
                             ArgText("fallback"))),
@@ -46,13 +45,13 @@ TEST(ConfigItems, MissingFileSectionOrKeyReadsEmpty) {
 TEST(ConfigItems, WriteCreatesFileAndSectionAndKeepsTheRest) {
     TempDir dir;
     std::string path = dir.file("lsjl.ini");
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|b|"));
-    EXPECT_EQ(dir.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=a|b|\r\n");
-    EXPECT_EQ(ReadItem(path, kSection, "url"), "a|b|");
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|b|"));
+    EXPECT_EQ(dir.read("lsjl.ini"), HistoryFile("a|b|"));
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|b|");
 
-    dir.write("lsjl.ini", std::string("; comment\n[keep]\nk = v\n\n[") + kSection + "]\nurl=old\nother=1\n");
-    ASSERT_TRUE(WriteItem(path, kSection, "URL", "new|"));
-    EXPECT_EQ(dir.read("lsjl.ini"), std::string("; comment\n[keep]\nk = v\n\n[") + kSection + "]\nURL=new|\nother=1\n")
+    dir.write("lsjl.ini", std::string("; comment\n[keep]\nk = v\n\n[") + K_HistorySection + "]\nurl=old\nother=1\n");
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "URL", "new|"));
+    EXPECT_EQ(dir.read("lsjl.ini"), std::string("; comment\n[keep]\nk = v\n\n[") + K_HistorySection + "]\nURL=new|\nother=1\n")
         << "the value is replaced in place, every other line kept, LF kept";
     ASSERT_TRUE(WriteItem(path, "keep", "added", "2"));
     EXPECT_EQ(ReadItem(path, "KEEP", "added"), "2");
@@ -94,22 +93,22 @@ TEST(ConfigItems, MalformedFilesReadWithoutFault) {
     }
     TempDir dir;
     dir.write("bad.ini", std::string("\x01\x02[\x81", 4));
-    EXPECT_EQ(ReadItem(dir.file("bad.ini"), kSection, "url"), "");
-    EXPECT_TRUE(WriteItem(dir.file("bad.ini"), kSection, "url", "x|"));
-    EXPECT_EQ(ReadItem(dir.file("bad.ini"), kSection, "url"), "x|");
+    EXPECT_EQ(ReadItem(dir.file("bad.ini"), K_HistorySection, "url"), "");
+    EXPECT_TRUE(WriteItem(dir.file("bad.ini"), K_HistorySection, "url", "x|"));
+    EXPECT_EQ(ReadItem(dir.file("bad.ini"), K_HistorySection, "url"), "x|");
 }
 
 TEST(ConfigItems, FailedWriteLosesNothing) {
     TempDir dir;
     std::string path = dir.file("ro/lsjl.ini");
-    EXPECT_FALSE(WriteItem(path, kSection, "url", "a|")) << "a folder that does not exist";
+    EXPECT_FALSE(WriteItem(path, K_HistorySection, "url", "a|")) << "a folder that does not exist";
     std::filesystem::create_directory(dir.path() / "ro");
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|"));
 #ifndef _WIN32
     if (::geteuid() != 0) { // root writes anywhere
         std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        EXPECT_FALSE(WriteItem(path, kSection, "url", "b|"));
-        EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
+        EXPECT_FALSE(WriteItem(path, K_HistorySection, "url", "b|"));
+        EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|");
         std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_all);
     }
 #endif
@@ -121,26 +120,26 @@ TEST(ConfigItems, OnlyRegularFilesAreReadAndNothingBeyondTheCapIsReplaced) {
     // A FIFO would block the start for ever, /dev/zero never ends: both read as a missing file.
     ASSERT_EQ(::mkfifo(dir.file("fifo.ini").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir.file("zero.ini"));
-    for (const char *name : {"fifo.ini", "zero.ini"}) EXPECT_EQ(ReadItem(dir.file(name), kSection, "url"), "") << name;
+    for (const char *name : {"fifo.ini", "zero.ini"}) EXPECT_EQ(ReadItem(dir.file(name), K_HistorySection, "url"), "") << name;
     // A history beyond what the program reads is left as it is, not replaced by a cut copy.
-    std::string huge = "[" + std::string(kSection) + "]\r\nurl=" + std::string(17u << 20, 'x') + "\r\n";
+    std::string huge = HistoryFile(std::string(17u << 20, 'x'));
     dir.write("huge.ini", huge);
-    EXPECT_FALSE(WriteItem(dir.file("huge.ini"), kSection, "url", "a|"));
+    EXPECT_FALSE(WriteItem(dir.file("huge.ini"), K_HistorySection, "url", "a|"));
     EXPECT_EQ(dir.read("huge.ini").size(), huge.size());
 }
 
 TEST(ConfigItems, TheFileIsReplacedWithoutFollowingALinkAndKeepsItsMode) {
     TempDir dir;
     std::string path = dir.file("lsjl.ini");
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|"));
     ::chmod(path.c_str(), 0600);
     // Links planted where a temporary file could be made point at a file that must not change.
     dir.write("victim", "keep");
     for (const std::string &name : {std::string("lsjl.ini.tmp"), "lsjl.ini.tmp" + std::to_string(::getpid())})
         std::filesystem::create_symlink(dir.file("victim"), dir.file(name));
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "b|"));
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "b|"));
     EXPECT_EQ(dir.read("victim"), "keep");
-    EXPECT_EQ(ReadItem(path, kSection, "url"), "b|");
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "b|");
     struct stat st;
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "the old file's mode";
@@ -152,14 +151,14 @@ TEST(ConfigItems, TwoCopiesWritingAtOnceLoseNothing) {
     constexpr int kKeys = 100;
     pid_t child = ::fork();
     if (child == 0) { // another copy of the program
-        for (int i = 0; i < kKeys; ++i) WriteItem(path, kSection, ("child" + std::to_string(i)).c_str(), "c");
+        for (int i = 0; i < kKeys; ++i) WriteItem(path, K_HistorySection, ("child" + std::to_string(i)).c_str(), "c");
         std::_Exit(0);
     }
-    for (int i = 0; i < kKeys; ++i) WriteItem(path, kSection, ("parent" + std::to_string(i)).c_str(), "p");
+    for (int i = 0; i < kKeys; ++i) WriteItem(path, K_HistorySection, ("parent" + std::to_string(i)).c_str(), "p");
     ::waitpid(child, nullptr, 0);
     for (int i = 0; i < kKeys; ++i) {
-        EXPECT_EQ(ReadItem(path, kSection, ("child" + std::to_string(i)).c_str()), "c") << i;
-        EXPECT_EQ(ReadItem(path, kSection, ("parent" + std::to_string(i)).c_str()), "p") << i;
+        EXPECT_EQ(ReadItem(path, K_HistorySection, ("child" + std::to_string(i)).c_str()), "c") << i;
+        EXPECT_EQ(ReadItem(path, K_HistorySection, ("parent" + std::to_string(i)).c_str()), "p") << i;
     }
 }
 // The history as two copies of the program save it at once: each from the list it loaded at its
@@ -167,7 +166,7 @@ TEST(ConfigItems, TwoCopiesWritingAtOnceLoseNothing) {
 TEST(ConfigItems, TwoCopiesSavingTheHistoryAtOnceKeepEveryEntry) {
     TempDir dir;
     std::string path = dir.file("lsjl.ini");
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "first|"));
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "first|"));
     constexpr int kSaves = 40;
     int ready[2], go[2];
     ASSERT_EQ(::pipe(ready) | ::pipe(go), 0);
@@ -176,12 +175,12 @@ TEST(ConfigItems, TwoCopiesSavingTheHistoryAtOnceKeepEveryEntry) {
         copies[c] = ::fork();
         if (copies[c] == 0) {
             ::close(go[1]);
-            std::string list = ReadItem(path, kSection, "url"); // what its window loaded
+            std::string list = ReadItem(path, K_HistorySection, "url"); // what its window loaded
             char byte = 0;
             if (::write(ready[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 0) std::_Exit(2); // both loaded first
             for (int i = 0; i < kSaves; ++i) {
                 list += "copy" + std::to_string(c) + "-" + std::to_string(i) + "|";
-                if (!WriteItem(path, kSection, "url", list.c_str())) std::_Exit(1);
+                if (!WriteItem(path, K_HistorySection, "url", list.c_str())) std::_Exit(1);
             }
             std::_Exit(0);
         }
@@ -195,15 +194,15 @@ TEST(ConfigItems, TwoCopiesSavingTheHistoryAtOnceKeepEveryEntry) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     for (int fd : {ready[0], ready[1], go[0]}) ::close(fd);
-    std::string saved = ReadItem(path, kSection, "url");
+    std::string saved = ReadItem(path, K_HistorySection, "url");
     EXPECT_EQ(saved.rfind("first|", 0), 0u) << saved;
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '|'), 1 + 2 * kSaves) << saved;
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < kSaves; ++i)
             EXPECT_NE(saved.find("copy" + std::to_string(c) + "-" + std::to_string(i) + "|"), std::string::npos) << c << " " << i;
     // Clearing still clears: a value that does not extend what this copy saw replaces the item.
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "reset|"));
-    EXPECT_EQ(ReadItem(path, kSection, "url"), "reset|");
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "reset|"));
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "reset|");
 }
 
 // In a program folder a group may write (2775): a link planted at the history's name, or another
@@ -212,14 +211,14 @@ TEST(ConfigItems, ALinkOrAPlantedFileLendsTheHistoryNeitherItsBytesNorItsMode) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 02775);
     std::string path = dir.file("lsjl.ini");
-    const std::string secret = "[" + std::string(kSection) + "]\r\nurl=secret|\r\n";
+    const std::string secret = HistoryFile("secret|");
     dir.write("private", secret);
     ::chmod(dir.file("private").c_str(), 0600);
     std::filesystem::create_symlink(dir.file("private"), path);
-    EXPECT_EQ(ReadItem(path, kSection, "url"), "") << "a link reads as a missing file";
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "") << "a link reads as a missing file";
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|"));
     EXPECT_EQ(dir.read("private"), secret) << "never written through";
-    EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|");
     struct stat st;
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -240,7 +239,7 @@ TEST(ConfigItems, ALinkOrAPlantedFileLendsTheHistoryNeitherItsBytesNorItsMode) {
         dir.write("lsjl.ini", secret);
         ASSERT_EQ(::chown(path.c_str(), c.owner, uid_t(-1)), 0) << c.what;
         ASSERT_EQ(::chmod(path.c_str(), c.mode), 0) << c.what;
-        ASSERT_TRUE(WriteItem(path, kSection, "url", "b|")) << c.what;
+        ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "b|")) << c.what;
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, c.expected) << c.what;
         EXPECT_EQ(st.st_uid, ::geteuid()) << c.what;
@@ -253,14 +252,14 @@ TEST(ConfigItems, AKilledSaveLeavesOnlyAPrivateTemporaryFileThatTheNextSaveRemov
     TempDir dir;
     ::chmod(dir.path().c_str(), 01777);
     std::string path = dir.file("lsjl.ini");
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|"));
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|"));
     ::chmod(path.c_str(), 0666); // open to everyone: the user's own choice, kept
     pid_t save = ::fork();
     if (save == 0) {
         rlimit none{0, 0};
         ::setrlimit(RLIMIT_CORE, &none);
         ::setrlimit(RLIMIT_FSIZE, &none);
-        WriteItem(path, kSection, "url", "a|b|");
+        WriteItem(path, K_HistorySection, "url", "a|b|");
         std::_Exit(0);
     }
     int status = 0;
@@ -283,7 +282,7 @@ TEST(ConfigItems, AKilledSaveLeavesOnlyAPrivateTemporaryFileThatTheNextSaveRemov
         dir.write("lsjl.ini.0123456789abcdef.tmp", "x");
         ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
     }
-    ASSERT_TRUE(WriteItem(path, kSection, "url", "a|c|"));
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|c|"));
     EXPECT_FALSE(std::filesystem::exists(left[0]));
     EXPECT_EQ(leftovers(), ::geteuid() == 0 ? std::vector<std::string>{foreign} : std::vector<std::string>{});
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -299,12 +298,12 @@ TEST(ConfigItems, ALockOnTheFolderHeldByAnyoneElseNeverHoldsUpASave) {
     pid_t save = ::fork();
     if (save == 0) {
         ::alarm(120); // a watchdog only: a save that waits for the folder's lock waits for ever
-        std::_Exit(WriteItem(path, kSection, "url", "a|") ? 0 : 1);
+        std::_Exit(WriteItem(path, K_HistorySection, "url", "a|") ? 0 : 1);
     }
     int status = -1;
     ::waitpid(save, &status, 0);
     ::close(folder);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_EQ(ReadItem(path, kSection, "url"), "a|");
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|");
 }
 #endif

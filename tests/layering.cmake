@@ -1,32 +1,71 @@
-# Checks that no include points from a lower layer up to a higher one: each folder below may
-# include only from the folders listed with it. Run as a test: cmake -DROOT=... -P layering.cmake
+# Checks that no dependency points from a lower layer up to a higher one. Each folder below may use
+# only the folders (or single headers) listed with it:
+#  - includes: every #include "folder/..." of its sources;
+#  - link-time references, given the build tree (BUILD): a symbol an object of the folder needs must
+#    not be defined only by objects of folders it may not use (a lower library that links only
+#    because a higher one is linked with it).
+# Run as a test: cmake -DROOT=... [-DBUILD=... -DNM=...] -P layering.cmake
+cmake_minimum_required(VERSION 3.22)
+set(core contract,formats,runtime/core)
 set(layers
   "contract:contract"
   "app:contract,app"
   "formats:contract,formats"
-  "runtime/core:contract,formats,runtime/core"
-  "runtime/platform:contract,formats,runtime/core,runtime/platform"
-  "runtime/frontends:contract,formats,runtime/core,runtime/frontends"
-  "launcher:contract,formats,launcher")
+  "runtime/core:${core}"
+  "runtime/platform:${core},runtime/platform"
+  "runtime/frontends:${core},runtime/frontends"
+  "runtime/host:${core},runtime/frontends,runtime/platform/platform.h,runtime/host"
+  "launcher:contract,formats,launcher"
+  # The product chooses its platform's steps through platform.h alone, never the platform's internals.
+  "product:contract,app,${core},runtime/frontends,runtime/host,runtime/platform/platform.h,launcher,product"
+  "tools:contract,app,${core},runtime/frontends,runtime/host,runtime/platform/platform.h,launcher,product,tools")
+
+# Whether PATH lies in one of the folders or is one of the files of ALLOWED.
+function(rt_allowed path allowed out)
+  set(ok FALSE)
+  foreach(a IN LISTS allowed)
+    string(LENGTH "${a}/" n)
+    string(SUBSTRING "${path}" 0 ${n} head)
+    if(head STREQUAL "${a}/" OR path STREQUAL a)
+      set(ok TRUE)
+    endif()
+  endforeach()
+  set(${out} ${ok} PARENT_SCOPE)
+endfunction()
+
+# The layer a path of the source tree belongs to (its longest listed folder), or nothing.
+function(rt_layer_of path out)
+  set(found "")
+  foreach(layer IN LISTS layers)
+    string(REGEX REPLACE ":.*" "" folder "${layer}")
+    string(LENGTH "${folder}" n)
+    string(LENGTH "${found}" m)
+    if("${path}/" MATCHES "^${folder}/" AND n GREATER m)
+      set(found "${folder}")
+    endif()
+  endforeach()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
 set(failures "")
 foreach(layer IN LISTS layers)
   string(REPLACE ":" ";" parts "${layer}")
   list(GET parts 0 folder)
   list(GET parts 1 allowed)
   string(REPLACE "," ";" allowed "${allowed}")
-  file(GLOB_RECURSE sources "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp" "${ROOT}/${folder}/*.S" "${ROOT}/${folder}/*.def")
+  # At link time, a header allowed grants its folder's symbols (platform.h: the platform's).
+  set(link_allowed_${folder} "")
+  foreach(a IN LISTS allowed)
+    rt_layer_of("${a}" a_layer)
+    list(APPEND link_allowed_${folder} "${a_layer}")
+  endforeach()
+  file(GLOB_RECURSE sources "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp" "${ROOT}/${folder}/*.S" "${ROOT}/${folder}/*.def"
+       "${ROOT}/${folder}/*.in")
   foreach(source IN LISTS sources)
     file(STRINGS "${source}" includes REGEX "^#[ \t]*include[ \t]+\"[^\"]+/[^\"]+\"")
     foreach(line IN LISTS includes)
       string(REGEX REPLACE "^#[ \t]*include[ \t]+\"([^\"]+)\".*" "\\1" path "${line}")
-      set(ok FALSE)
-      foreach(a IN LISTS allowed)
-        string(LENGTH "${a}/" n)
-        string(SUBSTRING "${path}" 0 ${n} head)
-        if(head STREQUAL "${a}/")
-          set(ok TRUE)
-        endif()
-      endforeach()
+      rt_allowed("${path}" "${allowed}" ok)
       # A path relative to the including file's folder stays inside it.
       get_filename_component(dir "${source}" DIRECTORY)
       if(NOT ok AND EXISTS "${dir}/${path}" AND NOT path MATCHES "\\.\\.")
@@ -39,7 +78,95 @@ foreach(layer IN LISTS layers)
     endforeach()
   endforeach()
 endforeach()
-if(failures)
-  message(FATAL_ERROR "Includes that point to a higher layer:\n${failures}")
+
+# Link-time references: the objects of the build tree, each by the folder of its source. CMake keeps
+# an object at SUBDIR/CMakeFiles/TARGET.dir/PATH.o for the source SUBDIR/PATH ("__" standing for "..").
+if(BUILD AND NM)
+  # The image's service entry points are the contract's (contract/services.def): the application
+  # calls them, and whichever host runs it defines them (the image's stubs, the direct host).
+  file(STRINGS "${ROOT}/contract/services.def" services REGEX "^[A-Z_]*SERVICE\\(")
+  foreach(service IN LISTS services)
+    string(REGEX REPLACE "^[A-Z_]*SERVICE\\(0x[0-9A-Fa-f]+, *([A-Za-z0-9_]+).*" "\\1" name "${service}")
+    set(defined_in_${name} contract)
+  endforeach()
+  # What the image's freestanding code has in place of the C library defines no symbol of the
+  # project's own.
+  set(system_stand_ins "app/compiler_support.cpp")
+  # Known and left: the executable's start code is linked with the product's image section, which
+  # it names (launcher/main.cpp, rt_program_image).
+  set(known_upward "launcher:rt_program_image")
+  file(GLOB_RECURSE objects "${BUILD}/*.o" "${BUILD}/*.obj")
+  set(layered_objects "")
+  foreach(object IN LISTS objects)
+    file(RELATIVE_PATH rel "${BUILD}" "${object}")
+    if(NOT rel MATCHES "^(.*/)?CMakeFiles/[^/]+\\.dir/(.*)\\.(o|obj)$")
+      continue()
+    endif()
+    set(source "${CMAKE_MATCH_1}${CMAKE_MATCH_2}")
+    string(REPLACE "__/" "../" source "${source}")
+    get_filename_component(source "${ROOT}/${source}" ABSOLUTE)
+    file(RELATIVE_PATH source "${ROOT}" "${source}")
+    string(REGEX REPLACE "^generated/" "" source "${source}") # a generated source of its folder
+    rt_layer_of("${source}" layer)
+    if(layer STREQUAL "" OR source IN_LIST system_stand_ins)
+      continue() # tests, benchmarks, sources of other projects
+    endif()
+    execute_process(COMMAND ${NM} -P ${object} OUTPUT_VARIABLE symbols ERROR_QUIET RESULT_VARIABLE failed)
+    if(failed)
+      string(APPEND failures "  ${source}: ${NM} cannot read ${object}\n")
+      continue()
+    endif()
+    string(REPLACE "\n" ";" symbols "${symbols}")
+    list(REMOVE_DUPLICATES symbols)
+    foreach(entry IN LISTS symbols)
+      if(NOT entry MATCHES "^([^ ]+) ([A-Za-z]) ")
+        continue()
+      endif()
+      set(name "${CMAKE_MATCH_1}")
+      set(type "${CMAKE_MATCH_2}")
+      if(type STREQUAL "U")
+        list(APPEND needs_${layer} "${name}")
+        list(APPEND needed_by_${name} "${source}")
+      elseif(type MATCHES "^[A-MO-TV-Zui]$") # defined and global (weak and unique ones included)
+        list(APPEND defined_in_${name} "${layer}")
+      endif()
+    endforeach()
+    list(APPEND layered_objects "${layer}")
+  endforeach()
+  if(layered_objects STREQUAL "")
+    string(APPEND failures "  no object of the layers found in ${BUILD}\n")
+  endif()
+  list(REMOVE_DUPLICATES layered_objects)
+  foreach(layer IN LISTS layered_objects)
+    list(REMOVE_DUPLICATES needs_${layer})
+    foreach(symbol IN LISTS needs_${layer})
+      if(NOT DEFINED defined_in_${symbol} OR "${layer}:${symbol}" IN_LIST known_upward)
+        continue() # from a system library, or known
+      endif()
+      set(below FALSE)
+      foreach(where IN LISTS defined_in_${symbol})
+        if(where IN_LIST link_allowed_${layer})
+          set(below TRUE)
+        endif()
+      endforeach()
+      if(NOT below)
+        set(users "")
+        foreach(user IN LISTS needed_by_${symbol})
+          rt_layer_of("${user}" user_layer)
+          if(user_layer STREQUAL layer)
+            list(APPEND users "${user}")
+          endif()
+        endforeach()
+        list(REMOVE_DUPLICATES users)
+        list(GET defined_in_${symbol} 0 where)
+        string(REPLACE ";" ", " users "${users}")
+        string(APPEND failures "  ${users} needs ${symbol}, defined only in ${where}\n")
+      endif()
+    endforeach()
+  endforeach()
 endif()
-message(STATUS "Every include points to its own layer or a lower one")
+
+if(failures)
+  message(FATAL_ERROR "Dependencies that point to a higher layer:\n${failures}")
+endif()
+message(STATUS "Every include and link-time reference points to its own layer or a lower one")

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/core/runtime.h"
+#include "runtime/frontends/console_frontend.h"
 
 namespace rt::testing {
 

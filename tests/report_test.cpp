@@ -19,6 +19,7 @@
 
 #include "netns/namespace.h"
 #include "product/command_line.h"
+#include "history_file.h"
 #include "program_folder.h"
 #include "shell.h"
 
@@ -380,7 +381,7 @@ TEST_F(ReportNetwork, AnInterruptedReportEndsWithTheSignalsCodeAndAWholeDocument
 }
 
 TEST_F(ReportNetwork, TheHistoryIsLeftAsItWasUnlessRecordIsGiven) {
-    const std::string history = "[\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC]\r\nurl=kept.test\r\n"; // [历史记录]
+    const std::string history = HistoryFile("kept.test");
     folder_.write("lsjl.ini", history);
     Outcome r = Report("--report 203.0.113.2 -m 1");
     EXPECT_EQ(r.code, 1) << r.err;

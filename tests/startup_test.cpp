@@ -109,6 +109,31 @@ TEST(Startup, AReportWhoseStartFailsEndsWithTwoItsMessageOnStandardError) {
     }
 }
 
+// The runtime loads, but the image in the program cannot be run (its header damaged): said once on
+// standard error; a report ends with its code for no trace, the window program as it always did.
+TEST(Startup, AnImageThatCannotBePreparedIsSaidOnceAndAReportEndsWithTwo) {
+    TempDir tmp;
+    std::ifstream productIn(PRODUCT, std::ios::binary), imageIn(PROGRAM_IMAGE, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(productIn)), {});
+    std::string image((std::istreambuf_iterator<char>(imageIn)), {});
+    ASSERT_GT(image.size(), 0x60u);
+    size_t at = bytes.find(image.substr(0x20, 0x40)); // the header's first words are zeros
+    ASSERT_NE(at, std::string::npos) << "the image lies in the program as built";
+    for (size_t i = 0; i < 0x20; ++i) bytes[at + i] = '\xFF';
+    std::string damaged = tmp.file("damaged");
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    std::filesystem::permissions(damaged, std::filesystem::perms::owner_all);
+    const std::string run = "env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" +
+                            tmp.path().string() + " " + damaged;
+    for (const char *arguments : {" --report 192.0.2.1 >/dev/null", " >/dev/null"}) {
+        SCOPED_TRACE(arguments);
+        Outcome o = Execute("(" + run + arguments + ")");
+        EXPECT_EQ(o.exitCode, std::string(arguments).find("--report") != std::string::npos ? 2 : 0);
+        EXPECT_EQ(o.output.rfind("The program image is invalid:", 0), 0u) << o.output;
+        EXPECT_EQ(o.output.find("The program image is invalid:", 1), std::string::npos) << "said once: " << o.output;
+    }
+}
+
 TEST(Startup, AnUnreachableDisplayIsReportedNotACrash) {
     TempDir tmp;
     // No X server listens on display 9797 (the tests' own Xvfb servers use displays 50 to 249).

@@ -10,6 +10,7 @@
 
 #include "netns/namespace.h"
 #include "shell.h"
+#include "history_file.h"
 #include "program_folder.h"
 #include "temp_dir.h"
 #include "tmux_session.h"
@@ -57,7 +58,6 @@ class Terminal : public ::testing::Test {
     std::unique_ptr<TmuxSession> tmux_;
 };
 
-const char kSection[] = "\xC0\xFA\xCA\xB7\xBC\xC7\xC2\xBC";
 
 } // namespace
 
@@ -78,11 +78,11 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
         EXPECT_NE(screen.find(hop), std::string::npos) << hop << "\n" << screen;
     EXPECT_NE(screen.find("测试网 tty"), std::string::npos) << "places from the database beside the program";
     EXPECT_NE(screen.find("┌─ 目标 ─"), std::string::npos) << "frames in box-drawing characters";
-    EXPECT_EQ(folder_.read("lsjl.ini"), std::string("[") + kSection + "]\r\nurl=target.test|\r\n");
+    EXPECT_EQ(folder_.read("lsjl.ini"), HistoryFile("target.test|"));
 
     ASSERT_TRUE(tmux_->FocusButton("清除历史记录", "BTab")) << Screen();
     Keys("Enter");
-    EXPECT_TRUE(WaitForFile(std::string("[") + kSection + "]\r\nurl=toviq.example|\r\n")) << folder_.read("lsjl.ini");
+    EXPECT_TRUE(WaitForFile(HistoryFile(K_InitialHistory))) << folder_.read("lsjl.ini");
 
     // The target box's history: Down opens it, Enter takes the item into the edit field.
     ASSERT_TRUE(tmux_->FocusField("目标网址")) << Screen();

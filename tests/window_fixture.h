@@ -20,6 +20,7 @@
 #include "host_fixture.h"
 #include "main_window_segment.h"
 #include "app/commands.h"
+#include "runtime/frontends/console_frontend.h"
 #include "runtime/frontends/qt/qt_frontend.h"
 #include "temp_dir.h"
 #include "formats/form/form.h"

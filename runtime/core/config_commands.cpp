@@ -57,9 +57,15 @@ std::string ItemName(const std::string &path, std::string_view section, std::str
     return path + '\0' + GbkUpper(section) + '\0' + GbkUpper(key);
 }
 
+// The configuration file a command names, where this user keeps it.
+std::string ItemFile(Args &a) {
+    Runtime &runtime = a.runtime();
+    return FindExisting(UserFile(NativePath(a.text(0)), runtime.ProgramFolder(), runtime.product().folder));
+}
+
 // ReadConfigItem: read a configuration item (file, section, key, default); missing reads as the default or "".
 RtResult ReadItem(Args &a) {
-    std::string path = FindExisting(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder()));
+    std::string path = ItemFile(a);
     auto bytes = ReadConfigFile(path);
     std::optional<std::string> v;
     if (bytes) {
@@ -72,9 +78,9 @@ RtResult ReadItem(Args &a) {
 // WriteConfigItem: write a configuration item (file, section, key, value), creating the file and section when
 // missing; true when written.
 RtResult WriteItem(Args &a) {
-    std::string path = FindExisting(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder()));
+    std::string path = ItemFile(a);
     // Copies of the program change the file one after the other, each reading what the others wrote.
-    os::FileLock lock(path);
+    os::FileLock lock(path, a.runtime().product().folder);
     if (lock.held()) io::RemoveLeftoverTemporaries(path); // of saves that were killed
     auto bytes = ReadConfigFile(path);
     if (!bytes) return ResultOfBool(false);

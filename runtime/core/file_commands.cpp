@@ -20,7 +20,8 @@ RtResult OpenFile(Args &a) {
     FileTable &files = a.runtime().files();
     int32_t number = files.Open(a.text(0), mode);
     if (number == 0 && OpenMode(mode) == OpenMode::Read)
-        for (const std::string &candidate : DataFileCandidates(NativePath(a.text(0)), a.runtime().ProgramFolder()))
+        for (const std::string &candidate :
+             DataFileCandidates(NativePath(a.text(0)), a.runtime().ProgramFolder(), a.runtime().product().folder))
             if ((number = files.Open(candidate, mode)) != 0) break;
     return ResultOfInt(number);
 }
@@ -58,7 +59,8 @@ RtResult ReadText(Args &a) {
 
 // FileDelete: delete a file.
 RtResult DeleteFile(Args &a) {
-    return ResultOfBool(os::RemoveFile(UserFile(NativePath(a.text(0)), a.runtime().ProgramFolder())));
+    Runtime &runtime = a.runtime();
+    return ResultOfBool(os::RemoveFile(UserFile(NativePath(a.text(0)), runtime.ProgramFolder(), runtime.product().folder)));
 }
 
 // ProgramFolder: the program's folder, without a trailing separator.

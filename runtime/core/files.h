@@ -28,15 +28,17 @@ std::string FindExisting(const std::string &path);
 
 // Where a file the program keeps in its own folder (the target history) lives for this user: there,
 // when the user may write to that folder (a portable copy behaves as it always did); otherwise under
-// the same name in $XDG_CONFIG_HOME/routetrace (~/.config/routetrace), created private when missing.
-// Paths outside the program's folder stay as they are.
-std::string UserFile(const std::string &path, const std::string &programFolder);
+// the same name in $XDG_CONFIG_HOME/PRODUCT (~/.config/PRODUCT; %APPDATA%\PRODUCT on Windows), created
+// private when missing, PRODUCT being the product's folder name (ProductNames::folder). Paths outside
+// the program's folder, and every path when the product names no folder, stay as they are.
+std::string UserFile(const std::string &path, const std::string &programFolder, std::string_view productFolder);
 
 // The places, in order, where a file the program reads by a relative path (the place database) is
-// looked for when the current folder has none: the program's folder, $XDG_DATA_HOME/routetrace
-// (~/.local/share/routetrace), then each folder of $XDG_DATA_DIRS (/usr/local/share:/usr/share) with
-// /routetrace.
-std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder);
+// looked for when the current folder has none: the program's folder, $XDG_DATA_HOME/PRODUCT
+// (~/.local/share/PRODUCT), then each folder of $XDG_DATA_DIRS (/usr/local/share:/usr/share) with
+// /PRODUCT (the program's folder alone on Windows, or when the product names no folder).
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder,
+                                            std::string_view productFolder);
 
 enum class OpenMode : int32_t {
     Read = 1,      // existing file, reading

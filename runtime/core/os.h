@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace rt::os {
 
@@ -56,14 +57,15 @@ std::string ExecutablePath();
 bool RemoveFile(const std::string &path);
 
 // An exclusive lock, across this user's processes, on a file while it is read, changed and replaced.
-// POSIX: a 0600 lock file of the user's own in the user's private runtime folder, named after the
-// file's device and inode (the folder's, while the file is missing), taken with a bounded wait; no
-// other user can hold it. The file is replaced by every save, so a lock is good only while the file
-// is still the one it is named after: that is checked once it is held. Windows: a mutex of the
-// session named after the folder.
+// POSIX: a 0600 lock file of the user's own in the user's private runtime folder (the product's
+// folder there), named after the file's device and inode (the folder's, while the file is missing),
+// taken with a bounded wait; no other user can hold it. The file is replaced by every save, so a lock
+// is good only while the file is still the one it is named after: that is checked once it is held.
+// Windows: a mutex of the session named after the product and the folder. No lock is held when the
+// product names no folder.
 class FileLock {
   public:
-    explicit FileLock(const std::string &file);
+    FileLock(const std::string &file, std::string_view productFolder);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;

@@ -52,28 +52,32 @@ std::string XdgFolder(const char *name, const char *fallback) {
 
 } // namespace
 
-std::string UserFile(const std::string &path, const std::string &programFolder) {
-    if (io::FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0) return path;
+std::string UserFile(const std::string &path, const std::string &programFolder, std::string_view productFolder) {
+    if (productFolder.empty() || io::FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0)
+        return path;
     std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
     if (config.empty()) return path;
     ::mkdir(config.c_str(), 0700);
-    std::string folder = config + "/routetrace";
+    std::string folder = config + "/" + std::string(productFolder);
     ::mkdir(folder.c_str(), 0700);
     return folder + "/" + io::NameOf(path);
 }
 
-std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder) {
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder,
+                                            std::string_view productFolder) {
     if (path.empty() || path[0] == '/') return {};
     std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
     std::vector<std::string> candidates = {programFolder + "/" + relative};
+    if (productFolder.empty()) return candidates;
+    const std::string inFolder = "/" + std::string(productFolder) + "/" + relative;
     std::string home = XdgFolder("XDG_DATA_HOME", ".local/share");
-    if (!home.empty()) candidates.push_back(home + "/routetrace/" + relative);
+    if (!home.empty()) candidates.push_back(home + inFolder);
     const char *dirs = std::getenv("XDG_DATA_DIRS");
     std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
     for (size_t start = 0; start <= list.size();) {
         size_t colon = list.find(':', start);
         std::string dir = list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (!dir.empty() && dir[0] == '/') candidates.push_back(dir + "/routetrace/" + relative);
+        if (!dir.empty() && dir[0] == '/') candidates.push_back(dir + inFolder);
         if (colon == std::string::npos) break;
         start = colon + 1;
     }
@@ -176,16 +180,18 @@ bool IsPrivateFolder(const std::string &path) {
            (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-// Where this user's lock files go: "routetrace" in the private $XDG_RUNTIME_DIR, otherwise
-// routetrace-UID in $TMPDIR or /tmp. Empty when that is not the user's alone.
-std::string LockFolder() {
+// Where this user's lock files go: the product's folder (PRODUCT) in the private $XDG_RUNTIME_DIR,
+// otherwise PRODUCT-UID in $TMPDIR or /tmp. Empty when that is not the user's alone.
+std::string LockFolder(std::string_view productFolder) {
+    if (productFolder.empty()) return {};
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string folder;
     if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime)) {
-        folder = std::string(runtime) + "/routetrace";
+        folder = std::string(runtime) + "/" + std::string(productFolder);
     } else {
         const char *tmp = std::getenv("TMPDIR");
-        folder = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/routetrace-" + std::to_string(::geteuid());
+        folder = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/" + std::string(productFolder) + "-" +
+                 std::to_string(::geteuid());
     }
     ::mkdir(folder.c_str(), 0700);
     return IsPrivateFolder(folder) ? folder : std::string();
@@ -212,8 +218,8 @@ constexpr auto kLockPoll = std::chrono::milliseconds(5);
 
 } // namespace
 
-FileLock::FileLock(const std::string &file) {
-    std::string folder = LockFolder();
+FileLock::FileLock(const std::string &file, std::string_view productFolder) {
+    std::string folder = LockFolder(productFolder);
     if (folder.empty()) return;
     auto deadline = std::chrono::steady_clock::now() + kLockWait;
     while (std::chrono::steady_clock::now() < deadline) {

@@ -61,18 +61,18 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 std::string FindExisting(const std::string &path) { return path; }
 
 // A program folder the user may not write to (Program Files) keeps the user's files in
-// %APPDATA%\routetrace.
-std::string UserFile(const std::string &path, const std::string &programFolder) {
-    if (!SameFolder(io::FolderOf(path), programFolder) || Writable(programFolder)) return path;
+// %APPDATA%\PRODUCT.
+std::string UserFile(const std::string &path, const std::string &programFolder, std::string_view productFolder) {
+    if (productFolder.empty() || !SameFolder(io::FolderOf(path), programFolder) || Writable(programFolder)) return path;
     const wchar_t *appData = ::_wgetenv(L"APPDATA");
     if (!appData || !*appData) return path;
-    std::wstring folder = std::wstring(appData) + L"\\routetrace";
+    std::wstring folder = std::wstring(appData) + L"\\" + Utf8ToWide(std::string(productFolder));
     ::CreateDirectoryW(folder.c_str(), nullptr);
     return WideToUtf8(folder) + "\\" + io::NameOf(path);
 }
 
 // A relative file the current folder lacks is looked for beside the program.
-std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder) {
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder, std::string_view) {
     if (path.empty() || IsAbsolute(path)) return {};
     std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
     return {programFolder + "\\" + relative};
@@ -163,16 +163,20 @@ std::string ExecutablePath() {
 
 bool RemoveFile(const std::string &path) { return ::DeleteFileW(Utf8ToWide(path).c_str()) != 0; }
 
-// A mutex of the session named after the folder: copies of the program in this session take turns,
-// and no file is left in the folder for it.
-FileLock::FileLock(const std::string &file) {
+// A mutex of the session named after the product and the folder: copies of the program in this
+// session take turns, and no file is left in the folder for it.
+FileLock::FileLock(const std::string &file, std::string_view productFolder) {
+    if (productFolder.empty()) return;
     std::wstring folder = Utf8ToWide(io::FolderOf(file));
     ::CharUpperBuffW(folder.data(), DWORD(folder.size()));
     uint64_t hash = 14695981039346656037ull; // FNV-1a over the folder's name, any letter case
     for (wchar_t c : folder) hash = (hash ^ uint16_t(c)) * 1099511628211ull;
-    wchar_t name[64];
-    std::swprintf(name, 64, L"Local\\routetrace-folder-%016llx", static_cast<unsigned long long>(hash));
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+    wchar_t folderHash[24];
+    std::swprintf(folderHash, 24, L"-folder-%016llx", static_cast<unsigned long long>(hash));
+    // A kernel object's name may hold no backslash after its namespace.
+    std::wstring name = L"Local\\" + Utf8ToWide(std::string(productFolder)) + folderHash;
+    std::replace(name.begin() + 6, name.end(), L'\\', L'_');
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
     if (mutex && ::WaitForSingleObject(mutex, INFINITE) != WAIT_FAILED) lock_ = reinterpret_cast<Handle>(mutex);
     else if (mutex) ::CloseHandle(mutex);
 }

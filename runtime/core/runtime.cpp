@@ -21,7 +21,7 @@ Runtime &Runtime::Create() {
     return *made;
 }
 
-Runtime::Runtime() : frontEnd_(MakeConsoleFrontEnd()), files_(std::make_unique<FileTable>()) {
+Runtime::Runtime() : files_(std::make_unique<FileTable>()) {
     AddTextCommands(commands_);
     AddNumberCommands(commands_);
     AddByteSetCommands(commands_);
@@ -35,11 +35,19 @@ Runtime::~Runtime() = default;
 
 void Runtime::SetFrontEnd(std::unique_ptr<FrontEnd> frontEnd) { frontEnd_ = std::move(frontEnd); }
 
+FrontEnd &Runtime::NoFrontEnd() {
+    std::fputs("The program used its window before its entry chose a front end.\n", stderr);
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
 void Runtime::Fail(int32_t kind, const ErrorSite &site, std::string_view detail) {
     std::string message = DescribeError(kind, site, detail);
     if (errorHandler_) errorHandler_(kind, site, message);
-    frontEnd_->ShowMessage(Utf8ToGbk(message), 0, std::string_view("Runtime error"));
-    frontEnd_->Shutdown(); // a terminal is put back before the message is printed on it
+    if (frontEnd_) {
+        frontEnd_->ShowMessage(Utf8ToGbk(message), 0, std::string_view("Runtime error"));
+        frontEnd_->Shutdown(); // a terminal is put back before the message is printed on it
+    }
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(nullptr);
     std::_Exit(1);
@@ -89,12 +97,30 @@ void Runtime::SetProgramFolder(std::string folder) {
     programFolder_ = std::move(folder);
 }
 
+ProductNames Runtime::product() const {
+    {
+        std::lock_guard lock(folderMutex_);
+        if (product_) return *product_;
+    }
+    std::string name = io::NameOf(os::ExecutablePath());
+    constexpr std::string_view kWindowsProgram = ".exe";
+    if (name.size() > kWindowsProgram.size() &&
+        EqualsIgnoreCase(std::string_view(name).substr(name.size() - kWindowsProgram.size()), kWindowsProgram))
+        name.resize(name.size() - kWindowsProgram.size());
+    return {name, name};
+}
+
+void Runtime::SetProduct(ProductNames names) {
+    std::lock_guard lock(folderMutex_);
+    product_ = std::move(names);
+}
+
 void Runtime::HoldConfigurationWrites() {
     commands_.add(cmd::WriteConfigItem, [](Args &) { return ResultOfBool(false); });
 }
 
 void Runtime::Exit(int32_t code) {
-    frontEnd_->Shutdown();
+    if (frontEnd_) frontEnd_->Shutdown();
     std::fflush(nullptr);
     // The trace thread may still be inside a probe; ending the process must not wait for it.
     std::_Exit(code);

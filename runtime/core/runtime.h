@@ -230,6 +230,13 @@ class InteractiveFrontEnd : public FrontEnd {
     }
 };
 
+// What the product calls itself and its folders, which only the product knows: the runtime's entry
+// names them (Runtime::SetProduct); until then the running program's file name stands for both.
+struct ProductNames {
+    std::string name;   // the program's name, as its messages and its window give it
+    std::string folder; // its folders' name in the user's and the system's folders (~/.config/NAME)
+};
+
 class Runtime {
   public:
     // The one runtime, made at its first use and never destroyed (the trace thread may outlive main).
@@ -258,7 +265,10 @@ class Runtime {
     RtResult LibraryCommand(uint32_t row, uint32_t command, std::span<const RtTriple> args);
 
     const CommandTable &commands() const { return commands_; }
-    FrontEnd &frontEnd() { return *frontEnd_; }
+    // The front end the runtime's entry chose (the product's RuntimeEntry, or the direct host for
+    // programs that run the application's routines themselves). Using it before one was chosen is a
+    // fault of the entry: it ends the program with a message saying so.
+    FrontEnd &frontEnd() { return frontEnd_ ? *frontEnd_ : NoFrontEnd(); }
     void SetFrontEnd(std::unique_ptr<FrontEnd> frontEnd);
 
     FileTable &files() { return *files_; }
@@ -266,6 +276,10 @@ class Runtime {
     // The program's folder, without a trailing separator: the executable's folder unless set.
     std::string ProgramFolder() const;
     void SetProgramFolder(std::string folder);
+
+    // The product's names, as its entry gave them, else the running program's file name for both.
+    ProductNames product() const;
+    void SetProduct(ProductNames names);
 
     // The routine the start routine registered (slot 0x30, selector 3).
     void SetStartRoutine(uintptr_t routine) { startRoutine_ = routine; }
@@ -287,6 +301,7 @@ class Runtime {
 
   private:
     static Runtime &Create();
+    [[noreturn]] static FrontEnd &NoFrontEnd();
     static std::atomic<Runtime *> instance_;
 
     CommandTable commands_;
@@ -295,6 +310,7 @@ class Runtime {
     ErrorHandler errorHandler_;
     mutable std::mutex folderMutex_;
     std::string programFolder_;
+    std::optional<ProductNames> product_;
     uintptr_t startRoutine_ = 0;
     std::mutex threadsMutex_;
     std::condition_variable threadsEnded_;
@@ -309,7 +325,5 @@ void AddFileCommands(CommandTable &table);
 void AddConfigCommands(CommandTable &table);
 void AddMessageCommands(CommandTable &table);
 void AddWindowCommands(CommandTable &table);
-
-std::unique_ptr<FrontEnd> MakeConsoleFrontEnd();
 
 } // namespace rt

@@ -1,8 +1,8 @@
 // The front end for programs without a window: messages and web addresses go to standard error, and
 // the controls live in the model, so that the program's routines run unchanged in tools and tests.
-#include <cstdio>
+#include "console_frontend.h"
 
-#include "window_frontend.h"
+#include <cstdio>
 
 namespace rt {
 namespace {

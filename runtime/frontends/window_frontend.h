@@ -37,6 +37,9 @@ struct FrontEndOptions {
     int inputFd = 0; // the terminal
     int outputFd = 1;
     std::string pictureLabel = "(*)"; // what stands for a picture, which a terminal cannot show (UTF-8)
+    // The program's name (UTF-8), which the product gives: the system's name for the application,
+    // the caption of a message shown before the window has its own, the report's messages.
+    std::string programName = {};
 };
 
 // The window's form, decoded and checked (handlers below codeSize).

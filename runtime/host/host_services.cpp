@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "runtime/frontends/console_frontend.h"
 #include "runtime/platform/platform.h"
 
 // Every service but slot 0x04, whose entry point is host/dll_dispatch.S.
@@ -37,5 +38,12 @@ bool BindDllCommands() {
 
 // The direct host binds the DLL commands before main, as the image loader does before the start routine.
 [[maybe_unused]] const bool g_bound = BindDllCommands();
+
+// The direct host is the runtime's entry of the programs it runs: they have no window until they
+// choose one, so messages and web addresses go to standard error.
+[[maybe_unused]] const bool g_console = [] {
+    rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd());
+    return true;
+}();
 
 } // namespace rt::host

@@ -54,11 +54,17 @@ class Picture : public QLabel {
 
 class QtWindow final : public QtFrontEnd {
   public:
-    QtWindow(FrontEndOptions options, form::Form form) : QtFrontEnd(std::move(form), std::move(options.routineAt)) {
+    QtWindow(FrontEndOptions options, form::Form form)
+        : QtFrontEnd(std::move(form), std::move(options.routineAt)), programName_(std::move(options.programName)) {
+        // Qt keeps argc and argv for the application's life: they live as long as the process.
         static int argc = 1;
-        static char name[] = "routetrace";
-        static char *argv[] = {name, nullptr};
-        if (!qApp) app_ = std::make_unique<QApplication>(argc, argv);
+        static std::string name;
+        static char *argv[] = {nullptr, nullptr};
+        if (!qApp) {
+            name = programName_;
+            argv[0] = name.data();
+            app_ = std::make_unique<QApplication>(argc, argv);
+        }
         // The layout's pixel geometry was designed for a 9-point interface font at 96 dpi: 12 pixels.
         QFont font = QApplication::font();
         font.setPixelSize(12);
@@ -83,7 +89,7 @@ class QtWindow final : public QtFrontEnd {
         std::optional<std::string> ti;
         if (title) ti = std::string(*title);
         OnGui([&] {
-            QString caption = ti ? FromGbk(*ti) : (main_ ? main_->windowTitle() : QStringLiteral("routetrace"));
+            QString caption = ti ? FromGbk(*ti) : (main_ ? main_->windowTitle() : QString::fromStdString(programName_));
             if (presenter_) {
                 presenter_(GbkToUtf8(t), caption.toStdString());
                 return;
@@ -328,6 +334,7 @@ class QtWindow final : public QtFrontEnd {
         }
     }
 
+    std::string programName_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QObject> context_;
     std::thread::id gui_;

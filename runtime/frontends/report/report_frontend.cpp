@@ -121,10 +121,11 @@ class Report final : public ReportFrontEnd {
             PrintCompletedRowsLocked(true);
             PrintHeldMessages(true);
             code = ExitCode();
-            if (code == kReportNoTrace && EchoHandleRefused()) std::fputs(kIcmpHint, options_.err);
+            if (code == kReportNoTrace && EchoHandleRefused())
+                std::fprintf(options_.err, "%s: %s", options_.programName.c_str(), options_.icmpHint.c_str());
             if (code == kReportNotReached && Address().empty())
-                std::fprintf(options_.err, "routetrace: %s: the name did not resolve to an IPv4 address\n",
-                             EscapeControls(options_.target).c_str());
+                std::fprintf(options_.err, "%s: %s: the name did not resolve to an IPv4 address\n",
+                             options_.programName.c_str(), EscapeControls(options_.target).c_str());
             if (options_.json) PrintJson(code == kReportReached, false);
             std::fflush(options_.out);
             std::fflush(options_.err);
@@ -152,13 +153,6 @@ class Report final : public ReportFrontEnd {
     void ControlChanged(uint32_t unit, ControlModel::Change change) override {
         if (unit == options_.resultList && change == ControlModel::Change::Rows) PrintCompletedRows(false);
     }
-
-    static constexpr const char kIcmpHint[] =
-        "routetrace: ICMP sockets cannot be opened here. Allow them for your group, for example with\n"
-        "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-        "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"
-        "is installed (the helper beside the program, or the package's):\n"
-        "  sudo setcap cap_net_raw+ep /usr/libexec/routetrace/routetrace-icmp\n";
 
     void WatchSignals() {
         g_interruptible.store(this);
@@ -188,9 +182,10 @@ class Report final : public ReportFrontEnd {
     std::string DatabaseHint() const {
         std::string folder = Runtime::Instance().ProgramFolder();
         std::error_code ec;
-        std::string hint = "routetrace: the place database " + options_.databaseFile + " was looked for in " +
-                           std::filesystem::current_path(ec).string();
-        for (const std::string &candidate : DataFileCandidates(options_.databaseFile, folder))
+        std::string hint = options_.programName + ": the place database " + options_.databaseFile +
+                           " was looked for in " + std::filesystem::current_path(ec).string();
+        for (const std::string &candidate :
+             DataFileCandidates(options_.databaseFile, folder, Runtime::Instance().product().folder))
             hint += ", " + std::filesystem::path(candidate).parent_path().string();
         return EscapeControls(hint) + "; places stay empty.";
     }

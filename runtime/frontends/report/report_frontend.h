@@ -27,6 +27,9 @@ struct ReportOptions : FrontEndOptions {
     // The program's message (GBK) for a missing place database, shown once with where it was
     // looked for, and the database's file name.
     std::string databaseMissing, databaseFile;
+    // What to do where no ICMP socket can be opened: the product's advice (UTF-8, lines ending in
+    // a line break), printed after the program's name.
+    std::string icmpHint;
     FILE *out = stdout;
     FILE *err = stderr;
 };

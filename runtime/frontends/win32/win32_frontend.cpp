@@ -106,7 +106,8 @@ std::wstring WindowText(HWND w) {
 
 class Win32Window final : public Win32FrontEnd {
   public:
-    Win32Window(FrontEndOptions options, form::Form form) : Win32FrontEnd(std::move(form), std::move(options.routineAt)) {
+    Win32Window(FrontEndOptions options, form::Form form)
+        : Win32FrontEnd(std::move(form), std::move(options.routineAt)), programName_(Utf8ToWide(options.programName)) {
         gui_ = std::this_thread::get_id();
         INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&classes);
@@ -118,7 +119,7 @@ class Win32Window final : public Win32FrontEnd {
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::wstring t = GbkToWide(text);
-        std::wstring caption = title ? GbkToWide(*title) : main_ ? WindowText(main_) : L"routetrace";
+        std::wstring caption = title ? GbkToWide(*title) : main_ ? WindowText(main_) : programName_;
         OnGui([&] {
             if (presenter_) return presenter_(WideToUtf8(t), WideToUtf8(caption));
             ::MessageBoxW(main_, t.c_str(), caption.c_str(), MB_OK);
@@ -474,6 +475,7 @@ class Win32Window final : public Win32FrontEnd {
         uint32_t type;
     };
     std::thread::id gui_;
+    std::wstring programName_;
     HWND main_ = nullptr;
     HFONT font_ = nullptr;
     HICON picture_ = nullptr; // the emblem at its own size; the box shows a copy fitted to it
