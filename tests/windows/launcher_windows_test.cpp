@@ -78,7 +78,7 @@ TEST_F(WindowsLauncher, ACopyStartedWhileAnotherRunsLoadsTheLibraryThatIsThere) 
     // Other bytes under a name are never loaded.
     std::string planted = Folder("Q_N30") + "\\planted.slr";
     std::ofstream(planted, std::ios::binary).write(reinterpret_cast<const char *>(nullEntry_.data()), std::streamsize(nullEntry_.size()));
-    EXPECT_EQ(launcher::LoadVerifiedLibrary(planted, fake_), nullptr);
+    EXPECT_FALSE(launcher::LoadVerifiedLibrary(planted, fake_));
 }
 
 TEST_F(WindowsLauncher, EachFailureHasItsMessage) {
