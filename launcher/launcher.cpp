@@ -1,7 +1,6 @@
 #include "launcher.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "formats/text/text.h"
 #include "platform.h"
@@ -58,11 +57,11 @@ Failure FromPayload(payload::Error e) {
 
 rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     Prepared result;
-    int fd = OpenForReading(executable);
-    if (fd < 0) return Failure{Error::CantOpen, {}};
-    payload::FileSource source(fd);
+    auto fd = OpenForReading(executable);
+    if (!fd) return fd.error();
+    payload::FileSource source(*fd);
     auto block = payload::ReadPayloadBlock(source);
-    CloseFile(fd);
+    CloseFile(*fd);
     if (!block) return FromPayload(block.error());
 
     auto decoded = payload::DecodePayloadBlock(block.value());
@@ -89,39 +88,45 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
         if (IsCoreLibraryName(entry.name)) core = &entry; // the last one wins
 
     // A folder of this user's alone: a shared or foreign one is never used.
-    bool fresh = false;
-    auto folder = PrivateFolder(folderName, &fresh);
+    auto folder = PrivateFolder(folderName);
     if (!folder) return folder.error();
-    result.folder = *folder;
+    result.folder = folder->path;
     for (const payload::FileEntry &entry : entries) {
         if (result.folder.size() + 1 + entry.name.size() > kMaxPath) return Failure{Error::NoTempDir, "path too long"};
-        int error = WriteExtractedFile(result.folder, std::string(entry.name), entry.content);
+        auto written = WriteExtractedFile(result.folder, std::string(entry.name), entry.content);
         // Another file that cannot be written is left out; the core library never is.
-        if (error && &entry == core) return Failure{Error::WriteFailed, std::strerror(error)};
+        if (!written && &entry == core) return written.error();
     }
     if (!core) return Failure{Error::NoKernel, {}};
     result.coreLibrary = std::string(core->name);
 
     // Loaded only when its bytes are the payload's, through the descriptor that was checked.
-    void *library = LoadVerifiedLibrary(result.folder + "/" + result.coreLibrary, core->content);
-    if (!library) return Failure{Error::LoadFailed, {}};
+    auto library = LoadVerifiedLibrary(result.folder + "/" + result.coreLibrary, core->content);
+    if (!library) return library.error();
     // Nothing else of a fresh folder is used once the library is loaded.
-    if (fresh && entries.size() == 1) RemoveFreshFolder(result.folder);
-    auto getNewSock = reinterpret_cast<GetNewSockFn>(FindSymbol(library, "GetNewSock"));
-    if (!getNewSock) return Failure{Error::InvalidKernel, {}};
+    if (folder->fresh && entries.size() == 1) RemoveFreshFolder(result.folder);
+    auto symbol = FindSymbol(*library, "GetNewSock");
+    if (!symbol) return symbol.error();
+    auto getNewSock = reinterpret_cast<GetNewSockFn>(*symbol);
     result.entry = reinterpret_cast<RuntimeEntryFn>(getNewSock(kGetNewSockArgument));
     if (!result.entry) return Failure{Error::InvalidInterface, {}};
     return result;
+}
+
+void ShowFailure(const Failure &f, bool errorBox) {
+    std::string message = Describe(f);
+    std::fprintf(stderr, "Error: %s\n", message.c_str());
+    std::fflush(stderr);
+    if (errorBox) ShowErrorBox(message);
 }
 
 int Run(const void *image, int failureCode) {
     RuntimeEntryFn entry = nullptr;
     {
         auto self = OwnPath();
-        auto prepared = self ? PrepareRuntime(*self) : rt::Result<Prepared, Failure>(Failure{Error::CantOpen, {}});
+        auto prepared = self ? PrepareRuntime(*self) : rt::Result<Prepared, Failure>(self.error());
         if (!prepared) {
-            if (failureCode == 0) ShowErrorBox(Describe(prepared.error()));
-            else std::fprintf(stderr, "Error: %s\n", Describe(prepared.error()).c_str());
+            ShowFailure(prepared.error(), failureCode == 0);
             return failureCode;
         }
         entry = prepared->entry;

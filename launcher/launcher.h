@@ -58,8 +58,12 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable);
 // The exit code of a report whose start failed (the report's own code for "no trace").
 inline constexpr int kReportStartFailed = 2;
 
-// The whole start-up: prepares, then calls the entry with the
-// image and returns 0, or shows the error box (only standard error in a report) and returns
+// Tells the user why the start stopped: "Error: MESSAGE" on standard error and, with `errorBox`
+// (the window program), in the error box too.
+void ShowFailure(const Failure &f, bool errorBox);
+
+// The whole start-up: prepares, then calls the entry with the image and returns 0, or shows the
+// failure (in the error box only when `failureCode` is 0, the window program's) and returns
 // `failureCode`.
 int Run(const void *image, int failureCode = 0);
 

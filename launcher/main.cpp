@@ -1,5 +1,4 @@
 // The executable's start code: rights first, then everything else is launcher::Run.
-#include <cstdio>
 #include <cstring>
 
 #include "launcher.h"
@@ -9,15 +8,15 @@
 extern "C" const unsigned char rt_program_image[];
 
 int main(int argc, char **argv) {
-    launcher::SecureStart start = launcher::DropRaisedRights();
+    auto start = launcher::DropRaisedRights();
     // A script reading a report must not take a start that failed for a trace that reached its
     // target; the window program ends with 0 as it always did.
     bool report = false;
     for (int i = 1; i < argc; ++i) report = report || std::strcmp(argv[i], "--report") == 0;
     int failed = report ? launcher::kReportStartFailed : 0;
-    if (start.refused) {
+    if (!start) {
         // Only standard error: no dialog tool is started for a start that was refused.
-        std::fprintf(stderr, "Error: %s\n", launcher::Describe(*start.refused).c_str());
+        launcher::ShowFailure(start.error(), false);
         return failed;
     }
     return launcher::Run(rt_program_image, failed);

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
@@ -130,8 +129,7 @@ int SealedCopy(std::span<const uint8_t> bytes) {
 
 } // namespace
 
-SecureStart DropRaisedRights() {
-    SecureStart start;
+Outcome<Done> DropRaisedRights() {
     uid_t ruid, euid, suid;
     gid_t rgid, egid, sgid;
     ::getresuid(&ruid, &euid, &suid);
@@ -141,34 +139,34 @@ SecureStart DropRaisedRights() {
     bool raisedIds = euid != ruid || suid != ruid || egid != rgid || sgid != rgid;
     // Capabilities come from the file (a secure start) or with the process itself (an inheritable or
     // ambient set, as `capsh --addamb` gives): the program empties them all either way.
-    if (!raisedIds && known && !caps.Any() && !AnyAmbient()) return start;
+    if (!raisedIds && known && !caps.Any() && !AnyAmbient()) return Done{};
     // Root's own capabilities are no raise: root started it, and root stays what it was.
-    if (!raisedIds && ruid == 0) return start;
+    if (!raisedIds && ruid == 0) return Done{};
     // How the start was raised decides only whether it is refused: judged before the drop.
     bool secure = ::getauxval(AT_SECURE) != 0;
     bool setuidRoot = euid == 0 && ruid != 0 && egid == rgid;
     bool netRawOnly = known && !raisedIds && !caps.HasOtherThan(CAP_NET_RAW);
-    if (!DropForGood()) {
-        start.refused = Failure{Error::ElevatedStart, "the rights could not be dropped"};
-    } else if (secure && !setuidRoot && !netRawOnly) {
-        start.refused = Failure{Error::ElevatedStart, {}};
-    }
-    return start;
+    if (!DropForGood()) return Failure{Error::ElevatedStart, "the rights could not be dropped"};
+    if (secure && !setuidRoot && !netRawOnly) return Failure{Error::ElevatedStart, {}};
+    return Done{};
 }
 
-std::optional<std::string> OwnPath() {
+Outcome<std::string> OwnPath() {
     std::string buffer(kMaxPath + 1, '\0');
     ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0 || size_t(n) > kMaxPath) return std::nullopt;
+    if (n <= 0 || size_t(n) > kMaxPath) return Failure{Error::CantOpen, {}};
     buffer.resize(size_t(n));
     return buffer;
 }
 
-int OpenForReading(const std::string &path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+Outcome<int> OpenForReading(const std::string &path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Failure{Error::CantOpen, {}};
+    return fd;
+}
 void CloseFile(int fd) { ::close(fd); }
 
-rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fresh) {
-    if (fresh) *fresh = false;
+Outcome<ExtractionFolder> PrivateFolder(const std::string &name) {
     std::string base = Absolute("XDG_RUNTIME_DIR"), folder;
     if (!base.empty() && IsPrivateFolder(base)) {
         folder = base + "/" + name;
@@ -179,12 +177,11 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fr
     }
     if (folder.size() + 16 > kMaxPath) return Failure{Error::NoTempDir, "path too long"};
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return Failure{Error::NoTempDir, std::strerror(errno)};
-    if (IsPrivateFolder(folder)) return folder;
+    if (IsPrivateFolder(folder)) return ExtractionFolder{folder, false};
     // Taken by someone else, or not safe: a fresh folder of our own beside it.
     std::string made = folder + "-XXXXXX";
     if (!::mkdtemp(made.data())) return Failure{Error::NoTempDir, std::strerror(errno)};
-    if (fresh) *fresh = true;
-    return made;
+    return ExtractionFolder{made, true};
 }
 
 void RemoveFreshFolder(const std::string &folder) {
@@ -193,16 +190,16 @@ void RemoveFreshFolder(const std::string &folder) {
     std::filesystem::remove_all(folder, ignored);
 }
 
-int WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
+Outcome<Done> WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
     errno = 0;
     // Made again at every start: not synced, which would cost more than the whole start.
-    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0600, rt::io::Durability::Unsynced)) return 0;
-    return errno ? errno : EIO;
+    if (rt::io::WriteFileAtomic(folder + "/" + name, content, 0600, rt::io::Durability::Unsynced)) return Done{};
+    return Failure{Error::WriteFailed, std::strerror(errno ? errno : EIO)};
 }
 
-void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expected) {
+Outcome<void *> LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expected) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return Failure{Error::LoadFailed, std::strerror(errno)};
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
               (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && uint64_t(st.st_size) == expected.size();
@@ -210,33 +207,37 @@ void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expe
     ok = ok && ReadAllAt(fd, bytes);
     ok = ok && std::equal(bytes.begin(), bytes.end(), expected.begin());
     ::close(fd);
-    if (!ok) {
-        std::fprintf(stderr, "%s is not the file the program wrote\n", path.c_str());
-        return nullptr;
-    }
+    if (!ok) return Failure{Error::LoadFailed, path + " is not the file the program wrote"};
     // Loaded from a sealed copy in memory, never from a mapping of the file: the user owns the file,
     // and a write into it would change the code of a running copy (a private mapping shows the
     // file's pages until they are copied), code that would then run with whatever the process holds.
     int sealed = SealedCopy(expected);
-    if (sealed < 0) {
-        std::fprintf(stderr, "the runtime library cannot be held in sealed memory: %s\n", std::strerror(errno));
-        return nullptr;
-    }
+    if (sealed < 0)
+        return Failure{Error::LoadFailed, std::string("the runtime library cannot be held in sealed memory: ") + std::strerror(errno)};
     // The loader knows objects by their path too, so each load gets a descriptor number of its own.
     static int next = 200;
     int numbered = ::fcntl(sealed, F_DUPFD_CLOEXEC, next++);
+    int cause = errno;
     ::close(sealed);
+    if (numbered < 0) return Failure{Error::LoadFailed, std::strerror(cause)};
     std::string through = "/proc/self/fd/" + std::to_string(numbered);
-    void *library = numbered >= 0 ? ::dlopen(through.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
-    if (!library) std::fprintf(stderr, "%s\n", numbered >= 0 ? ::dlerror() : std::strerror(errno));
-    if (numbered >= 0) ::close(numbered);
-    return library;
+    void *library = ::dlopen(through.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const char *said = library ? nullptr : ::dlerror();
+    std::string why = said ? said : "";
+    ::close(numbered);
+    if (library) return library;
+    // The loader names the descriptor it was given; the user knows the file.
+    if (why.rfind(through + ": ", 0) == 0) why.replace(0, through.size(), path);
+    return Failure{Error::LoadFailed, why};
 }
 
-void *FindSymbol(void *library, const char *name) { return ::dlsym(library, name); }
+Outcome<void *> FindSymbol(void *library, const char *name) {
+    void *symbol = ::dlsym(library, name);
+    if (!symbol) return Failure{Error::InvalidKernel, {}};
+    return symbol;
+}
+
 void ShowErrorBox(std::string_view message) {
-    std::fprintf(stderr, "Error: %.*s\n", int(message.size()), message.data());
-    std::fflush(stderr);
     auto set = [](const char *name) {
         const char *v = std::getenv(name);
         return v && *v;

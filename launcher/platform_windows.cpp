@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <random>
 #include <vector>
 
@@ -37,26 +37,27 @@ std::string SystemMessage(DWORD error) {
 } // namespace
 
 // Rights come with the account on Windows: a start has nothing raised to drop.
-SecureStart DropRaisedRights() { return {}; }
+Outcome<Done> DropRaisedRights() { return Done{}; }
 
-std::optional<std::string> OwnPath() {
+Outcome<std::string> OwnPath() {
     std::wstring buffer(kMaxPath + 1, L'\0');
     DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
-    if (n == 0 || n >= buffer.size()) return std::nullopt; // cut short: refused rather than used
+    if (n == 0 || n >= buffer.size()) return Failure{Error::CantOpen, {}}; // cut short: refused rather than used
     buffer.resize(n);
     return rt::WideToUtf8(buffer);
 }
 
-int OpenForReading(const std::string &path) {
-    return ::_wopen(rt::Utf8ToWide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+Outcome<int> OpenForReading(const std::string &path) {
+    int fd = ::_wopen(rt::Utf8ToWide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) return Failure{Error::CantOpen, {}};
+    return fd;
 }
 void CloseFile(int fd) { ::_close(fd); }
 
 // The user's temporary folder is the user's own (it lies in the profile, and only its owner may
 // write there). The folder under it is used when it is a plain folder; a link or junction planted
 // under its name, or a file, is never followed: a fresh folder beside it is made instead.
-rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fresh) {
-    if (fresh) *fresh = false;
+Outcome<ExtractionFolder> PrivateFolder(const std::string &name) {
     wchar_t temp[MAX_PATH + 1];
     DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH) return Failure{Error::NoTempDir, {}};
@@ -64,16 +65,13 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fr
     if (folder.size() + 16 > kMaxPath) return Failure{Error::NoTempDir, "path too long"};
     if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
         return Failure{Error::NoTempDir, SystemMessage(::GetLastError())};
-    if (IsPlainFolder(folder)) return rt::WideToUtf8(folder);
+    if (IsPlainFolder(folder)) return ExtractionFolder{rt::WideToUtf8(folder), false};
     std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L"-%06x", unsigned(random() & 0xFFFFFF));
         std::wstring made = folder + suffix;
-        if (::CreateDirectoryW(made.c_str(), nullptr)) {
-            if (fresh) *fresh = true;
-            return rt::WideToUtf8(made);
-        }
+        if (::CreateDirectoryW(made.c_str(), nullptr)) return ExtractionFolder{rt::WideToUtf8(made), true};
     }
     return Failure{Error::NoTempDir, SystemMessage(::GetLastError())};
 }
@@ -81,25 +79,25 @@ rt::Result<std::string, Failure> PrivateFolder(const std::string &name, bool *fr
 // The loaded DLL's file cannot be removed while the program runs: the fresh folder stays.
 void RemoveFreshFolder(const std::string &) {}
 
-int WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
+Outcome<Done> WriteExtractedFile(const std::string &folder, const std::string &name, std::span<const uint8_t> content) {
     std::string path = folder + "\\" + name;
     // A running copy keeps its core library open and mapped, and Windows lets nobody replace such a
     // file. It need not be when it already holds these bytes (the loader checks them once more).
     auto existing = rt::io::ReadFile(path, content.size());
     if (existing && existing->size() == content.size() && std::memcmp(existing->data(), content.data(), content.size()) == 0)
-        return 0;
+        return Done{};
     errno = 0;
-    if (rt::io::WriteFileAtomic(path, content, 0700, rt::io::Durability::Unsynced)) return 0;
-    return errno ? errno : EIO;
+    if (rt::io::WriteFileAtomic(path, content, 0700, rt::io::Durability::Unsynced)) return Done{};
+    return Failure{Error::WriteFailed, std::strerror(errno ? errno : EIO)};
 }
 
-void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expected) {
+Outcome<void *> LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expected) {
     std::wstring wide = rt::Utf8ToWide(path);
     // Held open, sharing reads only, while it is checked and loaded: nobody can write, replace or
     // remove it in between. A link is opened as itself, and refused.
     HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (file == INVALID_HANDLE_VALUE) return Failure{Error::LoadFailed, SystemMessage(::GetLastError())};
     BY_HANDLE_FILE_INFORMATION info;
     bool ok = ::GetFileInformationByHandle(file, &info) && ::GetFileType(file) == FILE_TYPE_DISK &&
               !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
@@ -111,24 +109,20 @@ void *LoadVerifiedLibrary(const std::string &path, std::span<const uint8_t> expe
         got += n;
     }
     ok = ok && std::equal(bytes.begin(), bytes.end(), expected.begin());
-    HMODULE library = nullptr;
-    if (ok) {
-        library = ::LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (!library) std::fprintf(stderr, "%s\n", SystemMessage(::GetLastError()).c_str());
-    } else {
-        std::fprintf(stderr, "%s is not the file the program wrote\n", path.c_str());
-    }
+    HMODULE library = ok ? ::LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    std::string why = ok ? (library ? std::string() : SystemMessage(::GetLastError())) : path + " is not the file the program wrote";
     ::CloseHandle(file);
+    if (!library) return Failure{Error::LoadFailed, why};
     return reinterpret_cast<void *>(library);
 }
 
-void *FindSymbol(void *library, const char *name) {
-    return reinterpret_cast<void *>(::GetProcAddress(static_cast<HMODULE>(library), name));
+Outcome<void *> FindSymbol(void *library, const char *name) {
+    auto symbol = reinterpret_cast<void *>(::GetProcAddress(static_cast<HMODULE>(library), name));
+    if (!symbol) return Failure{Error::InvalidKernel, {}};
+    return symbol;
 }
 
 void ShowErrorBox(std::string_view message) {
-    std::fprintf(stderr, "Error: %.*s\n", int(message.size()), message.data());
-    std::fflush(stderr);
     ::MessageBoxW(nullptr, rt::Utf8ToWide(message).c_str(), L"Error", MB_OK | MB_ICONERROR);
 }
 
