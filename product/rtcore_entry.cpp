@@ -33,31 +33,50 @@ bool Set(const char *name) {
 }
 
 // Whether the X display named by DISPLAY accepts a connection. Qt ends the process when it cannot
-// connect, so the runtime asks first, through the XCB library that Qt's own X support loads.
-bool XDisplayReachable() {
-    void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!xcb) return false;
-    using Connect = void *(*)(const char *, int *);
-    using HasError = int (*)(void *);
-    using Disconnect = void (*)(void *);
-    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
-    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
-    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
-    bool reachable = false;
-    if (connect && hasError && disconnect) {
-        void *c = connect(nullptr, nullptr);
-        reachable = c && hasError(c) == 0;
-        if (c) disconnect(c);
+// connect, so the runtime asks first, through the XCB library that Qt's own X support loads. The
+// connection stays open until Qt holds its own: an X server whose last client leaves resets itself,
+// and a connection made meanwhile waits for the reset (tens of milliseconds) or is refused.
+class DisplayProbe {
+  public:
+    DisplayProbe() = default;
+    DisplayProbe(const DisplayProbe &) = delete;
+    DisplayProbe &operator=(const DisplayProbe &) = delete;
+    ~DisplayProbe() { Close(); }
+
+    bool Reachable() {
+        Close();
+        xcb_ = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!xcb_) return false;
+        using Connect = void *(*)(const char *, int *);
+        using HasError = int (*)(void *);
+        auto connect = reinterpret_cast<Connect>(::dlsym(xcb_, "xcb_connect"));
+        auto hasError = reinterpret_cast<HasError>(::dlsym(xcb_, "xcb_connection_has_error"));
+        disconnect_ = reinterpret_cast<Disconnect>(::dlsym(xcb_, "xcb_disconnect"));
+        if (connect && hasError && disconnect_) connection_ = connect(nullptr, nullptr);
+        bool reachable = connection_ && hasError(connection_) == 0;
+        if (!reachable) Close();
+        return reachable;
     }
-    ::dlclose(xcb);
-    return reachable;
-}
+
+    void Close() {
+        if (connection_) disconnect_(connection_);
+        connection_ = nullptr;
+        if (xcb_) ::dlclose(xcb_);
+        xcb_ = nullptr;
+    }
+
+  private:
+    using Disconnect = void (*)(void *);
+    void *xcb_ = nullptr;
+    void *connection_ = nullptr;
+    Disconnect disconnect_ = nullptr;
+};
 
 // A graphical display to open the window on (or a Qt platform asked for by name, such as offscreen).
-bool HasDisplay() {
+bool HasDisplay(DisplayProbe &probe) {
     if (Set("QT_QPA_PLATFORM") || Set("WAYLAND_DISPLAY")) return true;
     if (!Set("DISPLAY")) return false;
-    if (XDisplayReachable()) return true;
+    if (probe.Reachable()) return true;
     std::fprintf(stderr, "The display %s cannot be opened; the window cannot be shown.\n", std::getenv("DISPLAY"));
     return false;
 }
@@ -112,8 +131,9 @@ extern "C" __attribute__((visibility("default"))) int32_t RuntimeEntry(const voi
     auto routineAt = product::RoutineAt(prepared);
     if (request.report) {
         product::UseReportFrontEnd(std::move(*request.report), prepared);
-    } else if (HasDisplay()) {
+    } else if (DisplayProbe probe; HasDisplay(probe)) {
         auto window = rt::QtFrontEnd::Create({form, codeSize, routineAt});
+        probe.Close(); // Qt is connected (or has given up) by now
         if (!window) {
             Refuse(Describe(window.error()));
             return 1;
