@@ -52,10 +52,21 @@ class DisplayProbe {
         auto connect = reinterpret_cast<Connect>(::dlsym(xcb_, "xcb_connect"));
         auto hasError = reinterpret_cast<HasError>(::dlsym(xcb_, "xcb_connection_has_error"));
         disconnect_ = reinterpret_cast<Disconnect>(::dlsym(xcb_, "xcb_disconnect"));
-        if (connect && hasError && disconnect_) connection_ = connect(nullptr, nullptr);
-        bool reachable = connection_ && hasError(connection_) == 0;
-        if (!reachable) Close();
-        return reachable;
+        if (!connect || !hasError || !disconnect_) {
+            Close();
+            return false;
+        }
+        // A server resetting itself (its last client just left) refuses connections for a moment:
+        // a few tries, a short while apart, tell that from a display that is not there.
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            if (attempt > 0) ::usleep(kRetryMicroseconds);
+            connection_ = connect(nullptr, nullptr);
+            if (connection_ && hasError(connection_) == 0) return true;
+            if (connection_) disconnect_(connection_);
+            connection_ = nullptr;
+        }
+        Close();
+        return false;
     }
 
     void Close() {
@@ -66,6 +77,8 @@ class DisplayProbe {
     }
 
   private:
+    static constexpr int kAttempts = 4;
+    static constexpr unsigned kRetryMicroseconds = 25000;
     using Disconnect = void (*)(void *);
     void *xcb_ = nullptr;
     void *connection_ = nullptr;
