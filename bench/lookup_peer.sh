@@ -1,7 +1,8 @@
 #!/bin/sh
 # A place lookup against a peer reader of the same file format, in one run on the same addresses and
 # database: ipdb-lookup as a whole process per batch (start, every lookup opening the database
-# again, exit), against the npm package lib-qqwry in its memory mode, timed inside its own process
+# again, by a name in the current folder as the program's ".\QQWry.dat"; exit), against the npm
+# package lib-qqwry in its memory mode, timed inside its own process
 # around the lookups alone (the file already loaded). Goal: within 1.5 times of the peer.
 # The peer is installed with npm into a temporary folder and used only here, as a yardstick.
 # usage: bench/lookup_peer.sh [DATABASE]   (default: data/QQWry.dat)
@@ -35,7 +36,7 @@ EOF
 best=""
 for run in $(seq "$runs"); do
     start=$(date +%s%N)
-    "$tool" --db "$db" < "$work/addresses" > /dev/null
+    (cd "$(dirname "$db")" && "$tool" --db "./$(basename "$db")" < "$work/addresses" > /dev/null)
     ns=$(( $(date +%s%N) - start ))
     if [ -z "$best" ] || [ "$ns" -lt "$best" ]; then best=$ns; fi
 done
