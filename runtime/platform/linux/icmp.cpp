@@ -273,7 +273,9 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = request.destination;
-    auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
+    // Not cleared: only the bytes a receive wrote are ever read, and 64 KiB cleared at every hop
+    // stood out in the trace's profile.
+    auto buffer = std::make_unique_for_overwrite<std::array<uint8_t, 65536>>();
     DrainDatagram(c.fd, *buffer);
     Clock::time_point sent = Clock::now();
     if (::sendto(c.fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
