@@ -26,31 +26,63 @@ bool Set(const char *name) {
 }
 
 // Whether the X display named by DISPLAY accepts a connection. Qt ends the process when it cannot
-// connect, so the runtime asks first, through the XCB library that Qt's own X support loads.
-bool XDisplayReachable() {
-    void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!xcb) return false;
-    using Connect = void *(*)(const char *, int *);
-    using HasError = int (*)(void *);
-    using Disconnect = void (*)(void *);
-    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
-    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
-    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
-    bool reachable = false;
-    if (connect && hasError && disconnect) {
-        void *c = connect(nullptr, nullptr);
-        reachable = c && hasError(c) == 0;
-        if (c) disconnect(c);
+// connect, so the runtime asks first, through the XCB library that Qt's own X support loads. The
+// connection stays open until Qt holds its own: an X server whose last client leaves resets itself,
+// and a connection made meanwhile waits for the reset (tens of milliseconds) or is refused.
+class DisplayProbe {
+  public:
+    DisplayProbe() = default;
+    DisplayProbe(const DisplayProbe &) = delete;
+    DisplayProbe &operator=(const DisplayProbe &) = delete;
+    ~DisplayProbe() { Close(); }
+
+    bool Reachable() {
+        Close();
+        xcb_ = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!xcb_) return false;
+        using Connect = void *(*)(const char *, int *);
+        using HasError = int (*)(void *);
+        auto connect = reinterpret_cast<Connect>(::dlsym(xcb_, "xcb_connect"));
+        auto hasError = reinterpret_cast<HasError>(::dlsym(xcb_, "xcb_connection_has_error"));
+        disconnect_ = reinterpret_cast<Disconnect>(::dlsym(xcb_, "xcb_disconnect"));
+        if (!connect || !hasError || !disconnect_) {
+            Close();
+            return false;
+        }
+        // A server resetting itself (its last client just left) refuses connections for a moment:
+        // a few tries, a short while apart, tell that from a display that is not there.
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            if (attempt > 0) ::usleep(kRetryMicroseconds);
+            connection_ = connect(nullptr, nullptr);
+            if (connection_ && hasError(connection_) == 0) return true;
+            if (connection_) disconnect_(connection_);
+            connection_ = nullptr;
+        }
+        Close();
+        return false;
     }
-    ::dlclose(xcb);
-    return reachable;
-}
+
+    void Close() {
+        if (connection_) disconnect_(connection_);
+        connection_ = nullptr;
+        if (xcb_) ::dlclose(xcb_);
+        xcb_ = nullptr;
+    }
+
+  private:
+    static constexpr int kAttempts = 4;
+    static constexpr unsigned kRetryMicroseconds = 25000;
+    using Disconnect = void (*)(void *);
+    void *xcb_ = nullptr;
+    void *connection_ = nullptr;
+    Disconnect disconnect_ = nullptr;
+};
 
 // A graphical display to open the window on (or a Qt platform asked for by name, such as offscreen).
-bool HasDisplay() {
+bool HasDisplay(DisplayProbe &probe) {
     if (Set("QT_QPA_PLATFORM") || Set("WAYLAND_DISPLAY")) return true;
     if (!Set("DISPLAY")) return false;
-    if (XDisplayReachable()) return true;
+    if (probe.Reachable()) return true;
     product::Tell(std::string("The display ") + std::getenv("DISPLAY") + " cannot be opened; the window cannot be shown.");
     return false;
 }
@@ -84,8 +116,9 @@ class LinuxEntry final : public product::EntryPlatform {
 
     rt::Result<std::unique_ptr<rt::FrontEnd>, product::StartFailure> Window(rt::FrontEndOptions options) override {
         using Failure = product::StartFailure;
-        if (HasDisplay()) {
+        if (DisplayProbe probe; HasDisplay(probe)) {
             auto window = rt::QtFrontEnd::Create(std::move(options));
+            probe.Close(); // Qt is connected (or has given up) by now
             if (!window) return Failure{Describe(window.error()), std::nullopt};
             return std::unique_ptr<rt::FrontEnd>(std::move(*window));
         }

@@ -337,7 +337,9 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = request.destination;
-    auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
+    // Not cleared: only the bytes a receive wrote are ever read, and 64 KiB cleared at every hop
+    // stood out in the trace's profile.
+    auto buffer = std::make_unique_for_overwrite<std::array<uint8_t, 65536>>();
     std::array<uint8_t, 512> control;
     DrainDatagram(c.fd, *buffer);
     Clock::time_point sent = Clock::now();
@@ -579,7 +581,7 @@ uint32_t SendAhead(Channel &c, const EchoRequest &request, const uint8_t *option
         w.nextTtl = ttl;
         w.targetAnswered = false;
     }
-    auto buffer = std::make_unique<std::array<uint8_t, 65536>>();
+    auto buffer = std::make_unique_for_overwrite<std::array<uint8_t, 65536>>(); // only received bytes are read
     if (c.kind == IcmpSocketKind::Helper) CollectHelper(c, Clock::now());
     else CollectDatagram(c, *buffer);
     // This hop's probe always; the ones after it while the target has not answered.
