@@ -92,9 +92,6 @@ if(BUILD AND NM)
   # What the image's freestanding code has in place of the C library defines no symbol of the
   # project's own.
   set(system_stand_ins "app/compiler_support.cpp")
-  # Known and left: the executable's start code is linked with the product's image section, which
-  # it names (launcher/main.cpp, rt_program_image).
-  set(known_upward "launcher:rt_program_image")
   file(GLOB_RECURSE objects "${BUILD}/*.o" "${BUILD}/*.obj")
   set(layered_objects "")
   foreach(object IN LISTS objects)
@@ -140,7 +137,7 @@ if(BUILD AND NM)
   foreach(layer IN LISTS layered_objects)
     list(REMOVE_DUPLICATES needs_${layer})
     foreach(symbol IN LISTS needs_${layer})
-      if(NOT DEFINED defined_in_${symbol} OR "${layer}:${symbol}" IN_LIST known_upward)
+      if(NOT DEFINED defined_in_${symbol})
         continue() # from a system library, or known
       endif()
       set(below FALSE)

@@ -2,7 +2,7 @@
 // code the user chooses: Qt plugins, libraries named by the environment). A channel is
 //   - an unprivileged datagram ("ping") socket where the system allows them; its Time Exceeded and
 //     Destination Unreachable reports arrive on the socket's error queue (IP_RECVERR); or
-//   - the ICMP helper, routetrace-icmp, started for the handle: it alone holds a raw socket (and the
+//   - the ICMP helper (its file name and package folder given by the product's build), started for the handle: it alone holds a raw socket (and the
 //     right to open one), and serves fixed-size echo requests over a socket pair
 //     (formats/packet/echo_service.h). It is looked for beside the program, then in the package's
 //     folder.
@@ -49,8 +49,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kMaxData = 65500;
-constexpr const char kHelperName[] = "routetrace-icmp";
-constexpr const char kPackageHelper[] = "/usr/libexec/routetrace/routetrace-icmp";
+// The helper's file name and its package's folder come from the product's build, which makes it.
+#if !defined(RT_ICMP_HELPER) || !defined(RT_ICMP_HELPER_FOLDER)
+#error "the product's build names the ICMP helper (RT_ICMP_HELPER, RT_ICMP_HELPER_FOLDER)"
+#endif
 // How long a started helper may take to say it is ready, and how long past a request's own timeout
 // its answer may take: bounds for a helper that hangs, never reached by one that works.
 constexpr int kHelperStartMs = 5000;
@@ -154,8 +156,8 @@ int StartHelper(const std::string &path, pid_t &pid) {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-    char name[] = "routetrace-icmp";
-    char *argv[] = {name, nullptr};
+    std::string name = path.substr(path.rfind('/') + 1);
+    char *argv[] = {name.data(), nullptr};
     char *envp[] = {nullptr}; // nothing of the user's environment
     int spawned = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
     ::posix_spawn_file_actions_destroy(&actions);
@@ -181,10 +183,10 @@ int StartHelper(const std::string &path, pid_t &pid) {
 int OpenHelper(pid_t &pid) {
     std::string folder = OwnFolder();
     if (!folder.empty()) {
-        int fd = StartHelper(folder + kHelperName, pid);
+        int fd = StartHelper(folder + RT_ICMP_HELPER, pid);
         if (fd >= 0) return fd;
     }
-    return StartHelper(kPackageHelper, pid);
+    return StartHelper(RT_ICMP_HELPER_FOLDER "/" RT_ICMP_HELPER, pid);
 }
 
 std::shared_ptr<Channel> FindChannel(uint32_t handle) {

@@ -76,7 +76,7 @@ uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *da
                            void *reply, uint32_t replySize, uint32_t timeoutMs, uint8_t lastTtl);
 
 // Which channel IcmpCreateFile opens. Automatic: an unprivileged datagram socket where the system
-// allows them, otherwise the ICMP helper (routetrace-icmp beside the program, then the package's),
+// allows them, otherwise the ICMP helper (beside the program, then the package's),
 // which alone holds a raw socket.
 enum class IcmpSocketKind { Automatic, Helper, Datagram };
 void SetIcmpSocketKind(IcmpSocketKind kind);

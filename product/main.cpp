@@ -1,8 +1,8 @@
 // The executable's start code: rights first, then everything else is launcher::Run.
 #include <cstring>
 
-#include "launcher.h"
-#include "platform.h"
+#include "launcher/launcher.h"
+#include "launcher/platform.h"
 
 // The first byte of the program image, in the executable's own ".progimage" section.
 extern "C" const unsigned char rt_program_image[];
