@@ -34,8 +34,12 @@ inline double Divide(double a, double b) { return ResultDouble(Call<cmd::Divide>
 // ---- Byte sets ----
 inline ByteSet TextToBytes(TextArg t) { return ResultBytes(Call<cmd::TextToBytes>(ArgText(t))); }
 inline int32_t BytesLen(const uint8_t *b) { return ResultInt(Call<cmd::BytesLength>(ArgBytes(b))); }
-inline ByteSet BytesLeft(const uint8_t *b, int32_t n) { return ResultBytes(Call<cmd::BytesLeft>(ArgBytes(b), ArgInt(n))); }
-inline ByteSet BytesRight(const uint8_t *b, int32_t n) { return ResultBytes(Call<cmd::BytesRight>(ArgBytes(b), ArgInt(n))); }
+inline ByteSet BytesLeft(const uint8_t *b, int32_t n) {
+    return ResultBytes(Call<cmd::BytesLeft>(ArgBytes(b), ArgInt(n)));
+}
+inline ByteSet BytesRight(const uint8_t *b, int32_t n) {
+    return ResultBytes(Call<cmd::BytesRight>(ArgBytes(b), ArgInt(n)));
+}
 // The little-endian integer (type code 3) at a 1-based offset; missing bytes read as zero.
 inline int32_t BytesToInt(const uint8_t *b, int32_t offset = 1) {
     return ResultInt(Call<cmd::BytesToValue>(ArgBytes(b), ArgInt(3), ArgIntOrOmitted(offset != 1, offset)));
@@ -71,8 +75,12 @@ inline void ProcessEvents() { Call<cmd::ProcessEvents>(); }
 
 // ---- The window's controls ----
 inline int32_t ComboCount(UnitRef combo) { return ResultInt(Call<cmd::ComboCount>(ArgUnit(combo))); }
-inline Text ComboItem(UnitRef combo, int32_t index) { return ResultText(Call<cmd::ComboItem>(ArgUnit(combo), ArgInt(index))); }
-inline void ComboAppend(UnitRef combo, TextArg text) { Call<cmd::ComboAppend>(ArgUnit(combo), ArgText(text), ArgOmitted()); }
+inline Text ComboItem(UnitRef combo, int32_t index) {
+    return ResultText(Call<cmd::ComboItem>(ArgUnit(combo), ArgInt(index)));
+}
+inline void ComboAppend(UnitRef combo, TextArg text) {
+    Call<cmd::ComboAppend>(ArgUnit(combo), ArgText(text), ArgOmitted());
+}
 inline void ComboClear(UnitRef combo) { Call<cmd::ComboClear>(ArgUnit(combo)); }
 inline void EndProgram(UnitRef window) { Call<cmd::EndProgram>(ArgUnit(window), ArgOmitted()); }
 inline int32_t ListAppendRow(UnitRef list) {

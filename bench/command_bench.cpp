@@ -14,7 +14,8 @@ static void LeftOfText(benchmark::State &state) {
 BENCHMARK(LeftOfText);
 
 static void LengthOfText(benchmark::State &state) {
-    for (auto _ : state) benchmark::DoNotOptimize(ResultInt(CallUnchecked(cmd::TextLength, ArgText("192.168.100.200"))));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ResultInt(CallUnchecked(cmd::TextLength, ArgText("192.168.100.200"))));
 }
 BENCHMARK(LengthOfText);
 

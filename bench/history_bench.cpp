@@ -24,7 +24,8 @@ void SaveHistory(benchmark::State &state) {
     for (auto _ : state) {
         state.PauseTiming();
         ComboClear(box); // each round saves the same number of entries
-        for (int i = 0; i < state.range(0) - 1; ++i) ComboAppend(box, ("host" + std::to_string(i) + ".example").c_str());
+        for (int i = 0; i < state.range(0) - 1; ++i)
+            ComboAppend(box, ("host" + std::to_string(i) + ".example").c_str());
         state.ResumeTiming();
         RecordHistory();
     }

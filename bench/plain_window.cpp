@@ -47,7 +47,8 @@ int main(int argc, char **argv) {
     place(new QLineEdit, g2, 130, 50, 300, 24);
     place(new QLabel(QString::fromUtf8("留空或数值＞128将归32")), g2, 435, 50, 130, 24);
     place(new QCheckBox(QString::fromUtf8("使用主机IP地址")), g2, 120, 85, 152, 24);
-    place(new QLabel(QString::fromUtf8("本程序同目录下[qqwry.dat]文件为纯真IP库,请自行更新纯真IP库!")), client, 10, 280, 400, 24);
+    place(new QLabel(QString::fromUtf8("本程序同目录下[qqwry.dat]文件为纯真IP库,请自行更新纯真IP库!")), client, 10, 280,
+          400, 24);
     place(new QPushButton(QString::fromUtf8("开始追踪")), client, 485, 280, 100, 32);
     auto *list = new QTreeWidget;
     list->setHeaderLabels({QString::fromUtf8("序号"), QString::fromUtf8("经过IP地址"), QString::fromUtf8("位置"),

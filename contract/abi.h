@@ -26,9 +26,9 @@
 // One command argument: a 64-bit value split in two words, and the word that says its type.
 // An omitted argument is all zero.
 struct RtTriple {
-    uint32_t low;   // value, low 32 bits (addresses and 64-bit values use both words)
-    uint32_t high;  // value, high 32 bits
-    uint32_t type;  // one of the RtType words, or 0 when the argument is omitted
+    uint32_t low;  // value, low 32 bits (addresses and 64-bit values use both words)
+    uint32_t high; // value, high 32 bits
+    uint32_t type; // one of the RtType words, or 0 when the argument is omitted
 };
 static_assert(sizeof(RtTriple) == 12, "argument triples are three packed words");
 

@@ -1,6 +1,8 @@
 // Assembly for both object formats the project writes: ELF (Linux and the program images) and COFF
 // (the 32-bit Windows build, whose C names carry a leading underscore). Included by the .S files.
 #pragma once
+// Assembler directives, not C: left as written.
+// clang-format off
 
 #if defined(_WIN32)
 #define RT_C_NAME(name) _##name
@@ -17,3 +19,4 @@
 #define RT_RODATA_SECTION(name) .section name, "a"
 #define RT_END_OF_FILE .section .note.GNU-stack, "", @progbits
 #endif
+// clang-format on

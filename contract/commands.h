@@ -19,7 +19,7 @@ enum LibraryRow : uint32_t {
 inline constexpr uint32_t kLibraryRows = 0
 #define UNIT_ID(name, value)
 #define UNIT_TYPE(name, value)
-#define LIBRARY_ROW(name, value) + 1
+#define LIBRARY_ROW(name, value) +1
 #include "identifiers.def"
 #undef UNIT_ID
 #undef UNIT_TYPE

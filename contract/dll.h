@@ -18,7 +18,7 @@ void RT_STDCALL Dll_RtlMoveMemoryToAddress(uintptr_t destination, uintptr_t sour
 int32_t RT_STDCALL Dll_WSACleanup();
 uint32_t RT_STDCALL Dll_GlobalSize(const void *block);
 uint32_t RT_STDCALL Dll_IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize,
-                          void *options, void *reply, uint32_t replySize, uint32_t timeoutMs);
+                                     void *options, void *reply, uint32_t replySize, uint32_t timeoutMs);
 uintptr_t RT_STDCALL Dll_inet_ntoa(uint32_t address);
 int32_t RT_STDCALL Dll_lstrlenA(uintptr_t text);
 uintptr_t RT_STDCALL Dll_lstrcpyA(char *destination, uintptr_t source);
@@ -30,7 +30,7 @@ namespace dll_table {
 template <typename R, typename... A> constexpr uint32_t StackBytes(R(RT_STDCALL *)(A...)) {
     return (0u + ... + uint32_t((sizeof(A) + 3) / 4 * 4));
 }
-#define DLL_COMMAND(index, dll, function, thunk, argumentBytes)                                                     \
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) \
     static_assert(StackBytes(&thunk) == argumentBytes, "the DLL command table's argument bytes of " #thunk);
 #include "dll_commands.def"
 #undef DLL_COMMAND

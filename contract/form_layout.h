@@ -16,8 +16,8 @@ inline constexpr uint32_t kHeaderSize = 4 * 9;
 inline constexpr uint32_t kUnitReserved = 20;
 
 // Event numbers of the bindings.
-inline constexpr int32_t kEventCreated = 0;      // the window was created
-inline constexpr int32_t kEventClicked = 0;      // a button was clicked
+inline constexpr int32_t kEventCreated = 0;       // the window was created
+inline constexpr int32_t kEventClicked = 0;       // a button was clicked
 inline constexpr int32_t kEventMousePressed = -1; // a mouse button went down on the unit
 
 // A menu item without a handler holds this instead of a code offset.

@@ -14,4 +14,5 @@
 // A control of the main window by its unit identifier symbol.
 #define CONTROL(unit) RT_SYMBOL_VALUE(Id_MainWindow), RT_SYMBOL_VALUE(unit)
 // A control passed to a command as a unit triple.
-#define UNIT_REF(unit, type) UnitRef{RT_SYMBOL_VALUE(Id_MainWindow), RT_SYMBOL_VALUE(unit), RT_SYMBOL_VALUE(type)}
+#define UNIT_REF(unit, type) \
+    UnitRef { RT_SYMBOL_VALUE(Id_MainWindow), RT_SYMBOL_VALUE(unit), RT_SYMBOL_VALUE(type) }

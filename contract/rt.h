@@ -9,10 +9,10 @@
 #include "abi.h"
 #include "commands.h"
 
-typedef char *Text;             // a runtime text, owned by whoever received it
-typedef const char *TextArg;    // a text passed as an argument; stays the caller's
-typedef uint8_t *ByteSet;       // a runtime byte set: RtArrayHeader, size, bytes
-typedef void *Array;            // any runtime array
+typedef char *Text;          // a runtime text, owned by whoever received it
+typedef const char *TextArg; // a text passed as an argument; stays the caller's
+typedef uint8_t *ByteSet;    // a runtime byte set: RtArrayHeader, size, bytes
+typedef void *Array;         // any runtime array
 
 // The service entry points (services.def), one per slot: RtError (0x00), RtDllCommand (0x04, reached
 // through the thunks of dll.h only), RtLibraryCommand (0x08), RtCoreCommand (0x0C), RtGetProperty and
@@ -37,9 +37,7 @@ extern "C" {
 
 // A triple that knows its kind, as a letter of the command shapes (commands.def), so that a call is
 // checked against its command's shape when it is compiled.
-template <char Kind> struct Arg : RtTriple {
-    static constexpr char kKind = Kind;
-};
+template <char Kind> struct Arg : RtTriple { static constexpr char kKind = Kind; };
 inline Arg<'o'> ArgOmitted() { return {{0, 0, RtTypeOmitted}}; }
 inline Arg<'t'> ArgText(TextArg text) {
     uint64_t v = (uint64_t)(uintptr_t)text;
@@ -64,7 +62,9 @@ inline Arg<'r'> ArgRoutine(void (*routine)()) {
 }
 // Where a shape allows an argument to be left out: the value, or left out.
 inline Arg<'T'> ArgTextOrOmitted(TextArg text) { return {text ? ArgText(text) : RtTriple(ArgOmitted())}; }
-inline Arg<'I'> ArgIntOrOmitted(bool present, int32_t value) { return {present ? ArgInt(value) : RtTriple(ArgOmitted())}; }
+inline Arg<'I'> ArgIntOrOmitted(bool present, int32_t value) {
+    return {present ? ArgInt(value) : RtTriple(ArgOmitted())};
+}
 
 // A unit passed to a method: one argument triple whose three words are the window, unit and unit
 // type identifiers.
@@ -101,12 +101,14 @@ template <typename... A> constexpr bool AcceptsArgs(const char *wanted) {
 template <uint32_t Row> inline uint32_t LibraryRowValue() {
 #define UNIT_ID(name, value)
 #define UNIT_TYPE(name, value)
-#define LIBRARY_ROW(name, value) if constexpr (Row == value) return RT_SYMBOL_VALUE(name); else
+#define LIBRARY_ROW(name, value)                              \
+    if constexpr (Row == value) return RT_SYMBOL_VALUE(name); \
+    else
 #include "identifiers.def"
 #undef UNIT_ID
 #undef UNIT_TYPE
 #undef LIBRARY_ROW
-        return Row;
+    return Row;
 }
 
 // Calls a command of the table (commands.def). The arguments must fit the command's shape; a call

@@ -43,7 +43,8 @@ template <typename Code> std::string DescribeFinding(const Finding<Code> &f) {
 }
 
 // The heading, then "\n  where: description" for each finding.
-template <typename Code> std::string DescribeFindings(std::string_view heading, const std::vector<Finding<Code>> &findings) {
+template <typename Code>
+std::string DescribeFindings(std::string_view heading, const std::vector<Finding<Code>> &findings) {
     std::string out(heading);
     for (const Finding<Code> &f : findings) out += "\n  " + DescribeFinding(f);
     return out;

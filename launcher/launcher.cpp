@@ -21,7 +21,8 @@ std::string_view Describe(Error e) {
     case Error::InvalidKernel: return "The kernel library is invalid!";
     case Error::InvalidInterface: return "The interface of kernel library is invalid!";
     case Error::WriteFailed: return "Can't write the runtime's files!";
-    case Error::ElevatedStart: return "Started with rights it does not use: only CAP_NET_RAW or setuid root are supported.";
+    case Error::ElevatedStart:
+        return "Started with rights it does not use: only CAP_NET_RAW or setuid root are supported.";
     }
     return "Unknown error!";
 }
@@ -70,7 +71,8 @@ rt::Result<Prepared, Failure> PrepareRuntime(const std::string &executable) {
     // The payload's names become paths: only a single, ordinary path component is accepted.
     if (!payload::IsSafeName(folderName)) return Failure{Error::InvalidData, {}};
 
-    auto table = payload::InflateFileTable(block->data() + decoded->streamOffset, decoded->streamLength, decoded->tableSize);
+    auto table =
+        payload::InflateFileTable(block->data() + decoded->streamOffset, decoded->streamLength, decoded->tableSize);
     std::vector<uint8_t>().swap(block.value()); // the block is not needed once the table is out
     if (!table) return FromPayload(table.error());
 

@@ -48,8 +48,8 @@ std::string DefaultFolderName(uint32_t folderId);
 
 struct Prepared {
     RuntimeEntryFn entry = nullptr;
-    std::string folder;                         // where the files went
-    std::string coreLibrary;                    // the core library's name as the payload spells it
+    std::string folder;      // where the files went
+    std::string coreLibrary; // the core library's name as the payload spells it
 };
 
 // Everything up to calling the runtime entry.

@@ -213,7 +213,8 @@ Outcome<void *> LoadVerifiedLibrary(const std::string &path, std::span<const uin
     // file's pages until they are copied), code that would then run with whatever the process holds.
     int sealed = SealedCopy(expected);
     if (sealed < 0)
-        return Failure{Error::LoadFailed, std::string("the runtime library cannot be held in sealed memory: ") + std::strerror(errno)};
+        return Failure{Error::LoadFailed,
+                       std::string("the runtime library cannot be held in sealed memory: ") + std::strerror(errno)};
     // The loader knows objects by their path too, so each load gets a descriptor number of its own.
     static int next = 200;
     int numbered = ::fcntl(sealed, F_DUPFD_CLOEXEC, next++);
@@ -259,8 +260,7 @@ void ShowErrorBox(std::string_view message) {
         pid_t pid;
         if (::posix_spawnp(&pid, argv[0], &quiet, nullptr, const_cast<char *const *>(argv), environ) != 0) continue;
         int status;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0) break;
     }
     ::posix_spawn_file_actions_destroy(&quiet);

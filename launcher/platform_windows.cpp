@@ -26,11 +26,13 @@ bool IsPlainFolder(const std::wstring &path) {
 
 std::string SystemMessage(DWORD error) {
     wchar_t *text = nullptr;
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    DWORD n =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
     std::wstring message(text ? text : L"", n);
     ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.')) message.pop_back();
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
+        message.pop_back();
     return message.empty() ? "error " + std::to_string(error) : rt::WideToUtf8(message);
 }
 
@@ -84,7 +86,8 @@ Outcome<Done> WriteExtractedFile(const std::string &folder, const std::string &n
     // A running copy keeps its core library open and mapped, and Windows lets nobody replace such a
     // file. It need not be when it already holds these bytes (the loader checks them once more).
     auto existing = rt::io::ReadFile(path, content.size());
-    if (existing && existing->size() == content.size() && std::memcmp(existing->data(), content.data(), content.size()) == 0)
+    if (existing && existing->size() == content.size() &&
+        std::memcmp(existing->data(), content.data(), content.size()) == 0)
         return Done{};
     errno = 0;
     if (rt::io::WriteFileAtomic(path, content, 0700, rt::io::Durability::Unsynced)) return Done{};
@@ -110,7 +113,8 @@ Outcome<void *> LoadVerifiedLibrary(const std::string &path, std::span<const uin
     }
     ok = ok && std::equal(bytes.begin(), bytes.end(), expected.begin());
     HMODULE library = ok ? ::LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
-    std::string why = ok ? (library ? std::string() : SystemMessage(::GetLastError())) : path + " is not the file the program wrote";
+    std::string why =
+        ok ? (library ? std::string() : SystemMessage(::GetLastError())) : path + " is not the file the program wrote";
     ::CloseHandle(file);
     if (!library) return Failure{Error::LoadFailed, why};
     return reinterpret_cast<void *>(library);

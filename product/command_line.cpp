@@ -31,7 +31,8 @@ constexpr const char kUsage[] =
 
 // A whole number from lo to hi written in full, or nothing.
 std::optional<long> WholeNumber(const std::string &text, long lo, long hi) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9) return std::nullopt;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9)
+        return std::nullopt;
     long v = std::strtol(text.c_str(), nullptr, 10);
     if (v < lo || v > hi) return std::nullopt;
     return v;
@@ -54,9 +55,9 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {nullptr, "--report", true}, {"-m", "--max-hops", true}, {"-w", "--wait", true}, {"-s", "--size", true},
-    {"-n", "--numeric", false},  {"-q", nullptr, true},      {"-c", nullptr, true},  {nullptr, "--json", false},
-    {nullptr, "--record", false}, {"-h", "--help", false},   {"-V", "--version", false},
+    {nullptr, "--report", true},  {"-m", "--max-hops", true}, {"-w", "--wait", true},     {"-s", "--size", true},
+    {"-n", "--numeric", false},   {"-q", nullptr, true},      {"-c", nullptr, true},      {nullptr, "--json", false},
+    {nullptr, "--record", false}, {"-h", "--help", false},    {"-V", "--version", false},
 };
 
 bool Is(const char *name, std::string_view word) { return name && word == name; }

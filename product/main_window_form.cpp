@@ -48,7 +48,7 @@ Form MainWindow(std::vector<uint8_t> smallIcon, std::vector<uint8_t> largeIcon) 
     picture.events = {Bind(kEventMousePressed, "PicturePressed")};
     f.controls.push_back(picture);
     f.controls.push_back(unit(Id_Label5, kLabel, "标签5", 10, 280, 400, 24, 0,
-                           "本程序同目录下[qqwry.dat]文件为纯真IP库,请自行更新纯真IP库!"));
+                              "本程序同目录下[qqwry.dat]文件为纯真IP库,请自行更新纯真IP库!"));
     Control clear = unit(Id_ClearButton, kButton, "按钮2", 400, 20, 100, 32, Id_GroupBox1, "清除历史记录");
     clear.events = {Bind(kEventClicked, "ClearClicked")};
     f.controls.push_back(clear);

@@ -83,7 +83,8 @@ bool HasDisplay(DisplayProbe &probe) {
     if (Set("QT_QPA_PLATFORM") || Set("WAYLAND_DISPLAY")) return true;
     if (!Set("DISPLAY")) return false;
     if (probe.Reachable()) return true;
-    product::Tell(std::string("The display ") + std::getenv("DISPLAY") + " cannot be opened; the window cannot be shown.");
+    product::Tell(std::string("The display ") + std::getenv("DISPLAY") +
+                  " cannot be opened; the window cannot be shown.");
     return false;
 }
 

@@ -39,7 +39,8 @@ RtTriple Sample(char letter, ByteSet bytes) {
     ByteSet bytes = MakeBytes("\x01\x02\x03\x04");
     for (bool optional : {true, false}) {
         std::vector<RtTriple> args;
-        for (const char *c = entry.shape; *c; ++c) args.push_back(optional || !shape::IsUpper(*c) ? Sample(*c, bytes) : ArgOmitted());
+        for (const char *c = entry.shape; *c; ++c)
+            args.push_back(optional || !shape::IsUpper(*c) ? Sample(*c, bytes) : ArgOmitted());
         args.push_back(ArgOmitted());
         uint32_t count = uint32_t(args.size() - 1);
         if (entry.row == kLibRow_Core) RtCoreCommand(entry.number, count, args.data());
@@ -58,5 +59,6 @@ TEST(CommandTable, EveryCommandIsRegisteredAndNothingElse) {
 
 TEST(CommandTable, TheRuntimeDecodesTheArgumentsOfEachShape) {
     for (const CommandEntry &entry : kCommands)
-        EXPECT_EXIT(CallWithItsShape(entry), ::testing::ExitedWithCode(0), "") << entry.name << " \"" << entry.shape << "\"";
+        EXPECT_EXIT(CallWithItsShape(entry), ::testing::ExitedWithCode(0), "")
+            << entry.name << " \"" << entry.shape << "\"";
 }

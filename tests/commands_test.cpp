@@ -7,7 +7,9 @@ using namespace rt::testing;
 
 namespace {
 std::string Text1(const CommandEntry &c, const char *t) { return TakeText(CallUnchecked(c, ArgText(t))); }
-std::string TextN(const CommandEntry &c, const char *t, int32_t n) { return TakeText(CallUnchecked(c, ArgText(t), ArgInt(n))); }
+std::string TextN(const CommandEntry &c, const char *t, int32_t n) {
+    return TakeText(CallUnchecked(c, ArgText(t), ArgInt(n)));
+}
 int32_t Int1(const CommandEntry &c, const char *t) { return ResultInt(CallUnchecked(c, ArgText(t))); }
 std::vector<std::string> Split(const char *t, const char *sep) {
     return TakeTextArray(CallUnchecked(cmd::SplitText, ArgText(t), ArgText(sep), ArgOmitted()));
@@ -30,7 +32,7 @@ TEST(TextCommands, UpperAndTrimKeepTwoByteCharacters) {
     // The trail byte 0x61 of a GBK character must not be upper-cased.
     EXPECT_EQ(Text1(cmd::TextUpper, "cz88.net \x81\x61x"), "CZ88.NET \x81\x61X");
     EXPECT_EQ(Text1(cmd::TextTrim, "  \t a b \r\n"), "a b");
-    EXPECT_EQ(Text1(cmd::TextTrim, "\xA1\xA1x\xA1\xA1"), "x"); // full-width spaces are blanks
+    EXPECT_EQ(Text1(cmd::TextTrim, "\xA1\xA1x\xA1\xA1"), "x");       // full-width spaces are blanks
     EXPECT_EQ(Text1(cmd::TextTrim, "\xB0\xA1\xA1\xA1"), "\xB0\xA1"); // ...but not a character ending in A1
     EXPECT_EQ(Text1(cmd::TextTrim, "   "), "");
 }
@@ -51,7 +53,8 @@ TEST(TextCommands, SplitDropsOnlyAnEmptyRemainder) {
     EXPECT_EQ(Split("", "|"), (V{}));
     EXPECT_EQ(Split("1.2..4", "."), (V{"1", "2", "", "4"}));
     EXPECT_EQ(Split("1.2.3.4.", "."), (V{"1", "2", "3", "4"}));
-    EXPECT_EQ(TakeTextArray(CallUnchecked(cmd::SplitText, ArgText("a,b"))), (V{"a", "b"})); // the separator defaults to ","
+    EXPECT_EQ(TakeTextArray(CallUnchecked(cmd::SplitText, ArgText("a,b"))),
+              (V{"a", "b"})); // the separator defaults to ","
     EXPECT_EQ(TakeTextArray(CallUnchecked(cmd::SplitText, ArgText("a.b.c"), ArgText("."), ArgInt(2))), (V{"a", "b"}));
 }
 
@@ -117,7 +120,8 @@ TEST(ByteSetCommands, ConvertSliceAndReadValues) {
     EXPECT_EQ(ResultInt(CallUnchecked(cmd::BytesLength, ArgBytes(b))), 4);
     EXPECT_EQ(ResultInt(CallUnchecked(cmd::BytesToValue, ArgBytes(b), ArgInt(3), ArgOmitted())), int32_t(0x84030201));
     ByteSet three = ResultBytes(CallUnchecked(cmd::BytesLeft, ArgBytes(b), ArgInt(3)));
-    EXPECT_EQ(ResultInt(CallUnchecked(cmd::BytesToValue, ArgBytes(three), ArgInt(3), ArgOmitted())), 0x030201); // 24-bit value
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::BytesToValue, ArgBytes(three), ArgInt(3), ArgOmitted())),
+              0x030201); // 24-bit value
     EXPECT_EQ(TakeBytes(CallUnchecked(cmd::BytesRight, ArgBytes(b), ArgInt(2))), "\x03\x84");
     EXPECT_EQ(TakeBytes(CallUnchecked(cmd::BytesRight, ArgBytes(b), ArgInt(9))), "\x01\x02\x03\x84");
     EXPECT_EQ(ResultInt(CallUnchecked(cmd::BytesToValue, ArgBytes(b), ArgInt(1), ArgInt(4))), 0x84);
@@ -136,10 +140,14 @@ TEST(BadArguments, EndInTheErrorServiceWithTheRightKind) {
     EXPECT_EXIT(CallUnchecked(cmd::TextToDouble, ArgBytes(nullptr)), ::testing::ExitedWithCode(1), ErrorPattern(2));
     EXPECT_EXIT(CallUnchecked(cmd::TextLeft, ArgText("abc"), ArgInt(-1)), ::testing::ExitedWithCode(1),
                 "Runtime error 10: negative count in core command 0x134");
-    EXPECT_EXIT(CallUnchecked(cmd::TextRepeat, ArgInt(-3), ArgText("a")), ::testing::ExitedWithCode(1), ErrorPattern(10));
-    EXPECT_EXIT(CallUnchecked(cmd::TextMiddle, ArgText("abc"), ArgInt(0), ArgInt(1)), ::testing::ExitedWithCode(1), ErrorPattern(4));
-    EXPECT_EXIT(CallUnchecked(cmd::TextRepeat, ArgInt(2000000000), ArgText("ab")), ::testing::ExitedWithCode(1), ErrorPattern(21));
-    EXPECT_EXIT(CallUnchecked(cmd::BytesToValue, ArgBytes(nullptr), ArgInt(99)), ::testing::ExitedWithCode(1), ErrorPattern(2));
+    EXPECT_EXIT(CallUnchecked(cmd::TextRepeat, ArgInt(-3), ArgText("a")), ::testing::ExitedWithCode(1),
+                ErrorPattern(10));
+    EXPECT_EXIT(CallUnchecked(cmd::TextMiddle, ArgText("abc"), ArgInt(0), ArgInt(1)), ::testing::ExitedWithCode(1),
+                ErrorPattern(4));
+    EXPECT_EXIT(CallUnchecked(cmd::TextRepeat, ArgInt(2000000000), ArgText("ab")), ::testing::ExitedWithCode(1),
+                ErrorPattern(21));
+    EXPECT_EXIT(CallUnchecked(cmd::BytesToValue, ArgBytes(nullptr), ArgInt(99)), ::testing::ExitedWithCode(1),
+                ErrorPattern(2));
     // Numbers that no command has.
     EXPECT_EXIT(RtCoreCommand(0x9998, 0, nullptr), ::testing::ExitedWithCode(1),
                 "Runtime error 20: unknown command in core command 0x9998");
@@ -152,8 +160,10 @@ TEST(TextForATerminal, ControlCharactersAreReplaced) {
     const struct {
         const char *in, *out;
     } cases[] = {{"plain \xE4\xB8\xAD", "plain \xE4\xB8\xAD"}, // UTF-8 stays
-                 {"\x1B[2J\x1B]0;x\x07", "?[2J?]0;x?"},            // escape sequences lose their ESC and BEL
-                 {"a\x7F\tb\r\n", "a??b??"},                     // DEL and C0 controls
-                 {"c\xC2\x9B" "1m", "c?1m"}};                      // the C1 control sequence introducer
+                 {"\x1B[2J\x1B]0;x\x07", "?[2J?]0;x?"},        // escape sequences lose their ESC and BEL
+                 {"a\x7F\tb\r\n", "a??b??"},                   // DEL and C0 controls
+                 {"c\xC2\x9B"
+                  "1m",
+                  "c?1m"}}; // the C1 control sequence introducer
     for (const auto &c : cases) EXPECT_EQ(rt::ReplaceControls(c.in), c.out) << c.in;
 }

@@ -87,8 +87,7 @@ TEST_F(DllCommands, EchoOnLoopbackFillsTheReplyAndNeverWritesPastIt) {
     EXPECT_EQ(address, htonl(0x7F000001));
     EXPECT_EQ(status, win32::kIpSuccess);
     EXPECT_LT(rtt, 1000u);
-    EXPECT_EQ(std::memcmp(reply + win32::kReplyHeaderSize, data, 32), 0)
-        << "the echoed data follows the reply record";
+    EXPECT_EQ(std::memcmp(reply + win32::kReplyHeaderSize, data, 32), 0) << "the echoed data follows the reply record";
     for (size_t i = 64; i < sizeof reply; ++i) EXPECT_EQ(reply[i], 0xEE) << "byte " << i << " past the reply size";
 
     EXPECT_EQ(Dll_IcmpSendEcho(handle, htonl(0x7F000001), data, 32, options, reply, 20, 100), 0u)
@@ -98,6 +97,5 @@ TEST_F(DllCommands, EchoOnLoopbackFillsTheReplyAndNeverWritesPastIt) {
     EXPECT_EQ(status, win32::kIpBadDestination) << "broadcast is never probed";
     EXPECT_EQ(Dll_IcmpSendEcho(handle, 0, data, 32, options, reply, 64, 100), 0u);
     EXPECT_EQ(Dll_IcmpCloseHandle(handle), 1);
-    EXPECT_EQ(Dll_IcmpSendEcho(handle, htonl(0x7F000001), data, 32, options, reply, 64, 100), 0u)
-        << "a closed handle";
+    EXPECT_EQ(Dll_IcmpSendEcho(handle, htonl(0x7F000001), data, 32, options, reply, 64, 100), 0u) << "a closed handle";
 }

@@ -27,7 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-
 pid_t Spawn(const std::vector<std::string> &args) {
     std::vector<char *> argv;
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -130,9 +129,7 @@ class Desktop : public ::testing::Test {
         }
         return true;
     }
-    void Screenshot(const std::string &name) {
-        Shell(std::string(SCREENSHOT) + " " + ARTIFACTS + "/" + name);
-    }
+    void Screenshot(const std::string &name) { Shell(std::string(SCREENSHOT) + " " + ARTIFACTS + "/" + name); }
     std::string History() { return folder_.read("lsjl.ini"); }
 
     // Designed positions: group box 1 at (7, 10) holds the combo box (80, 20) and the clear button
@@ -151,7 +148,6 @@ class Desktop : public ::testing::Test {
     pid_t xvfb_ = -1, program_ = -1;
     int menuBar_ = 0;
 };
-
 
 } // namespace
 

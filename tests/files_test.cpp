@@ -9,7 +9,9 @@ using namespace rt::testing;
 
 namespace {
 
-int32_t Open(const std::string &path) { return ResultInt(CallUnchecked(cmd::FileOpen, ArgText(path.c_str()), ArgInt(1), ArgInt(1))); }
+int32_t Open(const std::string &path) {
+    return ResultInt(CallUnchecked(cmd::FileOpen, ArgText(path.c_str()), ArgInt(1), ArgInt(1)));
+}
 std::string Read(int32_t f, int32_t n) { return TakeBytes(CallUnchecked(cmd::FileRead, ArgInt(f), ArgInt(n))); }
 void Seek(int32_t f, int32_t origin, int32_t distance) {
     if (origin == 0) CallUnchecked(cmd::FileSeek, ArgInt(f), ArgOmitted(), ArgInt(distance));
@@ -26,8 +28,8 @@ TEST(FileCommands, ReadBytesAndTextsAtPositions) {
     ASSERT_NE(f, 0);
     EXPECT_EQ(Read(f, 4), std::string("\x08\x00\x00\x00", 4));
     EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), "abc");
-    EXPECT_EQ(Read(f, 2), "ta"); // the text read moved past its NUL
-    Seek(f, 3, -1);             // one byte back
+    EXPECT_EQ(Read(f, 2), "ta");  // the text read moved past its NUL
+    Seek(f, 3, -1);               // one byte back
     EXPECT_EQ(Read(f, 9), "ail"); // fewer bytes at the end of the file
     EXPECT_EQ(Read(f, 1), "");
     Seek(f, 0, 5); // origin omitted: from the start
@@ -36,7 +38,8 @@ TEST(FileCommands, ReadBytesAndTextsAtPositions) {
     EXPECT_EQ(Read(f, 3), "");
     EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), "");
     Seek(f, 2, -2); // from the end
-    EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())), "il"); // no NUL: the rest of the file
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::FileReadText, ArgInt(f), ArgOmitted())),
+              "il"); // no NUL: the rest of the file
     CallUnchecked(cmd::FileClose, ArgInt(f));
     EXPECT_EQ(Read(f, 3), "") << "a closed file reads as empty";
     EXPECT_EQ(rt::Runtime::Instance().files().OpenCount(), 0u);
@@ -67,7 +70,8 @@ TEST(FileCommands, WindowsPathsAndLetterCase) {
     CallUnchecked(cmd::FileClose, ArgInt(f));
     EXPECT_EQ(Open(dir.file("missing.dat")), 0);
     EXPECT_EQ(Open(dir.path().string()), 0) << "a folder is no file";
-    EXPECT_EQ(ResultInt(CallUnchecked(cmd::FileOpen, ArgText(dir.file("QQWry.dat").c_str()), ArgInt(99), ArgInt(1))), 0);
+    EXPECT_EQ(ResultInt(CallUnchecked(cmd::FileOpen, ArgText(dir.file("QQWry.dat").c_str()), ArgInt(99), ArgInt(1))),
+              0);
 }
 
 TEST(FileCommands, DeleteAndProgramFolder) {
@@ -93,7 +97,8 @@ TEST(UserFiles, AProgramFolderTheUserCannotWriteKeepsTheHistoryInTheUsersOwnFold
     if (!locked || !*locked) GTEST_SKIP() << "needs a folder no one may write: tests/unwritable_folder.sh makes one";
     TempDir user;
 #ifdef _WIN32
-    const std::wstring kUserFolder = L"APPDATA", was = _wgetenv(kUserFolder.c_str()) ? _wgetenv(kUserFolder.c_str()) : L"";
+    const std::wstring kUserFolder = L"APPDATA",
+                       was = _wgetenv(kUserFolder.c_str()) ? _wgetenv(kUserFolder.c_str()) : L"";
     ::_wputenv_s(kUserFolder.c_str(), user.path().wstring().c_str());
     const std::string stored = rt::Runtime::Instance().product().folder + "\\lsjl.ini";
 #else
@@ -106,7 +111,9 @@ TEST(UserFiles, AProgramFolderTheUserCannotWriteKeepsTheHistoryInTheUsersOwnFold
     const std::string ini = std::string(locked) + "\\lsjl.ini"; // joined as the handlers join it
     CallUnchecked(cmd::WriteConfigItem, ArgText(ini.c_str()), ArgText("s"), ArgText("url"), ArgText("a|"));
     EXPECT_EQ(user.read(stored), "[s]\r\nurl=a|\r\n");
-    EXPECT_EQ(TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(ini.c_str()), ArgText("s"), ArgText("url"), ArgOmitted())), "a|");
+    EXPECT_EQ(
+        TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(ini.c_str()), ArgText("s"), ArgText("url"), ArgOmitted())),
+        "a|");
     rt::Runtime::Instance().SetProgramFolder("");
 #ifdef _WIN32
     ::_wputenv_s(kUserFolder.c_str(), was.c_str());

@@ -72,11 +72,29 @@ TEST_F(BuiltForm, HeaderUnitOrderAndOffsets) {
     for (uint32_t w : form_layout::kFixedWords) EXPECT_EQ(r.u32(), w);
     ASSERT_EQ(r.u32(), 23u);
     EXPECT_EQ(r.u32(), form_.size() - form_layout::kHeaderSize) << "the byte length of all that follows";
-    const uint32_t order[] = {Id_WindowUnit,   Id_Label7,       Id_Label6,       Id_Picture,          Id_Label5,
-                              Id_ClearButton,  Id_PacketSizeBox, Id_PacketCountBox, Id_ResultList,     Id_StartButton,
-                              Id_CheckBox,     Id_GroupBox2,    Id_Label4,       Id_Label3,           Id_AddressBox,
-                              Id_TargetBox,    Id_Label2,       Id_Label1,       Id_GroupBox1,        product::kMenuAbout,
-                              product::kMenuAboutItem, product::kMenuSeparator, product::kMenuExit};
+    const uint32_t order[] = {Id_WindowUnit,
+                              Id_Label7,
+                              Id_Label6,
+                              Id_Picture,
+                              Id_Label5,
+                              Id_ClearButton,
+                              Id_PacketSizeBox,
+                              Id_PacketCountBox,
+                              Id_ResultList,
+                              Id_StartButton,
+                              Id_CheckBox,
+                              Id_GroupBox2,
+                              Id_Label4,
+                              Id_Label3,
+                              Id_AddressBox,
+                              Id_TargetBox,
+                              Id_Label2,
+                              Id_Label1,
+                              Id_GroupBox1,
+                              product::kMenuAbout,
+                              product::kMenuAboutItem,
+                              product::kMenuSeparator,
+                              product::kMenuExit};
     for (uint32_t id : order) EXPECT_EQ(r.u32(), id);
     size_t unitsStart = r.at + 23 * 4;
     uint32_t expected = 0;
@@ -206,8 +224,8 @@ TEST_F(BuiltForm, OneCodecBothWays) {
     EXPECT_EQ(form::EncodeForm(*decoded.form).bytes, form_);
     // The description encoded and decoded is the description, with handler offsets for its symbols.
     std::ifstream small(EMBLEM_SMALL, std::ios::binary), large(EMBLEM_LARGE, std::ios::binary);
-    form::Form description = product::MainWindow({std::istreambuf_iterator<char>(small), {}},
-                                                 {std::istreambuf_iterator<char>(large), {}});
+    form::Form description =
+        product::MainWindow({std::istreambuf_iterator<char>(small), {}}, {std::istreambuf_iterator<char>(large), {}});
     form::Encoded encoded = form::EncodeForm(description);
     EXPECT_EQ(encoded.handlerSites.size(), 6u);
     form::Decoded back = form::DecodeForm(encoded.bytes);

@@ -33,9 +33,7 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
         form_ = MainWindowSegment();
-        auto routineAt = [](uint32_t i) {
-            return i < kRoutines.size() ? kRoutines[i] : nullptr;
-        };
+        auto routineAt = [](uint32_t i) { return i < kRoutines.size() ? kRoutines[i] : nullptr; };
         std::unique_ptr<rt::InteractiveFrontEnd> fe;
 #ifdef _WIN32
         auto created = rt::Win32FrontEnd::Create({form_, uint32_t(kHandlers.size()), routineAt});
@@ -128,7 +126,8 @@ TEST_P(FrontEnds, PropertiesHoldTextsAndTheDisabledFlag) {
 
 TEST_P(FrontEnds, TheComboBoxListKeepsItsEditField) {
     SetText(kTarget, RtPropertyComboText, "typed");
-    for (const char *item : {"a", "", "b|c"}) CallUnchecked(cmd::ComboAppend, ArgUnit(target_), ArgText(item), ArgOmitted());
+    for (const char *item : {"a", "", "b|c"})
+        CallUnchecked(cmd::ComboAppend, ArgUnit(target_), ArgText(item), ArgOmitted());
     EXPECT_EQ(ResultInt(CallUnchecked(cmd::ComboCount, ArgUnit(target_))), 3);
     EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(2))), "b|c");
     EXPECT_EQ(TakeText(CallUnchecked(cmd::ComboItem, ArgUnit(target_), ArgInt(1))), "");
@@ -155,7 +154,10 @@ TEST_P(FrontEnds, ControlCharactersInACellNeverReachTheTerminal) {
     if (GetParam() != Kind::Terminal) GTEST_SKIP() << "a terminal's case";
     CallUnchecked(cmd::ListAppendRow, ArgUnit(list_));
     CallUnchecked(cmd::ListSetCell, ArgUnit(list_), ArgInt(0), ArgInt(2), ArgText("<\x1B]0;owned\x07\n\b>"));
-    auto drawn = [this] { return screen_.find("<?]0;owned??" "?>") != std::string::npos; };
+    auto drawn = [this] {
+        return screen_.find("<?]0;owned??"
+                            "?>") != std::string::npos;
+    };
     std::unique_lock lock(mutex_);
     for (int round = 0; round < 600 && !drawn(); ++round) { // until the row is on the screen
         lock.unlock();
@@ -216,5 +218,7 @@ TEST_P(FrontEnds, TheHistoryHandlersWorkTheSame) {
 INSTANTIATE_TEST_SUITE_P(Windows, FrontEnds, ::testing::Values(Kind::Win32), [](const auto &) { return "Win32"; });
 #else
 INSTANTIATE_TEST_SUITE_P(BothWindows, FrontEnds, ::testing::Values(Kind::Qt, Kind::Terminal),
-                         [](const ::testing::TestParamInfo<Kind> &p) { return p.param == Kind::Qt ? "Qt" : "Terminal"; });
+                         [](const ::testing::TestParamInfo<Kind> &p) {
+                             return p.param == Kind::Qt ? "Qt" : "Terminal";
+                         });
 #endif

@@ -52,7 +52,8 @@ Bytes EchoReply(uint16_t id, uint16_t seq, const Bytes &data = kData) {
 Bytes Error(uint8_t type, uint8_t code, uint32_t from, const win32::EchoRequest &quoted) {
     Bytes request = win32::BuildEchoRequest(quoted, kData);
     request.resize(8); // routers quote at least the first 8 bytes
-    Bytes icmp = WithChecksum(Concat({{type, code, 0, 0, 0, 0, 0, 0}, IpHeader(htonl(0xC0000201), quoted.destination, 1), request}));
+    Bytes icmp = WithChecksum(
+        Concat({{type, code, 0, 0, 0, 0, 0, 0}, IpHeader(htonl(0xC0000201), quoted.destination, 1), request}));
     return Concat({IpHeader(from, htonl(0xC0000201), 64), icmp});
 }
 
@@ -133,7 +134,8 @@ TEST(IcmpPacket, DatagramRepliesAndErrorQueueReports) {
     EXPECT_FALSE(win32::MatchDatagramReply(Bytes(reply.begin(), reply.begin() + 7), kDest, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(EchoReply(0x0001, 7), kDest, kRequest));
     EXPECT_FALSE(win32::MatchDatagramReply(EchoReply(0x1234, 8), kDest, kRequest));
-    EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kDest, win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData), kRequest));
+    EXPECT_FALSE(win32::MatchDatagramError(11, 0, kRouter, kDest,
+                                           win32::BuildEchoRequest({kDest, 0x0001, 7, {}}, kData), kRequest));
     Bytes sent = win32::BuildEchoRequest(kRequest, kData);
     auto report = win32::MatchDatagramError(11, 0, kRouter, kDest, sent, kRequest);
     ASSERT_TRUE(report);

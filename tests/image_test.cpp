@@ -37,7 +37,9 @@ uint32_t U32(const std::vector<uint8_t> &b, size_t at) {
     return v;
 }
 void Put(std::vector<uint8_t> &b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
-std::string TextAt(const std::vector<uint8_t> &b, size_t at) { return std::string(reinterpret_cast<const char *>(&b[at])); }
+std::string TextAt(const std::vector<uint8_t> &b, size_t at) {
+    return std::string(reinterpret_cast<const char *>(&b[at]));
+}
 
 struct Seg {
     uint32_t at, headerSize, next, flags, memory, stored, data, relocs;
@@ -98,7 +100,8 @@ TEST_F(BuiltImage, HeaderTablesAndChainHaveTheDesignedLayout) {
 
     // help: 56 zero bytes; var: 4 bytes in memory, nothing stored.
     EXPECT_EQ(chain[2].stored, 56u);
-    EXPECT_TRUE(std::all_of(img_.begin() + chain[2].data, img_.begin() + chain[2].data + 56, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(img_.begin() + chain[2].data, img_.begin() + chain[2].data + 56, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(chain[4].memory, 4u);
     EXPECT_EQ(chain[4].stored, 0u);
     EXPECT_EQ(chain[4].data, 0xFFFFFFFFu);
@@ -211,7 +214,8 @@ TEST_F(BuiltImage, MalformedImagesAreRefusedWithEveryProblemNamed) {
     using P = image::Problem;
     for (size_t n : {size_t(0), size_t(0x30), size_t(0x90), size_t(layout.constData), size_t(layout.codeData + 10),
                      img_.size() - 5, img_.size() - 1})
-        EXPECT_FALSE(problems(std::vector<uint8_t>(img_.begin(), img_.begin() + std::ptrdiff_t(n))).empty()) << "cut at " << n;
+        EXPECT_FALSE(problems(std::vector<uint8_t>(img_.begin(), img_.begin() + std::ptrdiff_t(n))).empty())
+            << "cut at " << n;
 
     std::vector<Seg> chain = Chain(img_);
     std::vector<uint8_t> loop = img_;
@@ -296,7 +300,8 @@ TEST(BuiltImage32, SameLayoutSixByteStubsAndEveryRelocationInsideItsSegment) {
     EXPECT_EQ(serviceSites, stubOperands);
     // The start routine: cld, fninit, then its arguments pushed (push 3 for the start routine).
     uint32_t start = code.data + U32(img, 0x3C);
-    EXPECT_EQ(std::vector<uint8_t>(img.begin() + start, img.begin() + start + 3), (std::vector<uint8_t>{0xFC, 0xDB, 0xE3}));
+    EXPECT_EQ(std::vector<uint8_t>(img.begin() + start, img.begin() + start + 3),
+              (std::vector<uint8_t>{0xFC, 0xDB, 0xE3}));
     std::vector<uint8_t> routine(img.begin() + start, img.begin() + start + 40);
     const uint8_t pushThree[] = {0x6A, 3};
     EXPECT_NE(std::search(routine.begin(), routine.end(), std::begin(pushThree), std::end(pushThree)), routine.end());

@@ -22,10 +22,12 @@ using namespace rt::testing;
 namespace {
 
 std::string ReadItem(const std::string &path, const char *section, const char *key) {
-    return TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgOmitted()));
+    return TakeText(
+        CallUnchecked(cmd::ReadConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgOmitted()));
 }
 bool WriteItem(const std::string &path, const char *section, const char *key, const char *value) {
-    return ResultInt(CallUnchecked(cmd::WriteConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key), ArgText(value))) != 0;
+    return ResultInt(CallUnchecked(cmd::WriteConfigItem, ArgText(path.c_str()), ArgText(section), ArgText(key),
+                                   ArgText(value))) != 0;
 }
 
 } // namespace
@@ -37,8 +39,8 @@ TEST(ConfigItems, MissingFileSectionOrKeyReadsEmpty) {
     dir.write("a.ini", "[other]\r\nurl=x\r\n");
     EXPECT_EQ(ReadItem(dir.file("a.ini"), K_HistorySection, "url"), "");
     EXPECT_EQ(ReadItem(dir.file("a.ini"), "other", "key"), "");
-    EXPECT_EQ(TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(dir.file("a.ini").c_str()), ArgText("other"), ArgText("nokey"),
-                            ArgText("fallback"))),
+    EXPECT_EQ(TakeText(CallUnchecked(cmd::ReadConfigItem, ArgText(dir.file("a.ini").c_str()), ArgText("other"),
+                                     ArgText("nokey"), ArgText("fallback"))),
               "fallback");
 }
 
@@ -51,7 +53,8 @@ TEST(ConfigItems, WriteCreatesFileAndSectionAndKeepsTheRest) {
 
     dir.write("lsjl.ini", std::string("; comment\n[keep]\nk = v\n\n[") + K_HistorySection + "]\nurl=old\nother=1\n");
     ASSERT_TRUE(WriteItem(path, K_HistorySection, "URL", "new|"));
-    EXPECT_EQ(dir.read("lsjl.ini"), std::string("; comment\n[keep]\nk = v\n\n[") + K_HistorySection + "]\nURL=new|\nother=1\n")
+    EXPECT_EQ(dir.read("lsjl.ini"),
+              std::string("; comment\n[keep]\nk = v\n\n[") + K_HistorySection + "]\nURL=new|\nother=1\n")
         << "the value is replaced in place, every other line kept, LF kept";
     ASSERT_TRUE(WriteItem(path, "keep", "added", "2"));
     EXPECT_EQ(ReadItem(path, "KEEP", "added"), "2");
@@ -82,8 +85,17 @@ TEST(ConfigItems, GbkNamesCompareBytewiseAndBracketTrailBytesDoNotEndASection) {
 
 TEST(ConfigItems, MalformedFilesReadWithoutFault) {
     const std::string junk[] = {
-        std::string("\0\0\0[", 4), "[", "[]", "[unterminated\nurl=1", "=", "==\n[s]\n=x\n", "\r\r\r\n\n",
-        std::string(100000, '['), "[s]\nurl", std::string("[s]\nurl=a\0b\n", 12), "\xFF\xFE[s]\nurl=1",
+        std::string("\0\0\0[", 4),
+        "[",
+        "[]",
+        "[unterminated\nurl=1",
+        "=",
+        "==\n[s]\n=x\n",
+        "\r\r\r\n\n",
+        std::string(100000, '['),
+        "[s]\nurl",
+        std::string("[s]\nurl=a\0b\n", 12),
+        "\xFF\xFE[s]\nurl=1",
     };
     for (const std::string &bytes : junk) {
         rt::IniDocument doc = rt::IniDocument::Parse(bytes);
@@ -106,7 +118,8 @@ TEST(ConfigItems, FailedWriteLosesNothing) {
     ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|"));
 #ifndef _WIN32
     if (::geteuid() != 0) { // root writes anywhere
-        std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(dir.path() / "ro",
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         EXPECT_FALSE(WriteItem(path, K_HistorySection, "url", "b|"));
         EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|");
         std::filesystem::permissions(dir.path() / "ro", std::filesystem::perms::owner_all);
@@ -120,7 +133,8 @@ TEST(ConfigItems, OnlyRegularFilesAreReadAndNothingBeyondTheCapIsReplaced) {
     // A FIFO would block the start for ever, /dev/zero never ends: both read as a missing file.
     ASSERT_EQ(::mkfifo(dir.file("fifo.ini").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir.file("zero.ini"));
-    for (const char *name : {"fifo.ini", "zero.ini"}) EXPECT_EQ(ReadItem(dir.file(name), K_HistorySection, "url"), "") << name;
+    for (const char *name : {"fifo.ini", "zero.ini"})
+        EXPECT_EQ(ReadItem(dir.file(name), K_HistorySection, "url"), "") << name;
     // A history beyond what the program reads is left as it is, not replaced by a cut copy.
     std::string huge = HistoryFile(std::string(17u << 20, 'x'));
     dir.write("huge.ini", huge);
@@ -199,7 +213,8 @@ TEST(ConfigItems, TwoCopiesSavingTheHistoryAtOnceKeepEveryEntry) {
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '|'), 1 + 2 * kSaves) << saved;
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < kSaves; ++i)
-            EXPECT_NE(saved.find("copy" + std::to_string(c) + "-" + std::to_string(i) + "|"), std::string::npos) << c << " " << i;
+            EXPECT_NE(saved.find("copy" + std::to_string(c) + "-" + std::to_string(i) + "|"), std::string::npos)
+                << c << " " << i;
     // Clearing still clears: a value that does not extend what this copy saw replaces the item.
     ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "reset|"));
     EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "reset|");

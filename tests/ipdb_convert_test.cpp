@@ -20,8 +20,8 @@ namespace {
 
 uint32_t Ip(const char *dotted) { return ntohl(::inet_addr(dotted)); }
 
-const std::vector<std::string> kFields = {"country_name", "region_name", "city_name", "district_name",
-                                          "owner_domain", "isp_domain", "country_code", "continent_code"};
+const std::vector<std::string> kFields = {"country_name", "region_name", "city_name",    "district_name",
+                                          "owner_domain", "isp_domain",  "country_code", "continent_code"};
 
 // Writes ipdb files: CIDR blocks with records, in a trie under the IPv4-mapped prefix.
 class IpdbBuilder {

@@ -119,8 +119,8 @@ TEST_F(RealDatabase, AgreesWithAnIndependentReaderOnRandomAddresses) {
 #ifndef _WIN32 // the lookup tool is built on Linux
 TEST_F(RealDatabase, LookupToolPrintsThePlacesTheFileHolds) {
     QqwryReference reference(REAL_QQWRY);
-    const char *addresses[] = {"1.2.3.4", "8.8.8.8", "114.114.114.114", "223.5.5.5", "0.0.0.0", "127.0.0.1",
-                               "255.255.255.255"};
+    const char *addresses[] = {"1.2.3.4", "8.8.8.8",   "114.114.114.114", "223.5.5.5",
+                               "0.0.0.0", "127.0.0.1", "255.255.255.255"};
     std::string command = std::string(IPDB_LOOKUP) + " --db " + REAL_QQWRY;
     for (const char *a : addresses) command += std::string(" ") + a;
     FILE *pipe = ::popen(command.c_str(), "r");

@@ -12,7 +12,7 @@ using Q = QqwryBuilder;
 
 namespace {
 
-const char kChina[] = "\xD6\xD0\xB9\xFA";  // 中国
+const char kChina[] = "\xD6\xD0\xB9\xFA";   // 中国
 const char kBeijing[] = "\xB1\xB1\xBE\xA9"; // 北京
 
 class Database : public ::testing::Test {
@@ -48,8 +48,8 @@ TEST_F(Database, TheUpperHalfComparesUnsigned) {
     Q b;
     std::vector<std::pair<const char *, uint32_t>> ranges;
     const char *starts[] = {"0.0.0.0", "100.0.0.0", "127.255.255.0", "128.0.0.0", "200.0.0.0", "255.255.255.0"};
-    const char *ends[] = {"99.255.255.255", "127.255.254.255", "127.255.255.255", "199.255.255.255", "255.255.254.255",
-                          "255.255.255.255"};
+    const char *ends[] = {"99.255.255.255",  "127.255.254.255", "127.255.255.255",
+                          "199.255.255.255", "255.255.254.255", "255.255.255.255"};
     for (int i = 0; i < 6; ++i) b.Index(Q::Ip(starts[i]), b.Simple(Q::Ip(ends[i]), "r" + std::to_string(i), ""));
     std::string db = Save(b.Finish());
     EXPECT_EQ(Lookup(db, "127.255.255.255"), "r2");
@@ -69,9 +69,17 @@ TEST_F(Database, AddressTextsAreReducedToFourBytes) {
     EXPECT_EQ(AddressToNumber("1.2.3.4.5"), 0);
     EXPECT_EQ(AddressToNumber("host.example"), 0);
     EXPECT_EQ(AddressToNumber("\xA3\xB1.\xA3\xB2.3.4"), 0x00000304) << "four parts already: nothing is normalised";
-    EXPECT_EQ(AddressToNumber("\xA3\xB1\xA3\xAE\xA3\xB2\xA3\xAE" "3\xA3\xAE" "4"), 0x01020304)
+    EXPECT_EQ(AddressToNumber("\xA3\xB1\xA3\xAE\xA3\xB2\xA3\xAE"
+                              "3\xA3\xAE"
+                              "4"),
+              0x01020304)
         << "full-width digits and dots after normalising";
-    EXPECT_EQ(AddressToNumber("1\xA1\xA3" "2\xA1\xA3" "3\xA1\xA3" "4"), 0x01020304) << "ideographic full stops";
+    EXPECT_EQ(AddressToNumber("1\xA1\xA3"
+                              "2\xA1\xA3"
+                              "3\xA1\xA3"
+                              "4"),
+              0x01020304)
+        << "ideographic full stops";
     EXPECT_EQ(Owned(PadHex8("2C")).str(), "0000002C");
     EXPECT_EQ(Owned(PadHex8("123456789")).str(), "123456789");
     EXPECT_EQ(Owned(SwapHexPairs("04030201")).str(), "01020304");
@@ -93,11 +101,11 @@ TEST_F(Database, RedirectModesAtEveryLevel) {
     // Texts and fields stored elsewhere, reached through redirects.
     uint32_t country = b.Put(Q::Text(kChina));
     uint32_t area = b.Put(Q::Text(kBeijing));
-    uint32_t countryField = b.Put(Q::Text("Country") + Q::Text("Area")); // country and area in place
+    uint32_t countryField = b.Put(Q::Text("Country") + Q::Text("Area"));         // country and area in place
     uint32_t viaTwo = b.Put("\x02" + Q::Pos3(country) + "\x02" + Q::Pos3(area)); // mode 2 field, area behind
-    uint32_t chain = b.Put("\x01" + Q::Pos3(area));                             // a target that redirects again
-    uint32_t third = b.Put("\x02" + Q::Pos3(chain));                            // a text three redirects from P
-    uint32_t fourth = b.Put("\x02" + Q::Pos3(third));                           // leads to a third mode byte
+    uint32_t chain = b.Put("\x01" + Q::Pos3(area));                              // a target that redirects again
+    uint32_t third = b.Put("\x02" + Q::Pos3(chain));                             // a text three redirects from P
+    uint32_t fourth = b.Put("\x02" + Q::Pos3(third));                            // leads to a third mode byte
 
     // 1. Mode 1 at P: both fields at Q.
     b.Index(Q::Ip("1.0.0.0"), b.Record(Q::Ip("1.0.0.255"), "\x01" + Q::Pos3(countryField)));
@@ -136,14 +144,14 @@ TEST_F(Database, FillerIsDroppedAndTextsJoinByTheFourRules) {
     auto add = [&](const char *start, const std::string &country, const std::string &areaField) {
         b.Index(Q::Ip(start), b.Record(Q::Ip(start) + 255, Q::Text(country) + areaField));
     };
-    add("1.0.0.0", "c", "\x02" + Q::Pos3(filler));  // filler behind a redirect, blank in front
-    add("2.0.0.0", "c", Q::Text(" cz88.Net \t"));    // any case, blanks around
-    add("3.0.0.0", "", Q::Text("CZ88.NET"));          // country empty, area only filler
-    add("4.0.0.0", "", Q::Text(""));                  // both empty
-    add("5.0.0.0", "same", Q::Text("same"));          // equal texts once
-    add("6.0.0.0", "", Q::Text("area"));              // country empty: area alone, no space
-    add("7.0.0.0", "CZ88.NET", Q::Text("x"));         // the country is never tested
-    add("8.0.0.0", "c", Q::Text(" a "));              // a kept area keeps its blanks
+    add("1.0.0.0", "c", "\x02" + Q::Pos3(filler)); // filler behind a redirect, blank in front
+    add("2.0.0.0", "c", Q::Text(" cz88.Net \t"));  // any case, blanks around
+    add("3.0.0.0", "", Q::Text("CZ88.NET"));       // country empty, area only filler
+    add("4.0.0.0", "", Q::Text(""));               // both empty
+    add("5.0.0.0", "same", Q::Text("same"));       // equal texts once
+    add("6.0.0.0", "", Q::Text("area"));           // country empty: area alone, no space
+    add("7.0.0.0", "CZ88.NET", Q::Text("x"));      // the country is never tested
+    add("8.0.0.0", "c", Q::Text(" a "));           // a kept area keeps its blanks
     std::string db = Save(b.Finish());
     EXPECT_EQ(Lookup(db, "1.0.0.1"), "c");
     EXPECT_EQ(Lookup(db, "2.0.0.1"), "c");

@@ -39,7 +39,8 @@ class Launcher : public ::testing::Test {
 #ifdef _WIN32
         for (const wchar_t *name : {L"TMP", L"TEMP"}) ::SetEnvironmentVariableW(name, tmp_.path().wstring().c_str());
 #else
-        for (const char *name : {"TMPDIR", "XDG_RUNTIME_DIR"}) saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+        for (const char *name : {"TMPDIR", "XDG_RUNTIME_DIR"})
+            saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
         ::setenv("TMPDIR", tmp_.path().c_str(), 1);
         ::unsetenv("XDG_RUNTIME_DIR");
 #endif
@@ -62,7 +63,8 @@ class Launcher : public ::testing::Test {
         return path;
     }
     static void Put(const std::string &path, const std::vector<uint8_t> &bytes) {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
     }
     // This user's folder of that name in the temporary directory (on Windows as GetTempPath spells it).
     std::string Folder(const std::string &name) const {
@@ -106,12 +108,14 @@ TEST_F(Launcher, ExtractsIntoAFolderOfThisUserAndLoadsTheCore) {
 }
 
 TEST_F(Launcher, ANamedFolderAndTheLastCoreLibraryUnderItsOwnSpelling) {
-    auto r = launcher::PrepareRuntime(Executable({{"rtcore.slb", nullEntry_}, {"RTCORE.SLR", fake_}}, 5, "routetrace-test"));
+    auto r =
+        launcher::PrepareRuntime(Executable({{"rtcore.slb", nullEntry_}, {"RTCORE.SLR", fake_}}, 5, "routetrace-test"));
     ASSERT_TRUE(r) << launcher::Describe(r.error());
     EXPECT_EQ(r->folder, Folder("routetrace-test"));
     EXPECT_EQ(r->coreLibrary, "RTCORE.SLR") << "the last matching entry wins, loaded as it is spelled";
     EXPECT_TRUE(std::filesystem::exists(r->folder + "/RTCORE.SLR"));
-    EXPECT_EQ(ErrorOf(Executable({{"RTCORE.SLR", fake_}, {"rtcore.slb", nullEntry_}}, 6)), LaunchError::InvalidInterface)
+    EXPECT_EQ(ErrorOf(Executable({{"RTCORE.SLR", fake_}, {"rtcore.slb", nullEntry_}}, 6)),
+              LaunchError::InvalidInterface)
         << "now the .slb, whose GetNewSock answers 0, comes last";
 }
 
@@ -135,12 +139,14 @@ TEST_F(Launcher, EachLoadingFailureHasItsMessage) {
 
 TEST_F(Launcher, NamesThatAreNotOnePathComponentAreRefusedBeforeAnythingIsWritten) {
     for (const char *bad : {"../escape", "..\\escape", "a/b", "a\\b", "..", ".", "", "C:x"}) {
-        EXPECT_EQ(ErrorOf(Executable({{"first", Bytes("x")}, {bad, Bytes("y")}, {"rtcore.slr", fake_}}, 9)), LaunchError::InvalidData)
+        EXPECT_EQ(ErrorOf(Executable({{"first", Bytes("x")}, {bad, Bytes("y")}, {"rtcore.slr", fake_}}, 9)),
+                  LaunchError::InvalidData)
             << "entry \"" << bad << "\"";
         EXPECT_FALSE(std::filesystem::exists(Folder("Q_N9"))) << "nothing was written for \"" << bad << "\"";
     }
     for (const char *bad : {"..", "a/b", "x\\y"})
-        EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", fake_}}, 10, bad)), LaunchError::InvalidData) << "folder \"" << bad << "\"";
+        EXPECT_EQ(ErrorOf(Executable({{"rtcore.slr", fake_}}, 10, bad)), LaunchError::InvalidData)
+            << "folder \"" << bad << "\"";
     EXPECT_FALSE(std::filesystem::exists(tmp_.path().parent_path() / "escape"));
 }
 
@@ -210,7 +216,8 @@ TEST_F(Launcher, OnlyTheBytesItWroteAreLoaded) {
     auto planted = launcher::LoadVerifiedLibrary(folder + "/planted.slr", fake_);
     ASSERT_FALSE(planted);
     EXPECT_EQ(planted.error().code, LaunchError::LoadFailed);
-    EXPECT_NE(launcher::Describe(planted.error()).find("planted.slr is not the file the program wrote"), std::string::npos)
+    EXPECT_NE(launcher::Describe(planted.error()).find("planted.slr is not the file the program wrote"),
+              std::string::npos)
         << launcher::Describe(planted.error());
     Put(folder + "/copy.slr", fake_);
     EXPECT_TRUE(launcher::LoadVerifiedLibrary(folder + "/copy.slr", fake_));
@@ -283,8 +290,10 @@ TEST_F(Launcher, ATemporaryPathTooLongIsRefusedNotCut) {
 #endif
 
 TEST(LauncherNames, CoreLibraryNamesAndFolderFormat) {
-    for (const char *n : {"rtcore.slr", "RTCORE.SLR", "RtCore.Slb", "rtcore.slb"}) EXPECT_TRUE(launcher::IsCoreLibraryName(n));
-    for (const char *n : {"rtcore.so", "rtcore.slr.bak", "xrtcore.slr", ""}) EXPECT_FALSE(launcher::IsCoreLibraryName(n));
+    for (const char *n : {"rtcore.slr", "RTCORE.SLR", "RtCore.Slb", "rtcore.slb"})
+        EXPECT_TRUE(launcher::IsCoreLibraryName(n));
+    for (const char *n : {"rtcore.so", "rtcore.slr.bak", "xrtcore.slr", ""})
+        EXPECT_FALSE(launcher::IsCoreLibraryName(n));
     EXPECT_EQ(launcher::DefaultFolderName(0x1A2B), "Q_N1A2B");
     EXPECT_EQ(launcher::DefaultFolderName(0), "Q_N0");
     EXPECT_EQ(launcher::DefaultFolderName(0xFFFFFFFF), "Q_NFFFFFFFF");

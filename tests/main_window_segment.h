@@ -17,8 +17,8 @@ namespace rt::testing {
 
 // The application's handlers by symbol, as the host test binaries bind them: the form's handler
 // fields hold a handler's number in these tables instead of a code offset.
-inline const std::vector<std::string> kHandlers = {"RtWindowHandler", "StartClicked", "ClearClicked",
-                                                   "PicturePressed", "AboutSelected", "ExitSelected"};
+inline const std::vector<std::string> kHandlers = {"RtWindowHandler", "StartClicked",  "ClearClicked",
+                                                   "PicturePressed",  "AboutSelected", "ExitSelected"};
 inline const std::vector<void *> kRoutines = {
     reinterpret_cast<void *>(&RtWindowHandler), reinterpret_cast<void *>(&StartClicked),
     reinterpret_cast<void *>(&ClearClicked),    reinterpret_cast<void *>(&PicturePressed),

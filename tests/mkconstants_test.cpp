@@ -59,7 +59,8 @@ TEST(ConstantsTable, ATableThatDoesNotHoldTogetherIsRefusedWithNothingWritten) {
         {"a text GBK cannot hold", Edited(table, "\"url\"", "\"url\xE2\x98\x83\""),
          "K_HistoryKey: \"url\xE2\x98\x83\" has a character GBK cannot hold"},
         {"a description whose backslash would join the next line to its comment",
-         Edited(table, "-- history key", "-- history key\\"), "K_HistoryKey: a description does not end with a backslash"},
+         Edited(table, "-- history key", "-- history key\\"),
+         "K_HistoryKey: a description does not end with a backslash"},
         {"a name given twice", Edited(table, "K_HistoryKey  ", "K_HistoryFile "),
          "K_HistoryFile is named twice (first on line"},
     };

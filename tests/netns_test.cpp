@@ -61,8 +61,8 @@ class NamespaceNetwork : public ::testing::Test {
                                             const std::string &kind = "helper", int size = 32,
                                             const std::string &extra = "") {
         std::string command = "ip netns exec " + prefix_ + "-client " + DLLPROBE + " echo " + destination + " " +
-                              std::to_string(ttl) + " " + std::to_string(timeoutMs) + " " + std::to_string(size) +
-                              " " + kind + " " + extra;
+                              std::to_string(ttl) + " " + std::to_string(timeoutMs) + " " + std::to_string(size) + " " +
+                              kind + " " + extra;
         std::string out = Shell(command);
         auto f = Fields(out);
         f["output"] = out;
@@ -70,7 +70,8 @@ class NamespaceNetwork : public ::testing::Test {
     }
 
     // dllprobe's trace: one map per hop it printed.
-    std::vector<std::map<std::string, std::string>> Trace(const std::string &destination, int last, const std::string &kind) {
+    std::vector<std::map<std::string, std::string>> Trace(const std::string &destination, int last,
+                                                          const std::string &kind) {
         std::string out = Shell("ip netns exec " + prefix_ + "-client " + DLLPROBE + " trace " + destination + " " +
                                 std::to_string(last) + " 500 " + kind);
         std::vector<std::map<std::string, std::string>> hops;
@@ -226,7 +227,8 @@ TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPip
         char text[INET_ADDRSTRLEN];
         from[answer->tag] = ::inet_ntop(AF_INET, &answer->from, text, sizeof text);
     }
-    EXPECT_EQ(from, (std::map<uint16_t, std::string>{{11, "192.0.2.2"}, {22, "198.51.100.2"}})) << "each time-to-live's router";
+    EXPECT_EQ(from, (std::map<uint16_t, std::string>{{11, "192.0.2.2"}, {22, "198.51.100.2"}}))
+        << "each time-to-live's router";
 
     ::close(pair[0]);
     int status = -1;

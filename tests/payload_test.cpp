@@ -135,7 +135,8 @@ TEST(Payload, InflateToTheDeclaredSize) {
     auto larger = InflateFileTable(stream.data(), stream.size(), int32_t(table.size() + 100));
     ASSERT_TRUE(larger.ok()) << "U larger than the table: the table ends where the data ends";
     EXPECT_EQ(larger.value().size(), table.size());
-    EXPECT_EQ(ErrorOf(InflateFileTable(stream.data(), stream.size(), int32_t(table.size() - 1))), Error::DecompressFailed);
+    EXPECT_EQ(ErrorOf(InflateFileTable(stream.data(), stream.size(), int32_t(table.size() - 1))),
+              Error::DecompressFailed);
     EXPECT_EQ(ErrorOf(InflateFileTable(stream.data(), 0, 10)), Error::DecompressFailed) << "an empty stream";
     std::vector<uint8_t> corrupt = stream;
     corrupt[corrupt.size() - 1] ^= 1; // the Adler-32 check

@@ -43,7 +43,8 @@ class SharedMachine : public ::testing::Test {
   protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "making an account and giving a program rights needs root";
-        if (Shell("command -v setcap").empty() || Shell("command -v setpriv").empty() || Shell("command -v useradd").empty())
+        if (Shell("command -v setcap").empty() || Shell("command -v setpriv").empty() ||
+            Shell("command -v useradd").empty())
             GTEST_SKIP() << "setcap, setpriv and useradd are needed (scripts/setup installs them)";
         user_ = "rtpriv" + std::to_string(::getpid()); // tests run side by side, each with an account
         ASSERT_EQ(std::system(("useradd --create-home " + user_ + " >/dev/null 2>&1").c_str()), 0);
@@ -51,7 +52,7 @@ class SharedMachine : public ::testing::Test {
         ASSERT_NE(pw, nullptr);
         uid_ = pw->pw_uid;
         gid_ = pw->pw_gid;
-        ::chmod(folder_.path().c_str(), 0755); // the account reads and runs the copies
+        ::chmod(folder_.path().c_str(), 0755);                                // the account reads and runs the copies
         InstallProgram(folder_, PRODUCT, "\xB2\xE2\xCA\xD4\xCD\xF8", "priv"); // 测试网
         ::chmod(folder_.file("QQWry.dat").c_str(), 0644);
         prefix_ = "rtp" + std::to_string(::getpid());
@@ -93,8 +94,9 @@ class SharedMachine : public ::testing::Test {
     }
     // The command that runs a program as the account with the barest environment, in the client.
     std::string AsUser(const std::string &program, const std::string &args) {
-        return "cd " + folder_.path().string() + " && ip netns exec " + prefix_ + "-client setpriv --reuid=" + std::to_string(uid_) + " --regid=" +
-               std::to_string(gid_) + " --init-groups env -i " + kPath + " HOME=/home/" + user_ + " " + program + " " + args;
+        return "cd " + folder_.path().string() + " && ip netns exec " + prefix_ +
+               "-client setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) +
+               " --init-groups env -i " + kPath + " HOME=/home/" + user_ + " " + program + " " + args;
     }
     Outcome Execute(const std::string &command) {
         TempDir out;
@@ -116,10 +118,13 @@ class SharedMachine : public ::testing::Test {
         const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
         EXPECT_EQ(::posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char **>(argv), environ), 0);
         pid_t program = 0;
-        EXPECT_TRUE(Until([&] {
-            program = pid_t(std::atoi(Shell("pgrep -n -u " + std::to_string(uid_) + " -f " + match).c_str()));
-            return program > 0 && !Helper(program).empty();
-        }, 20s)) << "the trace did not start its helper";
+        EXPECT_TRUE(Until(
+            [&] {
+                program = pid_t(std::atoi(Shell("pgrep -n -u " + std::to_string(uid_) + " -f " + match).c_str()));
+                return program > 0 && !Helper(program).empty();
+            },
+            20s))
+            << "the trace did not start its helper";
         return program;
     }
     void StopTrace(pid_t program) {
@@ -184,7 +189,7 @@ TEST_F(SharedMachine, ASecondUserStartsAfterRootDidWithTheBarestEnvironment) {
     EXPECT_EQ(root.exitCode, 2);
     EXPECT_EQ(root.err.find("Error"), std::string::npos) << root.err;
     Outcome user = Execute("setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) +
-                       " --init-groups env -i " + kPath + " " + program);
+                           " --init-groups env -i " + kPath + " " + program);
     EXPECT_EQ(user.exitCode, 2);
     EXPECT_EQ(user.err.find("Error"), std::string::npos) << user.err;
     struct stat st;
@@ -227,8 +232,9 @@ TEST_F(SharedMachine, AStartWithAmbientCapabilitiesEmptiesEverySet) {
     std::string program = Copy("ambient", "", true);
     std::string command = "cd " + folder_.path().string() + " && ip netns exec " + prefix_ +
                           "-client capsh --caps='cap_net_raw,cap_net_admin+eip cap_setpcap,cap_setuid,cap_setgid+ep' "
-                          "--keep=1 --user=" + user_ + " --addamb=cap_net_raw,cap_net_admin -- -c 'env -i " + kPath +
-                          " HOME=/home/" + user_ + " " + program + " --report 203.0.113.2'";
+                          "--keep=1 --user=" +
+                          user_ + " --addamb=cap_net_raw,cap_net_admin -- -c 'env -i " + kPath + " HOME=/home/" +
+                          user_ + " " + program + " --report 203.0.113.2'";
     pid_t program_pid = StartSilentTrace(command, "203.0.113.2");
     ASSERT_GT(program_pid, 0);
     ExpectNothingRaised(program_pid);
@@ -258,7 +264,8 @@ TEST_F(SharedMachine, AQtPluginOfTheUsersOwnFindsNoRawSocketAndNoRight) {
                                        std::filesystem::copy_options::overwrite_existing);
         }
         Execute(AsUser(std::string(variable) + "=" + path + " QT_QPA_PLATFORM=rtprobe RT_PROBE_REPORT=" + found + " " +
-                           program, ""));
+                           program,
+                       ""));
         std::ifstream in(found);
         std::string report((std::istreambuf_iterator<char>(in)), {});
         EXPECT_EQ(report, "raw=0 CapEff=0000000000000000 CapPrm=0000000000000000 CapAmb=0000000000000000\n")
@@ -284,7 +291,8 @@ TEST_F(SharedMachine, EachReportExitCodeByARealCase) {
         {raw, "nosuch.test", 1},   // the name does not resolve
         {plain, "target.test", 2}, // no helper beside it, and unprivileged ICMP sockets closed
     };
-    for (const auto &c : cases) EXPECT_EQ(Execute(AsUser(c.program, "--report " + c.target)).exitCode, c.code) << c.target;
+    for (const auto &c : cases)
+        EXPECT_EQ(Execute(AsUser(c.program, "--report " + c.target)).exitCode, c.code) << c.target;
     EXPECT_EQ(Execute(AsUser(plain, "--report")).exitCode, 2) << "arguments that are wrong";
 }
 
@@ -306,14 +314,17 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
         EXPECT_EQ(Shell("desktop-file-validate " + usr + "/share/applications/routetrace.desktop && echo ok"), "ok\n");
     }
     if (!Shell("command -v appstreamcli").empty()) {
-        EXPECT_EQ(Shell("appstreamcli validate --no-net " + usr + "/share/metainfo/*.metainfo.xml >/dev/null && echo ok"), "ok\n");
+        EXPECT_EQ(
+            Shell("appstreamcli validate --no-net " + usr + "/share/metainfo/*.metainfo.xml >/dev/null && echo ok"),
+            "ok\n");
     }
 
     // What the package's postinst does: the right to the helper alone.
     std::string program = usr + "/bin/routetrace", helper = usr + "/libexec/routetrace/routetrace-icmp";
     ASSERT_EQ(Shell("setcap cap_net_raw+ep " + helper + " && echo ok"), "ok\n");
     EXPECT_EQ(Shell("getcap " + program), "") << "the program carries no right";
-    EXPECT_EQ(Shell("readelf -d " + helper + " | grep NEEDED"), " 0x0000000000000001 (NEEDED)             Shared library: [libc.so.6]\n");
+    EXPECT_EQ(Shell("readelf -d " + helper + " | grep NEEDED"),
+              " 0x0000000000000001 (NEEDED)             Shared library: [libc.so.6]\n");
     // The package's folder is seen at /usr/libexec, as if installed, in a mount namespace of the run's own.
     auto installed = [&](const std::string &command) {
         return "unshare --mount --propagation private sh -c 'mount -t overlay overlay -o lowerdir=" + usr +
@@ -322,7 +333,8 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     // A run from the user's home folder, where there is no database: it is found in the package's
     // data folder.
     std::string home = "/home/" + user_;
-    Outcome r = Execute(installed("cd " + home + " && " + AsUser("XDG_DATA_DIRS=" + usr + "/share " + program, "--report target.test --record")));
+    Outcome r = Execute(installed(
+        "cd " + home + " && " + AsUser("XDG_DATA_DIRS=" + usr + "/share " + program, "--report target.test --record")));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Hops(r.out), kFourHops) << r.out << r.err;
     EXPECT_EQ(r.err.find("\xE6\xB2\xA1\xE6\x89\xBE\xE5\x88\xB0"), std::string::npos) << "没找到数据库: " << r.err;
@@ -342,7 +354,8 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     // The terminal window, started from the home folder: the same history, kept in the same place.
     if (Shell("command -v tmux").empty()) return;
     TmuxSession tmux("rtpkg" + std::to_string(::getpid()));
-    tmux.Start(installed("cd " + home + " && " + AsUser("TERM=xterm-256color XDG_DATA_DIRS=" + usr + "/share " + program, "")) +
+    tmux.Start(installed("cd " + home + " && " +
+                         AsUser("TERM=xterm-256color XDG_DATA_DIRS=" + usr + "/share " + program, "")) +
                    "; echo EXIT=$?; sleep 30",
                100, 30);
     ASSERT_TRUE(tmux.WaitFor("开始追踪", 10s)) << tmux.Screen();
@@ -352,7 +365,8 @@ TEST_F(SharedMachine, TheInstalledPackageTracesForAnOrdinaryUser) {
     ASSERT_TRUE(tmux.WaitFor("路由追踪结束", 20s)) << tmux.Screen();
     tmux.Keys("Enter");
     // The newest first: this trace, the silent one, the first report.
-    EXPECT_TRUE(Until([&] { return history().find("url=target.test|203.0.113.2|target.test|") != std::string::npos; }, 10s))
+    EXPECT_TRUE(
+        Until([&] { return history().find("url=target.test|203.0.113.2|target.test|") != std::string::npos; }, 10s))
         << history();
     tmux.Keys("F10");
     ASSERT_TRUE(tmux.WaitFor("关于Toviq", 10s)) << tmux.Screen();

@@ -23,8 +23,8 @@ class QqwryBuilder {
         return a << 24 | b << 16 | c << 8 | d;
     }
     static std::string Dotted(uint32_t ip) {
-        return std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." + std::to_string(ip >> 8 & 255) + "." +
-               std::to_string(ip & 255);
+        return std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." + std::to_string(ip >> 8 & 255) +
+               "." + std::to_string(ip & 255);
     }
 
     // Appends bytes; returns their position.

@@ -18,7 +18,7 @@ class RecordingFrontEnd : public rt::FrontEnd {
     RecordingFrontEnd() : rt::FrontEnd(/*anyUnit=*/true) {}
 
     struct Message {
-        std::string text;  // GBK
+        std::string text; // GBK
         bool hasTitle;
         std::string title; // GBK
     };

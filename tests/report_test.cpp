@@ -116,7 +116,8 @@ TEST(ReportCommandLine, EachWrongArgumentEndsWithTwoItsMessageAndTheUsage) {
 }
 
 TEST(ReportCommandLine, HelpAndVersionAnswerOnStandardOutputWithZero) {
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{{"-h"}, {"--help"}, {"--report", "t", "--help"}}) {
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"-h"}, {"--help"}, {"--report", "t", "--help"}}) {
         Parsed p = Parse(args);
         EXPECT_EQ(p.request.exitNow, 0);
         EXPECT_EQ(p.out.rfind("usage: routetrace", 0), 0u) << p.out;
@@ -146,9 +147,9 @@ TEST(ReportText, FieldsAndJsonStringsHoldWhateverTheyAreGiven) {
         {"a\tb\r\nc", "a\\tb\\r\\nc", "\"a\\tb\\r\\nc\""},
         {"\x1b[2J\x7f", "\\x1B[2J\\x7F", "\"\\u001b[2J\\u007f\""},
         {"\"\\", "\"\\", "\"\\\"\\\\\""},
-        {"\xE6\xB5\x8B", "\xE6\xB5\x8B", "\"\xE6\xB5\x8B\""},                         // 测, valid UTF-8
-        {"\xB2\xE2x", "\xB2\xE2x", "\"\xEF\xBF\xBD\xEF\xBF\xBDx\""},                   // GBK bytes are no UTF-8
-        {"\xE6\xB5", "\xE6\xB5", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                      // cut short
+        {"\xE6\xB5\x8B", "\xE6\xB5\x8B", "\"\xE6\xB5\x8B\""},        // 测, valid UTF-8
+        {"\xB2\xE2x", "\xB2\xE2x", "\"\xEF\xBF\xBD\xEF\xBF\xBDx\""}, // GBK bytes are no UTF-8
+        {"\xE6\xB5", "\xE6\xB5", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},    // cut short
         // A surrogate and a code above U+10FFFF: each of their seven bytes is replaced.
         {"\xED\xA0\x80\xF4\x90\x80\x80", "\xED\xA0\x80\xF4\x90\x80\x80",
          "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
@@ -202,8 +203,9 @@ class ReportNetwork : public ::testing::Test {
 
     // Runs a report in the client's namespace, from the program's folder; with `until`, sends the
     // signal once what the program printed so far (standard output and error) satisfies it.
-    Outcome Report(const std::string &args, std::function<bool(const std::string &out, const std::string &err)> until = {},
-               int signal = SIGINT) {
+    Outcome Report(const std::string &args,
+                   std::function<bool(const std::string &out, const std::string &err)> until = {},
+                   int signal = SIGINT) {
         int out[2], err[2];
         if (::pipe(out) || ::pipe(err)) return {};
         std::vector<std::string> argv = Command(args);
@@ -357,7 +359,9 @@ TEST_F(ReportNetwork, AnInterruptedReportEndsWithTheSignalsCodeAndAWholeDocument
     // Hop 1 answers, every later hop waits long: the signal comes while the trace runs.
     Change("drop-time-exceeded", "r2", "restore-time-exceeded");
     std::filesystem::remove(folder_.file("QQWry.dat")); // its message marks the end of hop 1's row
-    auto firstRowDone = [](const std::string &, const std::string &err) { return err.find("QQWry.dat") != std::string::npos; };
+    auto firstRowDone = [](const std::string &, const std::string &err) {
+        return err.find("QQWry.dat") != std::string::npos;
+    };
     Outcome r = Report("--report 203.0.113.2 --json -w 10", firstRowDone, SIGINT);
     EXPECT_EQ(r.code, 130) << r.err;
     QJsonObject doc = Document(r.out);
@@ -373,8 +377,9 @@ TEST_F(ReportNetwork, AnInterruptedReportEndsWithTheSignalsCodeAndAWholeDocument
     EXPECT_NE(r.err.find(folder_.path().string()), std::string::npos) << r.err;
 
     // The text keeps the rows it printed.
-    Outcome t = Report("--report 203.0.113.2 -w 10", [](const std::string &out, const std::string &) { return !out.empty(); },
-                   SIGTERM);
+    Outcome t = Report(
+        "--report 203.0.113.2 -w 10", [](const std::string &out, const std::string &) { return !out.empty(); },
+        SIGTERM);
     EXPECT_EQ(t.code, 143) << t.err;
     ASSERT_FALSE(Lines(t.out).empty());
     EXPECT_EQ(Lines(t.out)[0].substr(0, 12), "1\t192.0.2.2\t");
@@ -388,7 +393,8 @@ TEST_F(ReportNetwork, TheHistoryIsLeftAsItWasUnlessRecordIsGiven) {
     EXPECT_EQ(folder_.read("lsjl.ini"), history);
     r = Report("--report 203.0.113.2 -m 1 --record");
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_NE(folder_.read("lsjl.ini").find("url=kept.test|203.0.113.2"), std::string::npos) << folder_.read("lsjl.ini");
+    EXPECT_NE(folder_.read("lsjl.ini").find("url=kept.test|203.0.113.2"), std::string::npos)
+        << folder_.read("lsjl.ini");
 }
 
 TEST_F(ReportNetwork, ANameThatDoesNotResolveEndsWithOneAndSaysSo) {

@@ -52,8 +52,8 @@ constexpr const char kNoWindow[] =
 
 TEST(Startup, TheRealProgramWithNowhereToShowTheWindowSaysHowToReportAndEndsWithTwo) {
     TempDir tmp;
-    std::string env = "env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" +
-                      tmp.path().string() + " ";
+    std::string env =
+        "env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" + tmp.path().string() + " ";
     Outcome o = Execute(env + PRODUCT);
     EXPECT_EQ(o.exitCode, 2) << o.output;
     EXPECT_EQ(o.output, kNoWindow);
@@ -93,9 +93,10 @@ TEST(Startup, AReportWhoseStartFailsEndsWithTwoItsMessageOnStandardError) {
     if (::geteuid() == 0) { // a full temporary folder: a tmpfs of one page, mounted where only this sees it
         std::string full = tmp.file("full");
         std::filesystem::create_directory(full);
-        cases.push_back({"TMPDIR=" + full, "unshare -m sh -c 'mount -t tmpfs -o size=4k none " + full + " && exec " +
-                                               PRODUCT + " \"$@\"' -",
-                         "Error: Can't write the runtime's files! (No space left on device)\n"});
+        cases.push_back(
+            {"TMPDIR=" + full,
+             "unshare -m sh -c 'mount -t tmpfs -o size=4k none " + full + " && exec " + PRODUCT + " \"$@\"' -",
+             "Error: Can't write the runtime's files! (No space left on device)\n"});
     }
     for (const Case &c : cases) {
         std::string run = "env -u XDG_RUNTIME_DIR DISPLAY= WAYLAND_DISPLAY= " + c.environment + " " + c.program;
@@ -123,8 +124,9 @@ TEST(Startup, AnImageThatCannotBePreparedIsSaidOnceAndAReportEndsWithTwo) {
     std::string damaged = tmp.file("damaged");
     std::ofstream(damaged, std::ios::binary) << bytes;
     std::filesystem::permissions(damaged, std::filesystem::perms::owner_all);
-    const std::string run = "env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" +
-                            tmp.path().string() + " " + damaged;
+    const std::string run =
+        "env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR=" + tmp.path().string() + " " +
+        damaged;
     for (const char *arguments : {" --report 192.0.2.1 >/dev/null", " >/dev/null"}) {
         SCOPED_TRACE(arguments);
         Outcome o = Execute("(" + run + arguments + ")");
@@ -137,7 +139,8 @@ TEST(Startup, AnImageThatCannotBePreparedIsSaidOnceAndAReportEndsWithTwo) {
 TEST(Startup, AnUnreachableDisplayIsReportedNotACrash) {
     TempDir tmp;
     // No X server listens on display 9797 (the tests' own Xvfb servers use displays 50 to 249).
-    Outcome o = Execute("DISPLAY=:9797 WAYLAND_DISPLAY= QT_QPA_PLATFORM= TMPDIR=" + tmp.path().string() + " " + PRODUCT);
+    Outcome o =
+        Execute("DISPLAY=:9797 WAYLAND_DISPLAY= QT_QPA_PLATFORM= TMPDIR=" + tmp.path().string() + " " + PRODUCT);
     EXPECT_EQ(o.exitCode, 2);
     EXPECT_EQ(o.output, std::string("The display :9797 cannot be opened; the window cannot be shown.\n") + kNoWindow);
 }
@@ -147,7 +150,8 @@ TEST(Startup, TheProgramAndItsHelperAreBuiltHardened) {
     for (const std::string &binary : {std::string(PRODUCT), std::string(HELPER)}) {
         SCOPED_TRACE(binary);
         std::string dynamic = Execute("readelf -d " + binary).output;
-        EXPECT_NE(Execute("readelf -h " + binary).output.find("DYN (Position-Independent Executable file)"), std::string::npos);
+        EXPECT_NE(Execute("readelf -h " + binary).output.find("DYN (Position-Independent Executable file)"),
+                  std::string::npos);
         EXPECT_NE(dynamic.find("BIND_NOW"), std::string::npos);
         EXPECT_NE(Execute("readelf -l " + binary).output.find("GNU_RELRO"), std::string::npos);
     }

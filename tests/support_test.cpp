@@ -91,8 +91,8 @@ TEST(CompareText, OrdersUnsignedBytesAndTreatsNullAsEmpty) {
 }
 
 TEST(ArrayAccess, IndexesAreCheckedThroughTheErrorService) {
-    Array parts = ResultBytes(rt::Runtime::Instance().CoreCommand(
-        0x190, std::vector<RtTriple>{ArgText("a.b"), ArgText(".")}));
+    Array parts =
+        ResultBytes(rt::Runtime::Instance().CoreCommand(0x190, std::vector<RtTriple>{ArgText("a.b"), ArgText(".")}));
     EXPECT_STREQ(TextArrayAt(parts, 2, 0x04010001, 7), "b");
     EXPECT_EXIT(TextArrayAt(parts, 3, 0x04010001, 7), ::testing::ExitedWithCode(1),
                 "Runtime error 1: array index above its bound in subroutine 0x4010001 at position 7");

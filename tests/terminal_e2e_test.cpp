@@ -20,7 +20,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
 class Terminal : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -58,7 +57,6 @@ class Terminal : public ::testing::Test {
     std::unique_ptr<TmuxSession> tmux_;
 };
 
-
 } // namespace
 
 TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
@@ -87,9 +85,11 @@ TEST_F(Terminal, ATraceAtEightyByTwentyFour) {
     // The target box's history: Down opens it, Enter takes the item into the edit field.
     ASSERT_TRUE(tmux_->FocusField("目标网址")) << Screen();
     Keys("Down");
-    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址", 1).find("toviq.example") != std::string::npos; }, 10s)) << Screen();
+    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址", 1).find("toviq.example") != std::string::npos; }, 10s))
+        << Screen();
     Keys("Enter");
-    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址").find("toviq.example") != std::string::npos; }, 10s)) << Screen();
+    EXPECT_TRUE(Until([&] { return tmux_->LineOf("目标网址").find("toviq.example") != std::string::npos; }, 10s))
+        << Screen();
 
     Keys("F10");
     EXPECT_TRUE(WaitFor("关于Toviq", 10s));

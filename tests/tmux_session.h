@@ -61,7 +61,8 @@ class TmuxSession {
         for (int i = 0; i < 20; ++i) {
             std::string screen = Screen();
             size_t at = screen.find(label);
-            int row = int(std::count(screen.begin(), screen.begin() + std::ptrdiff_t(at == std::string::npos ? 0 : at), '\n'));
+            int row = int(
+                std::count(screen.begin(), screen.begin() + std::ptrdiff_t(at == std::string::npos ? 0 : at), '\n'));
             std::string before = Cursor();
             if (at != std::string::npos && before.rfind("1 " + std::to_string(row) + " ", 0) == 0) return true;
             Keys(key);

@@ -50,7 +50,8 @@ class Capture {
                 size_t ip = size_t(buf[0] & 15) * 4;
                 if (size_t(n) >= ip + 8 && buf[ip] == 8) {
                     std::lock_guard lock(mutex_);
-                    requests_.push_back({size_t(n) - ip - 8, std::string(reinterpret_cast<char *>(buf + ip + 8), size_t(n) - ip - 8)});
+                    requests_.push_back(
+                        {size_t(n) - ip - 8, std::string(reinterpret_cast<char *>(buf + ip + 8), size_t(n) - ip - 8)});
                 }
             }
             ::close(fd);
@@ -87,7 +88,8 @@ class TraceNetwork : public WindowFixture {
         std::ofstream(hosts_) << "127.0.0.1 localhost\n203.0.113.2 target.test\n";
         // Names not in the hosts file are asked of loopback only, where nothing answers.
         std::ofstream(resolver_) << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-        if (!UseNameFiles(hosts_, resolver_) || !JoinNetwork(prefix_ + "-client")) skip_ = "cannot join the test network";
+        if (!UseNameFiles(hosts_, resolver_) || !JoinNetwork(prefix_ + "-client"))
+            skip_ = "cannot join the test network";
     }
     static void TearDownTestSuite() {
         if (up_) Topology("down " + prefix_);
@@ -102,7 +104,8 @@ class TraceNetwork : public WindowFixture {
         previousFolder_ = std::filesystem::current_path();
         std::filesystem::current_path(folder_.path()); // ".\QQWry.dat" is looked up here
         Q b;
-        b.Index(Q::Ip("192.0.2.0"), b.Simple(Q::Ip("192.0.2.255"), "\xB2\xE2\xCA\xD4\xCD\xF8\xD2\xBB", "r1")); // 测试网一
+        b.Index(Q::Ip("192.0.2.0"),
+                b.Simple(Q::Ip("192.0.2.255"), "\xB2\xE2\xCA\xD4\xCD\xF8\xD2\xBB", "r1")); // 测试网一
         b.Index(Q::Ip("198.51.100.0"), b.Simple(Q::Ip("198.51.100.255"), "TEST-NET-2", "routers"));
         b.Index(Q::Ip("203.0.113.0"), b.Simple(Q::Ip("203.0.113.255"), "TEST-NET-3", "\xC4\xBF\xB1\xEA")); // 目标
         folder_.write("QQWry.dat", b.Finish());
@@ -201,7 +204,8 @@ TEST_F(TraceNetwork, ATargetThatNeverAnswersRunsAll255Hops) {
     ASSERT_EQ(rows.size(), 255u);
     // The routers answer (unless a busy machine keeps an answer past the short wait of this test).
     const char *routers[] = {"192.0.2.2", "198.51.100.2", "198.51.100.6"};
-    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(rows[i] == kEmptyRow || rows[i][1] == routers[i]) << rows[i][1].toStdString();
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(rows[i] == kEmptyRow || rows[i][1] == routers[i]) << rows[i][1].toStdString();
     for (size_t i = 3; i < rows.size(); ++i) ASSERT_EQ(rows[i], kEmptyRow) << "hop " << i + 1;
     EXPECT_TRUE(messages_.empty()) << "the hop limit ends without a message";
     EXPECT_TRUE(StartButton()->isEnabled());
@@ -212,9 +216,9 @@ TEST_F(TraceNetwork, CharactersPerPacketAreCorrectedAndCarriedOnTheWire) {
     struct Case {
         const char *typed, *shown;
         size_t size;
-    } cases[] = {{"", "32", 32},        {"0", "32", 32},    {"20", "32", 32},     {"-5", "32", 32},
-                 {"200", "128", 128},   {"64", "64", 64},   {"40.7", "40.7", 40}, {"31.99999995", "31.99999995", 31},
-                 {"32", "32", 32},      {"128", "128", 128}};
+    } cases[] = {{"", "32", 32},      {"0", "32", 32},    {"20", "32", 32},     {"-5", "32", 32},
+                 {"200", "128", 128}, {"64", "64", 64},   {"40.7", "40.7", 40}, {"31.99999995", "31.99999995", 31},
+                 {"32", "32", 32},    {"128", "128", 128}};
     QLineEdit *count = Box(unit_id::Id_PacketCountBox);
     QCheckBox *check = Control<QCheckBox>(unit_id::Id_CheckBox);
     for (const Case &c : cases) {
@@ -283,7 +287,8 @@ TEST_F(TraceNetwork, TheReportPrintsTheWindowsRows) {
     std::string command = std::string("env -u DISPLAY -u QT_QPA_PLATFORM ") + PRODUCT + " --report target.test";
     EXPECT_EQ(withoutTimes(QString::fromStdString(Shell(command))), withoutTimes(rows));
     // On one stream the closing message follows the last hop, as in the window.
-    EXPECT_EQ(withoutTimes(QString::fromStdString(Shell("(" + command + " 2>&1)"))), withoutTimes(rows + "路由追踪结束\n"));
+    EXPECT_EQ(withoutTimes(QString::fromStdString(Shell("(" + command + " 2>&1)"))),
+              withoutTimes(rows + "路由追踪结束\n"));
 }
 
 // A hostile place database in the folder the program starts from: its texts hold line breaks, tabs
@@ -297,7 +302,8 @@ TEST_F(TraceNetwork, TheReportEscapesControlCharactersAndItsJsonIsUtf8) {
     std::string command = std::string("env -u DISPLAY -u QT_QPA_PLATFORM ") + PRODUCT + " --report target.test";
     std::string out = Shell(command + " 2>/dev/null");
     std::vector<std::string> rows;
-    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) rows.push_back(out.substr(at, end - at));
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+        rows.push_back(out.substr(at, end - at));
     ASSERT_EQ(rows.size(), 4u) << out;
     for (const std::string &row : rows) EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 3) << row;
     EXPECT_NE(rows[1].find("\tx\\n9\\t6.6.6.6\\tforged\\t1 ms \\x1B[31mred\\r\\x08\t"), std::string::npos) << rows[1];

@@ -96,12 +96,16 @@ TEST_F(WindowFixture, ExitEndsTheEventLoop) {
 
 TEST_F(WindowFixture, TheTraceThreadReachesTheControlsThroughTheWindowsThread) {
     std::thread trace([] {
-        RtSetProperty(unit_id::Id_MainWindow, unit_id::Id_AddressBox, RtPropertyEditText, -1, (uint64_t)(uintptr_t) "203.0.113.2");
-        int32_t row = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView})));
-        CallUnchecked(cmd::ListSetCell, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView}), ArgInt(row), ArgInt(2),
-                ArgText("\xD6\xD0\xB9\xFA"));
+        RtSetProperty(unit_id::Id_MainWindow, unit_id::Id_AddressBox, RtPropertyEditText, -1,
+                      (uint64_t)(uintptr_t) "203.0.113.2");
+        int32_t row = ResultInt(
+            CallUnchecked(cmd::ListAppendRow,
+                          ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView})));
+        CallUnchecked(cmd::ListSetCell,
+                      ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView}),
+                      ArgInt(row), ArgInt(2), ArgText("\xD6\xD0\xB9\xFA"));
         ShowMessage("\xC2\xB7\xD3\xC9\xD7\xB7\xD7\xD9\xBD\xE1\xCA\xF8", nullptr); // 路由追踪结束
-        ProcessEvents(); // from the trace thread: harmless
+        ProcessEvents();                                                          // from the trace thread: harmless
     });
     EXPECT_TRUE(PumpUntil([&] { return !messages_.empty(); }));
     trace.join();
@@ -115,19 +119,23 @@ TEST_F(WindowFixture, TheTraceThreadReachesTheControlsThroughTheWindowsThread) {
 
 TEST_F(WindowFixture, BadCellsAndItemsEndInTheErrorService) {
     UnitRef list{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView};
-    EXPECT_EXIT(CallUnchecked(cmd::ListSetCell, ArgUnit(list), ArgInt(0), ArgInt(0), ArgText("x")), ::testing::ExitedWithCode(1),
-                "Runtime error 1:");
-    EXPECT_EXIT(CallUnchecked(cmd::ComboItem, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_TargetBox, unit_type::kComboBox}), ArgInt(0)),
+    EXPECT_EXIT(CallUnchecked(cmd::ListSetCell, ArgUnit(list), ArgInt(0), ArgInt(0), ArgText("x")),
+                ::testing::ExitedWithCode(1), "Runtime error 1:");
+    EXPECT_EXIT(CallUnchecked(cmd::ComboItem,
+                              ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_TargetBox, unit_type::kComboBox}),
+                              ArgInt(0)),
                 ::testing::ExitedWithCode(1), "Runtime error 1:");
     EXPECT_EXIT(CallUnchecked(cmd::ListAppendRow, ArgInt(5)), ::testing::ExitedWithCode(1), "is not a unit");
 }
 
 TEST_F(WindowFixture, ResponseTimeTextsAndTheHopNumberOfARow) {
     QTreeWidget *list = Control<QTreeWidget>(unit_id::Id_ResultList);
-    const std::pair<int32_t, const char *> cases[] = {{0, "<10 ms"},     {9, "<10 ms"}, {10, "10ms"},
+    const std::pair<int32_t, const char *> cases[] = {{0, "<10 ms"},    {9, "<10 ms"}, {10, "10ms"},
                                                       {1200, "1200ms"}, {1201, "*"},   {2000, "*"}};
     for (auto [ms, text] : cases) {
-        *CurrentRowCell() = ResultInt(CallUnchecked(cmd::ListAppendRow, ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView})));
+        *CurrentRowCell() = ResultInt(
+            CallUnchecked(cmd::ListAppendRow,
+                          ArgUnit(UnitRef{unit_id::Id_MainWindow, unit_id::Id_ResultList, unit_type::kListView})));
         FillHopRow(7, ms, "198.51.100.2");
         QTreeWidgetItem *row = list->topLevelItem(*CurrentRowCell());
         EXPECT_EQ(row->text(3), U(text)) << ms << " ms";

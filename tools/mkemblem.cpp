@@ -39,13 +39,14 @@ Rgba Emblem(double x, double y) {
     const double hops[][2] = {{0.22, 0.72}, {0.37, 0.52}, {0.53, 0.60}, {0.66, 0.38}, {0.78, 0.25}};
     Rgba c{0, 0};
     double r = std::hypot(x - 0.5, y - 0.5);
-    if (r < 0.47) c = Over(c, {0.93, 1});                  // the disk
-    if (r >= 0.41 && r < 0.47) c = Over(c, {0.30, 1});     // its rim
-    for (int i = 0; i + 1 < 5; ++i)                         // the route between the hops
-        if (SegmentDistance(x, y, hops[i][0], hops[i][1], hops[i + 1][0], hops[i + 1][1]) < 0.022) c = Over(c, {0.45, 1});
-    for (int i = 0; i < 4; ++i)                             // the hops
+    if (r < 0.47) c = Over(c, {0.93, 1});              // the disk
+    if (r >= 0.41 && r < 0.47) c = Over(c, {0.30, 1}); // its rim
+    for (int i = 0; i + 1 < 5; ++i)                    // the route between the hops
+        if (SegmentDistance(x, y, hops[i][0], hops[i][1], hops[i + 1][0], hops[i + 1][1]) < 0.022)
+            c = Over(c, {0.45, 1});
+    for (int i = 0; i < 4; ++i) // the hops
         if (std::hypot(x - hops[i][0], y - hops[i][1]) < 0.050) c = Over(c, {0.20, 1});
-    double t = std::hypot(x - hops[4][0], y - hops[4][1]);  // the target: a ring around a dot
+    double t = std::hypot(x - hops[4][0], y - hops[4][1]); // the target: a ring around a dot
     if (t < 0.095) c = Over(c, {0.10, 1});
     if (t < 0.060) c = Over(c, {0.93, 1});
     if (t < 0.035) c = Over(c, {0.10, 1});

@@ -59,7 +59,8 @@ Text LookupLocation(TextArg address, TextArg databasePath) {
     FreeBlock(header);
 
     Text place = nullptr;
-    int64_t count = FloatToInt64(Divide((double)(last - first), ConstDouble(K_IndexEntrySize)) + ConstDouble(K_InclusiveCount));
+    int64_t count =
+        FloatToInt64(Divide((double)(last - first), ConstDouble(K_IndexEntrySize)) + ConstDouble(K_InclusiveCount));
     // A header whose last entry lies before its first has no entries; searching it would never end.
     if (count >= 1) {
         int64_t a = AddressToNumber(address);
@@ -148,7 +149,8 @@ int64_t HexToNumber(TextArg text) {
     for (int32_t n = 1; n <= length; ++n) {
         uint8_t c = (uint8_t)upper[length - n];
         int64_t digit = 0; // a character that is no hexadecimal digit counts 0
-        if (c >= 'A' && c <= 'F') digit = c - (int64_t)ConstDouble(K_LetterACode) + (int64_t)ConstDouble(K_LetterAValue);
+        if (c >= 'A' && c <= 'F')
+            digit = c - (int64_t)ConstDouble(K_LetterACode) + (int64_t)ConstDouble(K_LetterAValue);
         else if (c >= '0' && c <= '9') digit = c - '0';
         sum += digit * weight;
         weight *= 16;

@@ -7,8 +7,8 @@
 
 const FieldLayout kOptionLayout[OptFields] = {{FieldU8, 0}, {FieldU8, 0}, {FieldU8, 0}, {FieldU32, 0}, {FieldU32, 0}};
 const FieldLayout kReplyBufferLayout[RepFields] = {
-    {FieldU32, 0}, {FieldU32, 0}, {FieldU32, 0}, {FieldU16, 0},     {FieldU16, 0},   {FieldU32, 0}, {FieldU8, 0},
-    {FieldU8, 0},  {FieldU8, 0},  {FieldU32, 0}, {FieldU32, 0},     {FieldBytes, 256}, {FieldBytes, 8}};
+    {FieldU32, 0}, {FieldU32, 0}, {FieldU32, 0}, {FieldU16, 0}, {FieldU16, 0},     {FieldU32, 0},  {FieldU8, 0},
+    {FieldU8, 0},  {FieldU8, 0},  {FieldU32, 0}, {FieldU32, 0}, {FieldBytes, 256}, {FieldBytes, 8}};
 
 namespace {
 

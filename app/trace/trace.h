@@ -38,8 +38,20 @@ void FillHopRow(uint8_t ttl, int32_t roundTripMs, TextArg hopAddress);
 enum OptionField { OptTtl, OptTos, OptFlags, OptSize, OptData, OptFields };
 // ICMP_ECHO_REPLY with its option record and data area (287 bytes), then 8 spare bytes: 295.
 enum ReplyField {
-    RepAddress, RepStatus, RepRoundTrip, RepDataSize, RepReserved, RepData,
-    RepTtl, RepTos, RepFlags, RepOptionSize, RepOptionData, RepDataArea, RepSpare, RepFields
+    RepAddress,
+    RepStatus,
+    RepRoundTrip,
+    RepDataSize,
+    RepReserved,
+    RepData,
+    RepTtl,
+    RepTos,
+    RepFlags,
+    RepOptionSize,
+    RepOptionData,
+    RepDataArea,
+    RepSpare,
+    RepFields
 };
 extern const FieldLayout kOptionLayout[OptFields];
 extern const FieldLayout kReplyBufferLayout[RepFields];

@@ -13,8 +13,8 @@ namespace {
 
 // WSADATA as the program declares it: version, highest version, description, status, limits,
 // vendor information: 398 bytes packed.
-const FieldLayout kWsaData[] = {{FieldU16, 0},   {FieldU16, 0}, {FieldBytes, 257}, {FieldBytes, 129},
-                                {FieldU16, 0},   {FieldU16, 0}, {FieldU32, 0}};
+const FieldLayout kWsaData[] = {{FieldU16, 0}, {FieldU16, 0}, {FieldBytes, 257}, {FieldBytes, 129},
+                                {FieldU16, 0}, {FieldU16, 0}, {FieldU32, 0}};
 // hostent: name, aliases, address type, address length, address list: 16 bytes.
 const FieldLayout kHostEnt[] = {{FieldU32, 0}, {FieldU32, 0}, {FieldU16, 0}, {FieldU16, 0}, {FieldU32, 0}};
 enum HostField { HostName, HostAliases, HostType, HostLength, HostList, HostFields };

@@ -11,10 +11,10 @@ void ClearHistory();  // the file is deleted, the reset value written, and the l
 
 extern "C" {
 // Event handlers, bound by the form segment.
-void RtWindowHandler();                             // the window was created
-void StartClicked();                                // "开始追踪"
-void ClearClicked();                                // "清除历史记录"
-void PicturePressed(int32_t, int32_t, int32_t);     // a mouse button on the emblem
-void AboutSelected();                               // menu "关于Toviq"
-void ExitSelected();                                // menu "退出"
+void RtWindowHandler();                         // the window was created
+void StartClicked();                            // "开始追踪"
+void ClearClicked();                            // "清除历史记录"
+void PicturePressed(int32_t, int32_t, int32_t); // a mouse button on the emblem
+void AboutSelected();                           // menu "关于Toviq"
+void ExitSelected();                            // menu "退出"
 }

@@ -249,7 +249,9 @@ template <typename Io> void TransferControl(Io &io, Control &u) {
     case kButton:
     case kGroupBox: io.counted(u.caption); break;
     case kPicture: io.counted(u.icon); break;
-    case kListView: io.sizedList(u.columns, kMaxColumns, [](auto &inner, Column &c) { TransferColumn(inner, c); }); break;
+    case kListView:
+        io.sizedList(u.columns, kMaxColumns, [](auto &inner, Column &c) { TransferColumn(inner, c); });
+        break;
     case kEditBox: io.word(u.inputSetting); break;
     case kComboBox: break;
     default: io.unknownType(); break;
@@ -280,9 +282,14 @@ Encoded EncodeForm(const Form &form) {
         ids.push_back(id);
         bodies.push_back(std::move(w));
     };
-    add(form.window.id, [](Writer &w, Control &u) { TransferControl(w, u); }, form.window);
-    for (const Control &c : form.controls) add(c.id, [](Writer &w, Control &u) { TransferControl(w, u); }, c);
-    for (const MenuItem &m : form.menu) add(m.id, [](Writer &w, MenuItem &u) { TransferMenuItem(w, u); }, m);
+    add(
+        form.window.id, [](Writer &w, Control &u) { TransferControl(w, u); }, form.window);
+    for (const Control &c : form.controls)
+        add(
+            c.id, [](Writer &w, Control &u) { TransferControl(w, u); }, c);
+    for (const MenuItem &m : form.menu)
+        add(
+            m.id, [](Writer &w, MenuItem &u) { TransferMenuItem(w, u); }, m);
 
     Writer all;
     all.fixed(kHeaderWord);
@@ -302,7 +309,8 @@ Encoded EncodeForm(const Form &form) {
         all.fixed(uint32_t(body.bytes.size()));
         size_t start = all.bytes.size();
         all.bytes.insert(all.bytes.end(), body.bytes.begin(), body.bytes.end());
-        for (HandlerSite &site : body.sites) out.handlerSites.push_back({uint32_t(start + site.offset), std::move(site.symbol)});
+        for (HandlerSite &site : body.sites)
+            out.handlerSites.push_back({uint32_t(start + site.offset), std::move(site.symbol)});
     }
     uint32_t following = uint32_t(all.bytes.size() - lengthField - 4);
     std::memcpy(all.bytes.data() + lengthField, &following, 4);
@@ -319,7 +327,8 @@ void CheckStructure(const Form &form, bool haveWindow, std::vector<Finding> &pro
     for (const Control &u : form.controls) {
         if (u.parent != 0) {
             const Control *p = form.Find(u.parent);
-            if (!p || p->type != kGroupBox) problems.push_back({Problem::ParentNotGroupBox, "unit " + rt::Hex(u.id, 8)});
+            if (!p || p->type != kGroupBox)
+                problems.push_back({Problem::ParentNotGroupBox, "unit " + rt::Hex(u.id, 8)});
         }
         for (uint32_t child : u.children) {
             const Control *ch = form.Find(child);
@@ -346,7 +355,8 @@ Decoded DecodeForm(std::span<const uint8_t> bytes, uint32_t codeSize) {
     if (word != kHeaderWord) problem(Problem::HeaderWord);
     if (count > kMaxUnits) return {std::nullopt, {{Problem::TooManyUnits, std::to_string(count)}}};
     if (following > bytes.size() - head.at()) problem(Problem::ShortLength);
-    size_t ids = head.at(), offsets = ids + size_t{4} * count, units = offsets + size_t{4} * count; // count is small: checked above
+    size_t ids = head.at(), offsets = ids + size_t{4} * count,
+           units = offsets + size_t{4} * count; // count is small: checked above
     if (!r.has(ids, 8ull * count)) return {std::nullopt, {{Problem::TablesOutside, {}}}};
 
     auto handlerOutside = [&](int64_t handler) { return codeSize && handler >= 0 && uint64_t(handler) >= codeSize; };
@@ -411,7 +421,8 @@ std::optional<Icon> DecodeIco(std::span<const uint8_t> bytes) {
     auto doubleHeight = image->u32le(8);
     auto bits = image->u16le(14);
     auto compression = image->u32le(16);
-    if (!headerSize || *headerSize < 40 || !width || !doubleHeight || bits != 32 || compression != 0) return std::nullopt;
+    if (!headerSize || *headerSize < 40 || !width || !doubleHeight || bits != 32 || compression != 0)
+        return std::nullopt;
     uint32_t w = *width, h = *doubleHeight / 2;
     if (w == 0 || h == 0 || w > 1024 || h > 1024) return std::nullopt;
     auto pixels = image->span(*headerSize, size_t(w) * h * 4);

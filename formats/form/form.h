@@ -41,19 +41,19 @@ struct Control {
     std::vector<uint32_t> children; // group boxes: the units inside
     uint32_t cursor = 0;            // 0 the default, kHandCursor the hand
     std::vector<Event> events;
-    std::string caption;            // window, labels, buttons, check box, group boxes
-    std::vector<uint8_t> icon;      // window (32 x 32) and picture (128 x 128): an ICO file
-    std::vector<Column> columns;    // list view
-    uint32_t inputSetting = 0;      // edit boxes
+    std::string caption;         // window, labels, buttons, check box, group boxes
+    std::vector<uint8_t> icon;   // window (32 x 32) and picture (128 x 128): an ICO file
+    std::vector<Column> columns; // list view
+    uint32_t inputSetting = 0;   // edit boxes
     bool operator==(const Control &) const = default;
 };
 
 struct MenuItem {
     uint32_t id = 0;
-    uint32_t level = 0;         // 0 a menu bar entry, 1 an item under the entry before it
-    std::string caption;        // "-" is a separator
+    uint32_t level = 0;  // 0 a menu bar entry, 1 an item under the entry before it
+    std::string caption; // "-" is a separator
     int32_t handler = kNoHandler;
-    std::string symbol;         // in a description: the handler routine's symbol
+    std::string symbol; // in a description: the handler routine's symbol
     bool operator==(const MenuItem &) const = default;
 };
 

@@ -11,29 +11,29 @@
 namespace image {
 
 // ---- Header (offsets from the image's first byte) ----
-inline constexpr uint32_t kFirstSegment = 0x24;      // offset of the first segment header
-inline constexpr uint32_t kUnsettled28 = 0x28;       // 1
-inline constexpr uint32_t kUnsettled2C = 0x2C;       // 3
-inline constexpr uint32_t kUnsettled30 = 0x30;       // 0
-inline constexpr uint32_t kUnsettled34 = 0x34;       // 0x0001014F
-inline constexpr uint32_t kDllCount = 0x38;          // number N of DLL commands
-inline constexpr uint32_t kStartRoutine = 0x3C;      // start routine, offset in the code segment's data
+inline constexpr uint32_t kFirstSegment = 0x24; // offset of the first segment header
+inline constexpr uint32_t kUnsettled28 = 0x28;  // 1
+inline constexpr uint32_t kUnsettled2C = 0x2C;  // 3
+inline constexpr uint32_t kUnsettled30 = 0x30;  // 0
+inline constexpr uint32_t kUnsettled34 = 0x34;  // 0x0001014F
+inline constexpr uint32_t kDllCount = 0x38;     // number N of DLL commands
+inline constexpr uint32_t kStartRoutine = 0x3C; // start routine, offset in the code segment's data
 inline constexpr uint32_t kConstHeader = 0x40;
 inline constexpr uint32_t kFormHeader = 0x44;
 inline constexpr uint32_t kHelpHeader = 0x48;
 inline constexpr uint32_t kCodeHeader = 0x4C;
 inline constexpr uint32_t kVarHeader = 0x50;
 inline constexpr uint32_t kConstHeaderAgain = 0x54;
-inline constexpr uint32_t kDllNames = 0x58;          // N file name offsets, then N function name offsets
+inline constexpr uint32_t kDllNames = 0x58; // N file name offsets, then N function name offsets
 inline constexpr uint32_t kHeaderValues[4] = {1, 3, 0, 0x0001014F};
 inline constexpr uint32_t kMaxDllCommands = RtMaxDllCommands;
 inline constexpr uint32_t kMaxLibraryRows = 64;
 
 // ---- Segment header ----
-inline constexpr uint32_t kSegHeaderSize = 0;  // 56 + 4 x relocation count
-inline constexpr uint32_t kSegNext = 4;        // next header, kNone in the last
+inline constexpr uint32_t kSegHeaderSize = 0; // 56 + 4 x relocation count
+inline constexpr uint32_t kSegNext = 4;       // next header, kNone in the last
 inline constexpr uint32_t kSegFlags = 8;
-inline constexpr uint32_t kSegName = 12;       // 24 bytes, NUL-padded
+inline constexpr uint32_t kSegName = 12; // 24 bytes, NUL-padded
 inline constexpr uint32_t kSegMemorySize = 36;
 inline constexpr uint32_t kSegDataSize = 40;   // 0 when nothing is stored
 inline constexpr uint32_t kSegDataOffset = 44; // kNone when nothing is stored
@@ -58,7 +58,7 @@ inline constexpr std::array<SegmentKind, 6> kSegments = {{
     {"var", 0x13},
     {"@reloc1", 1},
 }};
-inline constexpr uint32_t kHelpSize = 56; // the help segment's zero bytes
+inline constexpr uint32_t kHelpSize = 56;  // the help segment's zero bytes
 inline constexpr uint32_t kVarMinimum = 4; // CurrentRow
 
 // ---- Code order ----

@@ -88,9 +88,15 @@ std::vector<SegmentHeader> ReadChain(const ByteReader &r, std::vector<Finding> &
             problems.push_back({Problem::SegmentHeaderOutside, where});
             break;
         }
-        SegmentHeader h{at, *r.u32le(at + kSegHeaderSize), *r.u32le(at + kSegNext), *r.u32le(at + kSegFlags),
-                        *r.u32le(at + kSegMemorySize), *r.u32le(at + kSegDataSize), *r.u32le(at + kSegDataOffset),
-                        *r.u32le(at + kSegRelocCount), {}};
+        SegmentHeader h{at,
+                        *r.u32le(at + kSegHeaderSize),
+                        *r.u32le(at + kSegNext),
+                        *r.u32le(at + kSegFlags),
+                        *r.u32le(at + kSegMemorySize),
+                        *r.u32le(at + kSegDataSize),
+                        *r.u32le(at + kSegDataOffset),
+                        *r.u32le(at + kSegRelocCount),
+                        {}};
         auto name = r.span(at + kSegName, kSegNameSize);
         h.name = std::string(reinterpret_cast<const char *>(name->data()),
                              strnlen(reinterpret_cast<const char *>(name->data()), kSegNameSize));
@@ -184,10 +190,12 @@ Validation ValidateImage(std::span<const uint8_t> bytes) {
                         *reloc1 = find("@reloc1");
     find("help");
     for (const SegmentHeader &h : chain) {
-        auto kind = std::find_if(kSegments.begin(), kSegments.end(), [&](const SegmentKind &k) { return k.name == h.name; });
+        auto kind =
+            std::find_if(kSegments.begin(), kSegments.end(), [&](const SegmentKind &k) { return k.name == h.name; });
         if (kind == kSegments.end()) problems.push_back({Problem::UnknownSegment, "segment " + h.name});
         else if (h.flags != kind->flags) problems.push_back({Problem::WrongFlags, "segment " + h.name});
-        if (h.relocCount != 0 && h.name != "code") problems.push_back({Problem::RelocationsInSegment, "segment " + h.name});
+        if (h.relocCount != 0 && h.name != "code")
+            problems.push_back({Problem::RelocationsInSegment, "segment " + h.name});
     }
     if (!problems.empty()) return v;
     if (var->dataOffset != kNone || var->memorySize < kVarMinimum) problems.push_back({Problem::BadVarSegment, {}});

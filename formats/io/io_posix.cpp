@@ -87,8 +87,7 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
     struct stat old;
     if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid())
         mode = old.st_mode & 0666;
-    else
-        mode = mode & 0777 & ~CurrentUmask();
+    else mode = mode & 0777 & ~CurrentUmask();
 
     static thread_local std::mt19937_64 random{std::random_device{}()};
     std::string temporary;

@@ -93,7 +93,8 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
         std::swprintf(suffix, 24, L".%016llx.tmp", static_cast<unsigned long long>(random()));
         temporary = target + suffix;
         // CREATE_NEW never opens what is there, a planted link included.
-        file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.reset(
+            ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.ok() && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (!file.ok()) {
@@ -104,7 +105,8 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
     DWORD cause = ok ? 0 : ::GetLastError();
     file.reset();
     // Replaces the file, or a link at its name: the link itself, never what it points to.
-    if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0))) {
+    if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0))) {
         ok = false;
         cause = ::GetLastError();
     }

@@ -98,7 +98,8 @@ class Json {
         Blank();
         size_t start = at_;
         out = 0;
-        while (at_ < s_.size() && s_[at_] >= '0' && s_[at_] <= '9' && at_ - start < 19) out = out * 10 + uint64_t(s_[at_++] - '0');
+        while (at_ < s_.size() && s_[at_] >= '0' && s_[at_] <= '9' && at_ - start < 19)
+            out = out * 10 + uint64_t(s_[at_++] - '0');
         return at_ > start;
     }
     bool Number32(uint32_t &out) {
@@ -133,7 +134,8 @@ class Json {
             return Take(']');
         }
         size_t start = at_;
-        while (at_ < s_.size() && std::string_view("-+.eE0123456789truefalsn").find(s_[at_]) != std::string_view::npos) ++at_;
+        while (at_ < s_.size() && std::string_view("-+.eE0123456789truefalsn").find(s_[at_]) != std::string_view::npos)
+            ++at_;
         return at_ > start;
     }
 

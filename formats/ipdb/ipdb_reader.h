@@ -17,22 +17,22 @@
 namespace ipdb {
 
 enum class Problem {
-    ShortHeader,      // shorter than the metadata length
-    MetadataOutside,  // the metadata runs past the file
-    BadMetadata,      // the metadata is not the JSON object the format has
-    NoIpv4,           // the database holds no IPv4 addresses
-    SizeMismatch,     // the data is not as long as the metadata says
-    NodesOutside,     // the node table runs past the data
-    NodeOutOfRange,   // a node points past the node table and the records
-    RecordOutside,    // a record runs past the data
-    Ipv4RootMissing,  // the IPv4 part of the trie ends before its root
+    ShortHeader,     // shorter than the metadata length
+    MetadataOutside, // the metadata runs past the file
+    BadMetadata,     // the metadata is not the JSON object the format has
+    NoIpv4,          // the database holds no IPv4 addresses
+    SizeMismatch,    // the data is not as long as the metadata says
+    NodesOutside,    // the node table runs past the data
+    NodeOutOfRange,  // a node points past the node table and the records
+    RecordOutside,   // a record runs past the data
+    Ipv4RootMissing, // the IPv4 part of the trie ends before its root
 };
 std::string_view Describe(Problem p);
 using Finding = rt::Finding<Problem>;
 
 struct Metadata {
     uint64_t build = 0;
-    uint32_t ipVersion = 0;   // bit 0: IPv4, bit 1: IPv6
+    uint32_t ipVersion = 0; // bit 0: IPv4, bit 1: IPv6
     uint32_t nodeCount = 0;
     uint64_t totalSize = 0;
     std::vector<std::string> fields; // field names of one language

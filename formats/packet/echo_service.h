@@ -41,7 +41,7 @@ struct EchoServiceRequest {
     uint16_t dataSize = 0;    // 0 .. kEchoServiceMaxData; the data is that many "a" bytes
     uint8_t ttl = 0;          // 1 .. 255
     uint8_t tos = 0;
-    uint16_t tag = 0;         // any value; the response to this request carries it back
+    uint16_t tag = 0; // any value; the response to this request carries it back
 };
 
 struct EchoServiceResponse {
@@ -67,7 +67,9 @@ inline constexpr uint8_t kResponseMagic[4] = {'R', 'T', 'A', '2'};
 inline void Put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
-inline uint32_t Get32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+inline uint32_t Get32(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 inline void PutRaw32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
 inline uint32_t GetRaw32(const uint8_t *p) {
     uint32_t v;
@@ -97,8 +99,7 @@ inline void EncodeEchoRequest(const EchoServiceRequest &r, uint8_t (&out)[kEchoR
 // the limits above; nothing otherwise.
 inline std::optional<EchoServiceRequest> DecodeEchoRequest(std::span<const uint8_t> record) {
     using namespace echo_service_detail;
-    if (record.size() != kEchoRequestRecordSize || !HasMagic(record.data(), kRequestMagic) || record[18] ||
-        record[19])
+    if (record.size() != kEchoRequestRecordSize || !HasMagic(record.data(), kRequestMagic) || record[18] || record[19])
         return std::nullopt;
     const uint8_t *p = record.data();
     EchoServiceRequest r;

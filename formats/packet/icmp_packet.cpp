@@ -38,8 +38,7 @@ bool IsOurRequest(const ByteReader &icmp, const EchoRequest &request) {
     auto type = icmp.u8(0);
     auto id = icmp.u16be(kIcmpIdentifier);
     auto seq = icmp.u16be(kIcmpSequence);
-    return type && id && seq && *type == kEchoRequest && *seq == request.sequence &&
-           *id == request.identifier;
+    return type && id && seq && *type == kEchoRequest && *seq == request.sequence && *id == request.identifier;
 }
 
 } // namespace
@@ -128,8 +127,8 @@ std::optional<EchoAnswer> MatchDatagramReply(std::span<const uint8_t> message, u
                                              const EchoRequest &request) {
     ByteReader icmp(message);
     if (!icmp.has(0, kIcmpHeader) || icmp.u8(0) != kEchoReply || icmp.u16be(kIcmpIdentifier) != request.identifier ||
-        icmp.u16be(kIcmpSequence) != request.sequence ||
-        from != request.destination || InternetChecksum(message) != 0 || !CarriesOurData(message, request))
+        icmp.u16be(kIcmpSequence) != request.sequence || from != request.destination ||
+        InternetChecksum(message) != 0 || !CarriesOurData(message, request))
         return std::nullopt;
     EchoAnswer answer;
     answer.from = from;

@@ -24,7 +24,6 @@ enum IpStatus : uint32_t {
     kIpGeneralFailure = 11050,
 };
 
-
 inline constexpr size_t kIcmpHeaderSize = 8; // type, code, checksum, identifier, sequence
 
 struct EchoRequest {

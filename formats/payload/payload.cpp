@@ -175,7 +175,8 @@ bool IsSafeName(std::string_view name) {
     static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
     for (const char *device : kDevices)
         if (stem == device) return false;
-    bool numbered = stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' && stem[3] <= '9';
+    bool numbered =
+        stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' && stem[3] <= '9';
     return !numbered;
 }
 
@@ -198,8 +199,8 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> bytes) {
     return out;
 }
 
-std::vector<uint8_t> AssembleBlock(uint32_t folderId, std::string_view folderName, uint32_t key,
-                                   uint32_t tableMagic, int32_t tableSize, std::span<const uint8_t> stream) {
+std::vector<uint8_t> AssembleBlock(uint32_t folderId, std::string_view folderName, uint32_t key, uint32_t tableMagic,
+                                   int32_t tableSize, std::span<const uint8_t> stream) {
     std::vector<uint8_t> block;
     StoreU32(block, kMagic);
     StoreU32(block, folderId);
@@ -216,8 +217,8 @@ std::vector<uint8_t> AssembleBlock(uint32_t folderId, std::string_view folderNam
     return block;
 }
 
-std::vector<uint8_t> BuildPayload(const std::vector<PayloadFile> &files, uint32_t folderId,
-                                  std::string_view folderName, uint32_t key) {
+std::vector<uint8_t> BuildPayload(const std::vector<PayloadFile> &files, uint32_t folderId, std::string_view folderName,
+                                  uint32_t key) {
     std::vector<uint8_t> table = BuildFileTable(files);
     std::vector<uint8_t> stream = Compress(table);
     return AssembleBlock(folderId, folderName, key, kTableMagic, int32_t(table.size()), stream);

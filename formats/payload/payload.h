@@ -106,13 +106,13 @@ struct PayloadFile {
     std::string name;
     std::vector<uint8_t> content;
 };
-std::vector<uint8_t> BuildPayload(const std::vector<PayloadFile> &files, uint32_t folderId,
-                                  std::string_view folderName, uint32_t key);
+std::vector<uint8_t> BuildPayload(const std::vector<PayloadFile> &files, uint32_t folderId, std::string_view folderName,
+                                  uint32_t key);
 // The file table's bytes and its zlib stream, for tests that build unusual payloads.
 std::vector<uint8_t> BuildFileTable(const std::vector<PayloadFile> &files);
 std::vector<uint8_t> Compress(std::span<const uint8_t> bytes);
 // A block and trailer from parts, scrambled: tests use it with tampered fields.
-std::vector<uint8_t> AssembleBlock(uint32_t folderId, std::string_view folderName, uint32_t key,
-                                   uint32_t tableMagic, int32_t tableSize, std::span<const uint8_t> stream);
+std::vector<uint8_t> AssembleBlock(uint32_t folderId, std::string_view folderName, uint32_t key, uint32_t tableMagic,
+                                   int32_t tableSize, std::span<const uint8_t> stream);
 
 } // namespace payload

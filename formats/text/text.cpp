@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-
 namespace rt {
 
 std::string GbkUpper(std::string_view s) {
@@ -13,7 +12,9 @@ std::string GbkUpper(std::string_view s) {
     return out;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) { return a.size() == b.size() && GbkUpper(a) == GbkUpper(b); }
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && GbkUpper(a) == GbkUpper(b);
+}
 
 std::string ReplaceControls(std::string_view utf8) {
     std::string out;

@@ -77,8 +77,7 @@ Args::Unit Args::unit(size_t i) const {
     if (omitted(i)) fail(RtErrorBadArgument, "argument " + std::to_string(i + 1) + " must be a unit");
     const RtTriple &t = triples_[i];
     // A unit's type word is a unit type identifier: a library row (1 to 5) in its high half.
-    if ((t.type & 0x80000000u) != 0 || (t.type >> 16) == 0 || (t.type >> 16) > 5)
-        failNotConvertible(i, "a unit");
+    if ((t.type & 0x80000000u) != 0 || (t.type >> 16) == 0 || (t.type >> 16) > 5) failNotConvertible(i, "a unit");
     return Unit{t.low, t.high, t.type};
 }
 

@@ -68,7 +68,8 @@ RtResult ListClear(Args &a) {
 RtResult ListSetCell(Args &a) {
     auto u = a.unit(0);
     int64_t row = a.integer(1), column = a.integer(2);
-    if (row < 0 || column < 0) a.fail(RtErrorIndexBelowOne, "cell " + std::to_string(row) + ", " + std::to_string(column));
+    if (row < 0 || column < 0)
+        a.fail(RtErrorIndexBelowOne, "cell " + std::to_string(row) + ", " + std::to_string(column));
     if (!Controls(a).SetCell(u.unit, int32_t(row), int32_t(column), std::string(a.text(3))))
         a.fail(RtErrorIndexAboveBound, "cell " + std::to_string(row) + ", " + std::to_string(column));
     return ResultOfNothing();

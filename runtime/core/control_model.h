@@ -23,11 +23,11 @@ namespace rt {
 class ControlModel {
   public:
     struct Control {
-        uint32_t type = 0;                         // the unit type; 0 for a unit the form does not have
-        int columns = 0;                           // list view: cells per row
-        std::string text;                          // edit box text, combo box edit field
+        uint32_t type = 0; // the unit type; 0 for a unit the form does not have
+        int columns = 0;   // list view: cells per row
+        std::string text;  // edit box text, combo box edit field
         bool disabled = false;
-        std::vector<std::string> items;            // combo box
+        std::vector<std::string> items;             // combo box
         std::vector<std::vector<std::string>> rows; // list view
     };
 

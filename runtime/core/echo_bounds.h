@@ -17,8 +17,8 @@ struct EchoBounds {
 // One request as it ended.
 struct EchoOutcome {
     uint32_t ttl = 0;
-    bool answered = false;  // exactly one answer came, as the program counts it
-    uint32_t address = 0;   // the answering address, network byte order
+    bool answered = false; // exactly one answer came, as the program counts it
+    uint32_t address = 0;  // the answering address, network byte order
     uint32_t roundTripMs = 0;
 };
 

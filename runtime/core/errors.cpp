@@ -25,7 +25,8 @@ std::string DescribeError(int32_t kind, const ErrorSite &site, std::string_view 
         m += " in DLL command " + std::to_string(site.command);
         if (std::string name = service::DllCommandName(site.command); !name.empty()) m += " (" + name + ")";
     } else if (site.command != 0 || site.subroutine == 0) {
-        m += site.library == 0 ? " in core command " : " in command of library row " + std::to_string(site.library) + ", ";
+        m += site.library == 0 ? " in core command "
+                               : " in command of library row " + std::to_string(site.library) + ", ";
         m += Hex(site.command);
     } else {
         m += " in subroutine " + Hex(site.subroutine) + " at position " + std::to_string(site.position);

@@ -42,7 +42,8 @@ RtResult ReadBytes(Args &a) {
     constexpr int64_t kDirect = 4096;
     if (n <= kDirect) {
         auto *words = static_cast<uint32_t *>(Runtime::Allocate(8 + size_t(n)));
-        auto got = a.runtime().files().ReadInto(int32_t(a.integer(0)), reinterpret_cast<uint8_t *>(words + 2), size_t(n));
+        auto got =
+            a.runtime().files().ReadInto(int32_t(a.integer(0)), reinterpret_cast<uint8_t *>(words + 2), size_t(n));
         words[0] = 1;
         words[1] = uint32_t(got.value_or(0));
         return RtResult{reinterpret_cast<uintptr_t>(words), RtTypeBytes};
@@ -60,7 +61,8 @@ RtResult ReadText(Args &a) {
 // FileDelete: delete a file.
 RtResult DeleteFile(Args &a) {
     Runtime &runtime = a.runtime();
-    return ResultOfBool(os::RemoveFile(UserFile(NativePath(a.text(0)), runtime.ProgramFolder(), runtime.product().folder)));
+    return ResultOfBool(
+        os::RemoveFile(UserFile(NativePath(a.text(0)), runtime.ProgramFolder(), runtime.product().folder)));
 }
 
 // ProgramFolder: the program's folder, without a trailing separator.

@@ -40,7 +40,8 @@ void OnBusError(int signal, siginfo_t *info, void *context) {
         break;
     }
     // Not ours: whatever handled the signal before the guard handles it now.
-    if ((g_previous.sa_flags & SA_SIGINFO) && g_previous.sa_sigaction) return g_previous.sa_sigaction(signal, info, context);
+    if ((g_previous.sa_flags & SA_SIGINFO) && g_previous.sa_sigaction)
+        return g_previous.sa_sigaction(signal, info, context);
     if (!(g_previous.sa_flags & SA_SIGINFO) && g_previous.sa_handler != SIG_DFL && g_previous.sa_handler != SIG_IGN)
         return g_previous.sa_handler(signal);
     ::signal(SIGBUS, SIG_DFL); // the read runs again and ends the program, as without the guard
@@ -84,7 +85,8 @@ const uint8_t *MapReadOnly(Handle file, size_t size) {
 void Unmap(const uint8_t *bytes, size_t size) {
     std::lock_guard lock(g_rangesMutex);
     for (Range &r : g_ranges)
-        if (r.begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(bytes)) r.begin.store(0, std::memory_order_release);
+        if (r.begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(bytes))
+            r.begin.store(0, std::memory_order_release);
     ::munmap(const_cast<uint8_t *>(bytes), size);
 }
 

@@ -64,9 +64,9 @@ Result<PreparedImage, LoadFailure> PrepareImage(const uint8_t *image, size_t siz
     os::MakeExecutable(page, 4096);
 
     uint8_t *code = copy + layout.codeData;
-    const uint32_t bases[4] = {uint32_t(reinterpret_cast<uintptr_t>(page)),
-                               uint32_t(reinterpret_cast<uintptr_t>(copy + layout.constData)),
-                               uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
+    const uint32_t bases[4] = {
+        uint32_t(reinterpret_cast<uintptr_t>(page)), uint32_t(reinterpret_cast<uintptr_t>(copy + layout.constData)),
+        uint32_t(reinterpret_cast<uintptr_t>(p.var)), uint32_t(reinterpret_cast<uintptr_t>(code))};
     view.ApplyRelocations(copy, bases);
     if (!os::MakeExecutable(copy, mapped)) return LoadFailure{LoadError::NoLowMemory, "program image"};
     p.code = code;

@@ -12,12 +12,12 @@
 namespace rt {
 
 struct PreparedImage {
-    void (*start)() = nullptr;     // the start routine
-    uint8_t *code = nullptr;       // the code segment's data, as placed
+    void (*start)() = nullptr; // the start routine
+    uint8_t *code = nullptr;   // the code segment's data, as placed
     uint32_t codeSize = 0;
     const uint8_t *form = nullptr; // the form segment's data
     uint32_t formSize = 0;
-    uint8_t *var = nullptr;        // the var segment
+    uint8_t *var = nullptr; // the var segment
     uint32_t *serviceTable = nullptr;
 };
 

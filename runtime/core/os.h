@@ -18,8 +18,8 @@ inline constexpr Handle kNoHandle = -1;
 // What tells one version of a regular file from another: when any part differs, the file was
 // replaced or changed since.
 struct FileIdentity {
-    uint64_t volume = 0;  // device or volume
-    uint64_t index = 0;   // inode or file index
+    uint64_t volume = 0; // device or volume
+    uint64_t index = 0;  // inode or file index
     int64_t size = 0;
     int64_t modified = 0; // modification time, in the system's finest unit
     bool operator==(const FileIdentity &) const = default;

@@ -72,7 +72,8 @@ std::string UserFile(const std::string &path, const std::string &programFolder, 
 }
 
 // A relative file the current folder lacks is looked for beside the program.
-std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder, std::string_view) {
+std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder,
+                                            std::string_view) {
     if (path.empty() || IsAbsolute(path)) return {};
     std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
     return {programFolder + "\\" + relative};
@@ -85,8 +86,10 @@ MappingInfo FindMapping(const void *address) {
     uintptr_t end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
     info.available = size_t(end - reinterpret_cast<uintptr_t>(address));
     DWORD p = region.Protect & 0xFF;
-    info.writable = p == PAGE_READWRITE || p == PAGE_WRITECOPY || p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
-    info.executable = p == PAGE_EXECUTE || p == PAGE_EXECUTE_READ || p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
+    info.writable =
+        p == PAGE_READWRITE || p == PAGE_WRITECOPY || p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
+    info.executable =
+        p == PAGE_EXECUTE || p == PAGE_EXECUTE_READ || p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
     return info;
 }
 
@@ -105,7 +108,8 @@ bool MakeExecutable(void *memory, size_t size) {
 
 std::optional<FileIdentity> Identify(const std::string &path) {
     // Attributes only: never waits, and never reads.
-    HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        ::CreateFileW(Utf8ToWide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return std::nullopt;
     auto id = RegularIdentity(h);
     ::CloseHandle(h);
@@ -113,11 +117,14 @@ std::optional<FileIdentity> Identify(const std::string &path) {
 }
 
 Handle Open(const std::string &path, Access access, FileIdentity *id) {
-    DWORD rights = access == Access::Read ? GENERIC_READ : access == Access::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+    DWORD rights = access == Access::Read    ? GENERIC_READ
+                   : access == Access::Write ? GENERIC_WRITE
+                                             : GENERIC_READ | GENERIC_WRITE;
     // Rewrite replaces what is there, a link itself rather than what it points to.
     DWORD how = access == Access::Rewrite ? CREATE_ALWAYS : OPEN_EXISTING;
     DWORD flags = access == Access::Rewrite ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-    HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), rights, kShareAll, nullptr, how, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), rights, kShareAll, nullptr, how, FILE_ATTRIBUTE_NORMAL | flags,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) return kNoHandle;
     auto identity = RegularIdentity(h);
     if (!identity) {

@@ -122,6 +122,8 @@ namespace {
 } // namespace
 
 void *SlotFunction(uint32_t slot) {
+    // Left as written: the formatter runs these two one-line macros together.
+    // clang-format off
     switch (slot) {
 #define SERVICE(slot, name, result, parameters, arguments)                                                   \
     case slot: return reinterpret_cast<void *>(&name);
@@ -132,6 +134,7 @@ void *SlotFunction(uint32_t slot) {
 #undef DLL_SERVICE
     default: return reinterpret_cast<void *>(&UnusedSlot);
     }
+    // clang-format on
 }
 
 } // namespace rt::service

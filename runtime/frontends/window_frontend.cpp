@@ -28,7 +28,8 @@ void FormFrontEnd::Call(std::optional<uint32_t> handler) const {
 
 void FormFrontEnd::CallPressed(std::optional<uint32_t> handler, int32_t button, int32_t x, int32_t y) const {
     if (!handler) return;
-    if (void *routine = routineAt_(*handler)) reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(button, x, y);
+    if (void *routine = routineAt_(*handler))
+        reinterpret_cast<void (*)(int32_t, int32_t, int32_t)>(routine)(button, x, y);
 }
 
 } // namespace rt

@@ -11,9 +11,10 @@
 
 // Every service but slot 0x04, whose entry point is host/dll_dispatch.S.
 extern "C" {
-#define SERVICE(slot, name, result, parameters, arguments)                                                   \
+#define SERVICE(slot, name, result, parameters, arguments) \
     result name parameters { return rt::service::name arguments; }
-#define NORETURN_SERVICE(slot, name, parameters, arguments) [[noreturn]] void name parameters { rt::service::name arguments; }
+#define NORETURN_SERVICE(slot, name, parameters, arguments) \
+    [[noreturn]] void name parameters { rt::service::name arguments; }
 #define DLL_SERVICE(slot, name)
 #include "contract/services.def"
 #undef SERVICE
@@ -26,9 +27,9 @@ namespace rt::host {
 bool BindDllCommands() {
     bool all = true;
     uint32_t count = 0;
-#define DLL_COMMAND(index, dll, function, thunk, argumentBytes)                                                     \
-    rt::service::BindDllCommand(index, rt::platform::FindDllFunction(dll, function), dll, function);       \
-    all = all && rt::service::rt_dll_functions[index] != nullptr;                                            \
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes)                                      \
+    rt::service::BindDllCommand(index, rt::platform::FindDllFunction(dll, function), dll, function); \
+    all = all && rt::service::rt_dll_functions[index] != nullptr;                                    \
     count = index + 1;
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND

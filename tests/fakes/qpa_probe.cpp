@@ -26,8 +26,8 @@ __attribute__((constructor)) void Probe() {
     const char *report = std::getenv("RT_PROBE_REPORT");
     if (!report) return;
     int count = rt::testing::RawSockets("/proc/self");
-    std::ofstream(report) << "raw=" << count << " CapEff=" << StatusField("CapEff") << " CapPrm=" << StatusField("CapPrm")
-                          << " CapAmb=" << StatusField("CapAmb") << "\n";
+    std::ofstream(report) << "raw=" << count << " CapEff=" << StatusField("CapEff")
+                          << " CapPrm=" << StatusField("CapPrm") << " CapAmb=" << StatusField("CapAmb") << "\n";
 }
 
 } // namespace

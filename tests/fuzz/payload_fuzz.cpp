@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!decoded.ok()) return 0;
     // Declared sizes are capped so that the fuzzer explores the format rather than the allocator.
     int32_t declared = decoded->tableSize > (1 << 20) ? (1 << 20) : decoded->tableSize;
-    auto table = payload::InflateFileTable(block.value().data() + decoded->streamOffset, decoded->streamLength, declared);
+    auto table =
+        payload::InflateFileTable(block.value().data() + decoded->streamOffset, decoded->streamLength, declared);
     if (!table.ok()) return 0;
     std::span<const uint8_t> bytes(table.value());
     for (size_t at = 0; at < bytes.size();) {

@@ -105,7 +105,8 @@ int Trace(int argc, char **argv) {
                                       sizeof reply, 2400);
         uint32_t address = 0;
         std::memcpy(&address, reply + win32::kReplyAddress, 4);
-        std::printf("hop=%u result=%u address=%s sent=%u\n", ttl, n, n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*",
+        std::printf("hop=%u result=%u address=%s sent=%u\n", ttl, n,
+                    n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*",
                     win32::IcmpHandleProbesSent(handle));
         if (n == 1 && address == destination) break;
     }

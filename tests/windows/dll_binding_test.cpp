@@ -33,11 +33,11 @@ TEST(WindowsDllCommands, WithoutTheSystemSearchEachModuleLoadsByItsPathInTheSyst
     wchar_t folder[MAX_PATH];
     UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
     EXPECT_EQ(rt::platform::SystemDllPath("kernel32"), std::wstring(folder, n) + L"\\kernel32.dll");
-#define DLL_COMMAND(index, dll, function, thunk, argumentBytes) \
-    {                                                                                      \
-        HMODULE byPath = rt::platform::LoadSystemDll(dll, false);                          \
-        EXPECT_NE(byPath, nullptr) << dll;                                                 \
-        EXPECT_EQ(byPath, rt::platform::LoadSystemDll(dll, true)) << dll;                  \
+#define DLL_COMMAND(index, dll, function, thunk, argumentBytes)           \
+    {                                                                     \
+        HMODULE byPath = rt::platform::LoadSystemDll(dll, false);         \
+        EXPECT_NE(byPath, nullptr) << dll;                                \
+        EXPECT_EQ(byPath, rt::platform::LoadSystemDll(dll, true)) << dll; \
     }
 #include "contract/dll_commands.def"
 #undef DLL_COMMAND
@@ -72,8 +72,8 @@ TEST(WindowsDllCommands, TheBoundFunctionsAnswerAsTheProgramCallsThem) {
     uint8_t options[8] = {64, 0, 0, 0}; // TTL 64
     uint8_t reply[256] = {};
     uint32_t replies = Bound<decltype(&Dll_IcmpSendEcho)>("ICMP.DLL", "IcmpSendEcho")(
-        icmp, Bound<decltype(&Dll_inet_addr)>("ws2_32.dll", "inet_addr")("127.0.0.1"), data, sizeof data, options, reply,
-        sizeof reply, 2000);
+        icmp, Bound<decltype(&Dll_inet_addr)>("ws2_32.dll", "inet_addr")("127.0.0.1"), data, sizeof data, options,
+        reply, sizeof reply, 2000);
     EXPECT_EQ(replies, 1u);
     uint32_t from, status;
     std::memcpy(&from, reply, 4);

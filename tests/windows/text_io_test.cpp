@@ -12,7 +12,7 @@ using rt::testing::TempDir;
 
 namespace {
 
-const char kZhongguoGbk[] = "\xD6\xD0\xB9\xFA";   // 中国
+const char kZhongguoGbk[] = "\xD6\xD0\xB9\xFA"; // 中国
 const char kZhongguoUtf8[] = "\xE4\xB8\xAD\xE5\x9B\xBD";
 
 } // namespace
@@ -24,7 +24,10 @@ TEST(WindowsText, GbkConvertsThroughCodePage936WhateverTheLocale) {
     EXPECT_EQ(rt::WideToGbk(L"\u4E2D\u56FD"), kZhongguoGbk);
     EXPECT_EQ(rt::Utf8ToGbkExact(kZhongguoUtf8), std::optional<std::string>(kZhongguoGbk));
     // A character GBK has no form for: '?' in a shown text, nothing where the exact form is asked for.
-    EXPECT_EQ(rt::Utf8ToGbk("a\xF0\x9F\x98\x80" "b"), "a??b") << "one emoji, two UTF-16 units";
+    EXPECT_EQ(rt::Utf8ToGbk("a\xF0\x9F\x98\x80"
+                            "b"),
+              "a??b")
+        << "one emoji, two UTF-16 units";
     EXPECT_EQ(rt::Utf8ToGbkExact("\xF0\x9F\x98\x80"), std::nullopt);
     EXPECT_EQ(rt::Utf8ToGbkExact("\xFF"), std::nullopt) << "not UTF-8";
     EXPECT_EQ(rt::GbkToUtf8("x\xFF"), "x?") << "a byte that starts no character";

@@ -49,14 +49,16 @@ std::vector<Control> Controls(HWND main) {
         Control k{c, ClassOf(c), {}, false};
         ::GetWindowRect(c, &k.rect);
         ::MapWindowPoints(nullptr, main, reinterpret_cast<POINT *>(&k.rect), 2);
-        k.groupBox = _wcsicmp(k.cls.c_str(), L"Button") == 0 && (::GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+        k.groupBox =
+            _wcsicmp(k.cls.c_str(), L"Button") == 0 && (::GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
         controls.push_back(k);
     }
     return controls;
 }
 
 bool Inside(const RECT &inner, const RECT &outer) {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right && inner.bottom <= outer.bottom;
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
 }
 
 std::string Describe(const Control &c) {
@@ -119,7 +121,9 @@ int Rows(HWND main) {
             ::WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
             LRESULT n = ::SendMessageW(list, LVM_GETITEMTEXTW, WPARAM(r), reinterpret_cast<LPARAM>(remote));
             std::wstring text(size_t(n > 0 ? n : 0), L'\0');
-            if (n > 0) ::ReadProcessMemory(process, remote + sizeof(LVITEMW), text.data(), size_t(n) * sizeof(wchar_t), nullptr);
+            if (n > 0)
+                ::ReadProcessMemory(process, remote + sizeof(LVITEMW), text.data(), size_t(n) * sizeof(wchar_t),
+                                    nullptr);
             line += (c ? "\t" : "") + Utf8(text);
         }
         Print(line);

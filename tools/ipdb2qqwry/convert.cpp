@@ -63,7 +63,8 @@ class Writer {
         uint32_t lastIndex = index_.empty() ? firstIndex : at_ - 7;
         if (std::fflush(out_) != 0 || std::fseek(out_, 0, SEEK_SET) != 0) failed_ = true;
         std::string header = U32(firstIndex) + U32(lastIndex);
-        if (std::fwrite(header.data(), 1, header.size(), out_) != header.size() || std::fflush(out_) != 0) failed_ = true;
+        if (std::fwrite(header.data(), 1, header.size(), out_) != header.size() || std::fflush(out_) != 0)
+            failed_ = true;
         return !failed_;
     }
 
@@ -82,9 +83,11 @@ class Writer {
     uint32_t Record(const std::string &country, const std::string &area) {
         uint32_t countryAt = Text(country);
         uint32_t areaAt = area.empty() ? 0 : Text(area);
-        auto [it, added] = records_.try_emplace(uint64_t(countryAt) << 32 | areaAt, at_); // a place by its texts' positions
+        auto [it, added] =
+            records_.try_emplace(uint64_t(countryAt) << 32 | areaAt, at_); // a place by its texts' positions
         if (added)
-            Put(U32(UINT32_MAX) + '\x02' + Pos3(countryAt) + (area.empty() ? std::string(1, '\0') : '\x02' + Pos3(areaAt)));
+            Put(U32(UINT32_MAX) + '\x02' + Pos3(countryAt) +
+                (area.empty() ? std::string(1, '\0') : '\x02' + Pos3(areaAt)));
         return it->second;
     }
     static std::string Pos3(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16)}; }
@@ -169,19 +172,20 @@ rt::Result<Summary, Failure> Convert(std::span<const uint8_t> source, FILE *out)
         if (pending) writer.Add(first, gbk(place.country), gbk(place.area));
         pending = false;
     };
-    auto walked = reader->ForEachIpv4Range([&](uint32_t from, uint32_t to, const std::vector<std::string_view> *fields) {
-        ++summary.sourceRanges;
-        Place p = fields ? Compose(*fields, names) : Place{};
-        if (pending && p == place && from == last + 1) {
+    auto walked =
+        reader->ForEachIpv4Range([&](uint32_t from, uint32_t to, const std::vector<std::string_view> *fields) {
+            ++summary.sourceRanges;
+            Place p = fields ? Compose(*fields, names) : Place{};
+            if (pending && p == place && from == last + 1) {
+                last = to;
+                return;
+            }
+            flush();
+            pending = true;
+            first = from;
             last = to;
-            return;
-        }
-        flush();
-        pending = true;
-        first = from;
-        last = to;
-        place = std::move(p);
-    });
+            place = std::move(p);
+        });
     if (!walked) return Failure{Error::Source, rt::DescribeFinding(walked.error())};
     flush();
     if (!writer.Finish()) return Failure{Error::WriteFailed, {}};

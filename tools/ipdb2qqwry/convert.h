@@ -24,17 +24,17 @@ struct Place {
 Place Compose(const std::vector<std::string_view> &fields, const std::vector<std::string> &names);
 
 struct Summary {
-    uint64_t sourceRanges = 0;  // ranges of the source's IPv4 trie
-    uint64_t ranges = 0;        // ranges written (index entries), after merging
-    uint64_t records = 0;       // records written: one per distinct place
-    uint64_t texts = 0;         // distinct texts stored
-    uint64_t replaced = 0;      // characters GBK cannot hold, written as '?'
-    uint64_t bytes = 0;         // size of the written database
+    uint64_t sourceRanges = 0; // ranges of the source's IPv4 trie
+    uint64_t ranges = 0;       // ranges written (index entries), after merging
+    uint64_t records = 0;      // records written: one per distinct place
+    uint64_t texts = 0;        // distinct texts stored
+    uint64_t replaced = 0;     // characters GBK cannot hold, written as '?'
+    uint64_t bytes = 0;        // size of the written database
 };
 
 enum class Error {
-    Source,    // the ipdb file is malformed (the detail says how)
-    TooLarge,  // the records would pass the 16 MiB their 3-byte positions reach
+    Source,   // the ipdb file is malformed (the detail says how)
+    TooLarge, // the records would pass the 16 MiB their 3-byte positions reach
     WriteFailed,
 };
 std::string_view Describe(Error e);

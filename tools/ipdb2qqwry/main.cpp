@@ -55,8 +55,8 @@ int main(int argc, char **argv) {
     const convert::Summary &s = *converted;
     std::printf("%s: %llu ranges in the source, %llu after merging, %llu places, %llu distinct texts, %llu characters "
                 "GBK cannot hold written as '?', %llu bytes; peak memory %ld KiB\n",
-                argv[2], (unsigned long long)s.sourceRanges, (unsigned long long)s.ranges, (unsigned long long)s.records,
-                (unsigned long long)s.texts,
-                (unsigned long long)s.replaced, (unsigned long long)s.bytes, usage.ru_maxrss);
+                argv[2], (unsigned long long)s.sourceRanges, (unsigned long long)s.ranges,
+                (unsigned long long)s.records, (unsigned long long)s.texts, (unsigned long long)s.replaced,
+                (unsigned long long)s.bytes, usage.ru_maxrss);
     return 0;
 }

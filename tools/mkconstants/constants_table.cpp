@@ -16,7 +16,7 @@ namespace {
 
 // One row's fields, read left to right.
 class Row {
-public:
+  public:
     explicit Row(std::string_view line) : rest_(line) {}
 
     std::string_view Word() {
@@ -62,11 +62,12 @@ public:
         SkipBlanks();
         if (rest_.starts_with("--")) rest_.remove_prefix(2);
         SkipBlanks();
-        while (!rest_.empty() && (rest_.back() == ' ' || rest_.back() == '\t' || rest_.back() == '\r')) rest_.remove_suffix(1);
+        while (!rest_.empty() && (rest_.back() == ' ' || rest_.back() == '\t' || rest_.back() == '\r'))
+            rest_.remove_suffix(1);
         return std::string(rest_);
     }
 
-private:
+  private:
     void SkipBlanks() {
         while (!rest_.empty() && (rest_[0] == ' ' || rest_[0] == '\t')) rest_.remove_prefix(1);
     }
@@ -140,7 +141,8 @@ constexpr const char *kAssemblyOpening =
     "// The const segment's constants, packed in this order at the start of the segment (the image\n"
     "// builder places this section first). Texts are GBK and NUL-terminated.\n\n"
     "#include \"contract/asm.h\"\n\n    RT_RODATA_SECTION(.rtconst)\n    .p2align 0\n";
-constexpr const char *kHeaderOpening = "// The const segment's constants.\n#pragma once\n\n#include <stdint.h>\n\nextern \"C\" {\n";
+constexpr const char *kHeaderOpening =
+    "// The const segment's constants.\n#pragma once\n\n#include <stdint.h>\n\nextern \"C\" {\n";
 
 std::string GeneratedFrom(std::string_view tableName) {
     return "// Made from " + std::string(tableName) + " by tools/mkconstants; change the table, not this file.\n";
@@ -173,7 +175,8 @@ ParseResult ParseTable(std::string_view utf8) {
         if (!offset) return fail("\"" + std::string(first) + "\" is no offset");
         std::string_view name = row.Word();
         if (name == "end") {
-            if (*offset != at) return fail("the constants end at " + Offset(at) + ", the table says " + Offset(*offset));
+            if (*offset != at)
+                return fail("the constants end at " + Offset(at) + ", the table says " + Offset(*offset));
             table.end = at;
             ended = true;
             continue;
@@ -243,7 +246,8 @@ std::string AssemblySource(const Table &table, std::string_view tableName) {
             size_t words = c.kind == Kind::Words ? c.bytes.size() / 4 : 2;
             s += "    .long ";
             for (size_t w = 0; w < words; ++w, i += 4) {
-                uint32_t v = c.bytes[i] | c.bytes[i + 1] << 8 | c.bytes[i + 2] << 16 | static_cast<uint32_t>(c.bytes[i + 3]) << 24;
+                uint32_t v = c.bytes[i] | c.bytes[i + 1] << 8 | c.bytes[i + 2] << 16 |
+                             static_cast<uint32_t>(c.bytes[i + 3]) << 24;
                 s += (w ? ", " : "") + std::to_string(v);
             }
             s += "\n";
@@ -254,7 +258,8 @@ std::string AssemblySource(const Table &table, std::string_view tableName) {
             s += "\n";
         }
     }
-    s += "\n// The DLL names follow at " + Offset(table.end) + "; the image builder adds them from the DLL command table.\n"
+    s += "\n// The DLL names follow at " + Offset(table.end) +
+         "; the image builder adds them from the DLL command table.\n"
          "    RT_END_OF_FILE\n";
     return s;
 }
@@ -264,9 +269,13 @@ std::string HeaderSource(const Table &table, std::string_view tableName) {
     for (const Constant &c : table.constants) {
         switch (c.kind) {
         case Kind::Text: s += "extern const char " + c.name + "[];"; break;
-        case Kind::Words: s += "extern const uint32_t " + c.name + "[" + std::to_string(c.bytes.size() / 4) + "];"; break;
+        case Kind::Words:
+            s += "extern const uint32_t " + c.name + "[" + std::to_string(c.bytes.size() / 4) + "];";
+            break;
         case Kind::Double:
-        case Kind::ByteSet: s += "extern const unsigned char " + c.name + "[" + std::to_string(c.bytes.size()) + "];"; break;
+        case Kind::ByteSet:
+            s += "extern const unsigned char " + c.name + "[" + std::to_string(c.bytes.size()) + "];";
+            break;
         }
         s += " // " + Offset(c.offset) + ": " + Described(c) + "\n";
     }

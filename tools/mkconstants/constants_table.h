@@ -19,8 +19,8 @@ enum class Kind {
 };
 
 struct Constant {
-    uint32_t offset = 0;        // where the row says the constant starts in the segment
-    std::string name;           // the symbol, named by what the constant is for
+    uint32_t offset = 0; // where the row says the constant starts in the segment
+    std::string name;    // the symbol, named by what the constant is for
     Kind kind = Kind::Text;
     std::string value;          // the value as written in the table (for texts: without quotes)
     std::vector<uint8_t> bytes; // what the segment holds for it

@@ -54,7 +54,8 @@ std::string_view Describe(BuildProblem p) {
     case BuildProblem::UndefinedSymbol: return "undefined symbol";
     case BuildProblem::AbsoluteSymbol: return "the symbol is absolute or common";
     case BuildProblem::SymbolOutsideImage: return "the symbol lies in a section the image does not hold";
-    case BuildProblem::PcRelativeToVariable: return "PC-relative reference to a variable (reach variables by absolute address)";
+    case BuildProblem::PcRelativeToVariable:
+        return "PC-relative reference to a variable (reach variables by absolute address)";
     case BuildProblem::PcRelativeToIdentifier: return "PC-relative reference to an identifier";
     case BuildProblem::OutOfRange: return "reference out of range";
     case BuildProblem::UnsupportedRelocation: return "relocation type not supported";
@@ -161,7 +162,8 @@ BuiltImage Builder::Assemble() {
         img.resize(at + headerSize, 0);
         PutU32(img, at + image::kSegHeaderSize, headerSize);
         PutU32(img, at + image::kSegFlags, image::kSegments[i].flags);
-        std::memcpy(img.data() + at + image::kSegName, image::kSegments[i].name.data(), image::kSegments[i].name.size());
+        std::memcpy(img.data() + at + image::kSegName, image::kSegments[i].name.data(),
+                    image::kSegments[i].name.size());
         PutU32(img, at + image::kSegMemorySize, seg.memorySize);
         PutU32(img, at + image::kSegRelocCount, uint32_t(seg.relocs->size()));
         for (size_t k = 0; k < seg.relocs->size(); ++k) PutU32(img, at + image::kSegRelocs + 4 * k, (*seg.relocs)[k]);

@@ -12,16 +12,16 @@ constexpr size_t kIdentClass = 4, kIdentData = 5, kType = 0x10, kMachine = 0x12;
 // Where the fields of the records lie, and how large the records are, in each class.
 struct Layout {
     size_t headerSize;
-    size_t shOff, shEntSize, shNum, shStrNdx;                                // in the file header
+    size_t shOff, shEntSize, shNum, shStrNdx; // in the file header
     size_t sectionHeaderSize, shName, shType, shFlags, shOffset, shSize, shLink, shInfo, shAlign;
     size_t symbolSize, stName, stInfo, stShndx, stValue, stSize;
-    size_t relocationSize, rOffset, rInfo;                                   // REL (ELF32) or RELA (ELF64)
-    size_t rAddend;                                                          // RELA only
+    size_t relocationSize, rOffset, rInfo; // REL (ELF32) or RELA (ELF64)
+    size_t rAddend;                        // RELA only
 };
-constexpr Layout kElf64{64, 0x28, 0x3A, 0x3C, 0x3E, 64, 0, 4, 8, 0x18, 0x20, 0x28, 0x2C, 0x30,
-                        24, 0, 4, 6, 8, 16, 24, 0, 8, 16};
-constexpr Layout kElf32{52, 0x20, 0x2E, 0x30, 0x32, 40, 0, 4, 8, 0x10, 0x14, 0x18, 0x1C, 0x20,
-                        16, 0, 12, 14, 4, 8, 8, 0, 4, 0};
+constexpr Layout kElf64{64,   0x28, 0x3A, 0x3C, 0x3E, 64, 0, 4,  8,  0x18, 0x20, 0x28,
+                        0x2C, 0x30, 24,   0,    4,    6,  8, 16, 24, 0,    8,    16};
+constexpr Layout kElf32{52,   0x20, 0x2E, 0x30, 0x32, 40, 0, 4, 8, 0x10, 0x14, 0x18,
+                        0x1C, 0x20, 16,   0,    12,   14, 4, 8, 8, 0,    4,    0};
 
 RelocationKind KindOf(Machine machine, uint32_t type) {
     if (machine == Machine::X86_64) {
@@ -70,9 +70,12 @@ rt::Result<ElfObject, rt::Finding<ElfError>> ParseElfObject(std::span<const uint
     if ((!wide && bytes[kIdentClass] != ELFCLASS32) || bytes[kIdentData] != ELFDATA2LSB || !r.has(0, wide ? 64 : 52))
         return fail(ElfError::NotElf64);
     const Layout &L = wide ? kElf64 : kElf32;
-    if (r.u16le(kType) != ET_REL || r.u16le(kMachine) != (wide ? EM_X86_64 : EM_386)) return fail(ElfError::NotRelocatable);
+    if (r.u16le(kType) != ET_REL || r.u16le(kMachine) != (wide ? EM_X86_64 : EM_386))
+        return fail(ElfError::NotRelocatable);
     // An address-sized field: 8 bytes in ELF64, 4 in ELF32.
-    auto word = [wide](const ByteReader &from, size_t at) { return wide ? *from.u64le(at) : uint64_t(*from.u32le(at)); };
+    auto word = [wide](const ByteReader &from, size_t at) {
+        return wide ? *from.u64le(at) : uint64_t(*from.u32le(at));
+    };
 
     ElfObject object;
     object.machine = wide ? Machine::X86_64 : Machine::I386;
@@ -138,8 +141,12 @@ rt::Result<ElfObject, rt::Finding<ElfError>> ParseElfObject(std::span<const uint
         ByteReader target(object.sections[s.info].bytes);
         for (size_t at = 0; at + L.relocationSize <= s.bytes.size(); at += L.relocationSize) {
             uint64_t info = word(relocs, at + L.rInfo);
-            Relocation rel{s.info, word(relocs, at + L.rOffset), uint32_t(wide ? info >> 32 : info >> 8),
-                           uint32_t(wide ? info & 0xFFFFFFFF : info & 0xFF), 0, RelocationKind::Other};
+            Relocation rel{s.info,
+                           word(relocs, at + L.rOffset),
+                           uint32_t(wide ? info >> 32 : info >> 8),
+                           uint32_t(wide ? info & 0xFFFFFFFF : info & 0xFF),
+                           0,
+                           RelocationKind::Other};
             if (rel.symbol >= object.symbols.size()) return fail(ElfError::RelocatesNoSymbol, s.name);
             rel.kind = KindOf(object.machine, rel.type);
             if (wide) {

@@ -60,18 +60,18 @@ struct ElfObject {
 };
 
 enum class ElfError {
-    NotElf,               // no ELF magic, or shorter than the ELF header
-    NotElf64,             // neither a 64-bit nor a 32-bit little-endian ELF file
-    NotRelocatable,       // not a relocatable object for x86-64 (ELF64) or i386 (ELF32)
-    SectionTableOutside,  // the section header table lies outside the file
-    SectionOutside,       // a section's bytes lie outside the file
-    SectionNameOutside,   // a section's name lies outside the names
-    TwoSymbolTables,      // more than one symbol table
-    SymbolsWithoutNames,  // the symbol table names no string table
-    SymbolNameOutside,    // a symbol's name lies outside the strings
-    RelRelocations,       // relocations of the other form (RELA in ELF32, REL in ELF64)
-    RelocatesNoSection,   // relocations for a section that does not exist
-    RelocatesNoSymbol,    // a relocation names a symbol that does not exist
+    NotElf,              // no ELF magic, or shorter than the ELF header
+    NotElf64,            // neither a 64-bit nor a 32-bit little-endian ELF file
+    NotRelocatable,      // not a relocatable object for x86-64 (ELF64) or i386 (ELF32)
+    SectionTableOutside, // the section header table lies outside the file
+    SectionOutside,      // a section's bytes lie outside the file
+    SectionNameOutside,  // a section's name lies outside the names
+    TwoSymbolTables,     // more than one symbol table
+    SymbolsWithoutNames, // the symbol table names no string table
+    SymbolNameOutside,   // a symbol's name lies outside the strings
+    RelRelocations,      // relocations of the other form (RELA in ELF32, REL in ELF64)
+    RelocatesNoSection,  // relocations for a section that does not exist
+    RelocatesNoSymbol,   // a relocation names a symbol that does not exist
 };
 std::string_view Describe(ElfError e);
 

@@ -69,7 +69,8 @@ int main(int argc, char **argv) {
     }
     auto built = mkimage::BuildImage(*elf, form);
     if (!built) {
-        std::fprintf(stderr, "%s\n", rt::DescribeFindings("mkimage: the object cannot become an image:", built.error()).c_str());
+        std::fprintf(stderr, "%s\n",
+                     rt::DescribeFindings("mkimage: the object cannot become an image:", built.error()).c_str());
         return 1;
     }
     std::ofstream out(output, std::ios::binary | std::ios::trunc);

@@ -67,7 +67,8 @@ void Append(std::vector<uint8_t> &b, const void *p, size_t n) {
 std::string Builder::SymbolsIn(uint32_t section) const {
     std::string names;
     for (const Symbol &s : obj_.symbols)
-        if (s.section == section && !s.name.empty() && s.type != STT_SECTION) names += (names.empty() ? "" : ", ") + s.name;
+        if (s.section == section && !s.name.empty() && s.type != STT_SECTION)
+            names += (names.empty() ? "" : ", ") + s.name;
     return obj_.sections[section].name + ": " + (names.empty() ? "(no symbol)" : names);
 }
 
@@ -96,8 +97,8 @@ void Builder::PlaceSections() {
         const Section &s = obj_.sections[i];
         if (!(s.flags & SHF_ALLOC) || s.size == 0 || s.type == SHT_NOTE) continue;
         if (s.flags & SHF_TLS) Problem(BuildProblem::ThreadLocalData, SymbolsIn(i));
-        else if (StartsWith(s.name, ".init_array") || StartsWith(s.name, ".fini_array") || StartsWith(s.name, ".ctors") ||
-                 StartsWith(s.name, ".dtors") || StartsWith(s.name, ".preinit_array"))
+        else if (StartsWith(s.name, ".init_array") || StartsWith(s.name, ".fini_array") ||
+                 StartsWith(s.name, ".ctors") || StartsWith(s.name, ".dtors") || StartsWith(s.name, ".preinit_array"))
             Problem(BuildProblem::StaticConstructors, SymbolsIn(i));
         else if (StartsWith(s.name, ".eh_frame")) Problem(BuildProblem::UnwindTables, s.name);
         else if (s.flags & SHF_EXECINSTR) {
@@ -127,7 +128,8 @@ void Builder::PlaceSections() {
 
 // const: the fixed table first, the DLL names behind it, then whatever the compiler added.
 void Builder::PlaceConstants(const std::vector<uint32_t> &sections) {
-    auto table = std::find_if(obj_.sections.begin(), obj_.sections.end(), [](const Section &s) { return s.name == ".rtconst"; });
+    auto table =
+        std::find_if(obj_.sections.begin(), obj_.sections.end(), [](const Section &s) { return s.name == ".rtconst"; });
     if (table == obj_.sections.end()) Problem(BuildProblem::NoConstTable, {});
     else {
         placement_[uint32_t(table - obj_.sections.begin())] = {Segment::Const, 0};

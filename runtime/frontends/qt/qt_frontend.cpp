@@ -124,7 +124,8 @@ class QtWindow final : public QtFrontEnd {
     }
 
     void RequestQuit() override {
-        QMetaObject::invokeMethod(context_.get(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context_.get(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     }
 
     void OpenUrl(std::string_view url) override {
@@ -166,7 +167,8 @@ class QtWindow final : public QtFrontEnd {
         case ControlModel::Change::Text: {
             QString text = FromGbk(controls().Text(unit));
             if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->text() != text) edit->setText(text);
-            if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != text) combo->setEditText(text);
+            if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->currentText() != text)
+                combo->setEditText(text);
             break;
         }
         case ControlModel::Change::Items:
@@ -190,11 +192,13 @@ class QtWindow final : public QtFrontEnd {
             if (auto *list = qobject_cast<QTreeWidget *>(w)) {
                 ControlModel::Control state = controls().Snapshot(unit);
                 if (size_t(list->topLevelItemCount()) > state.rows.size()) list->clear();
-                while (size_t(list->topLevelItemCount()) < state.rows.size()) list->addTopLevelItem(new QTreeWidgetItem(list));
+                while (size_t(list->topLevelItemCount()) < state.rows.size())
+                    list->addTopLevelItem(new QTreeWidgetItem(list));
                 for (size_t r = 0; r < state.rows.size(); ++r)
                     for (size_t c = 0; c < state.rows[r].size(); ++c) {
                         QString text = FromGbk(state.rows[r][c]);
-                        if (list->topLevelItem(int(r))->text(int(c)) != text) list->topLevelItem(int(r))->setText(int(c), text);
+                        if (list->topLevelItem(int(r))->text(int(c)) != text)
+                            list->topLevelItem(int(r))->setText(int(c), text);
                     }
             }
             break;
@@ -283,7 +287,8 @@ class QtWindow final : public QtFrontEnd {
         case form::kCheckBox: return new QCheckBox(caption);
         case form::kEditBox: {
             auto *edit = new QLineEdit;
-            QObject::connect(edit, &QLineEdit::textChanged, [this, id = c.id](const QString &t) { controls().SetText(id, ToGbk(t)); });
+            QObject::connect(edit, &QLineEdit::textChanged,
+                             [this, id = c.id](const QString &t) { controls().SetText(id, ToGbk(t)); });
             return edit;
         }
         case form::kComboBox: {

@@ -71,7 +71,8 @@ extern "C" void OnSignal(int signal) {
 
 class Report final : public ReportFrontEnd {
   public:
-    Report(ReportOptions options, form::Form form) : ReportFrontEnd(std::move(form), options.routineAt), options_(std::move(options)) {
+    Report(ReportOptions options, form::Form form)
+        : ReportFrontEnd(std::move(form), options.routineAt), options_(std::move(options)) {
         SetEchoBounds({options_.waitMs, uint32_t(options_.maxHops)}, [this](const EchoOutcome &o) {
             std::lock_guard lock(timesMutex_);
             if (o.answered) roundTrips_[o.ttl] = o.roundTripMs;
@@ -163,7 +164,7 @@ class Report final : public ReportFrontEnd {
             while (::read(g_signalPipe[0], &n, 1) != 1) {}
             if (Report *r = g_interruptible.load()) r->Interrupt(n);
         }).detach();
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
@@ -220,8 +221,9 @@ class Report final : public ReportFrontEnd {
             if (!options_.json) {
                 std::string line = std::to_string(printed_ + 1);
                 if (Cell(printed_, 1).empty()) line += "\t*\t\t";
-                else line += "\t" + EscapeControls(Cell(printed_, 1)) + "\t" + EscapeControls(Cell(printed_, 2)) + "\t" +
-                             EscapeControls(Cell(printed_, 3));
+                else
+                    line += "\t" + EscapeControls(Cell(printed_, 1)) + "\t" + EscapeControls(Cell(printed_, 2)) + "\t" +
+                            EscapeControls(Cell(printed_, 3));
                 std::fprintf(options_.out, "%s\n", line.c_str());
                 std::fflush(options_.out);
             }
@@ -230,7 +232,9 @@ class Report final : public ReportFrontEnd {
         }
     }
 
-    std::string Cell(int32_t row, int32_t column) { return GbkToUtf8(controls().Cell(options_.resultList, row, column)); }
+    std::string Cell(int32_t row, int32_t column) {
+        return GbkToUtf8(controls().Cell(options_.resultList, row, column));
+    }
 
     // Under printMutex_: the held messages whose rows have all been printed (all of them at the end).
     void PrintHeldMessages(bool all) {
@@ -262,8 +266,9 @@ class Report final : public ReportFrontEnd {
         std::string address = GbkToUtf8(Address());
         std::string out = "{\"target\": " + JsonString(options_.target) +
                           ", \"address\": " + (address.empty() ? "null" : JsonString(address)) +
-                          ", \"started\": " + JsonString(started) + ", \"max_hops\": " + std::to_string(options_.maxHops) +
-                          ", \"wait\": " + wait + ", \"size\": " + (options_.size ? *options_.size : "32") +
+                          ", \"started\": " + JsonString(started) +
+                          ", \"max_hops\": " + std::to_string(options_.maxHops) + ", \"wait\": " + wait +
+                          ", \"size\": " + (options_.size ? *options_.size : "32") +
                           ", \"reached\": " + (reached ? "true" : "false") +
                           ", \"interrupted\": " + (interrupted ? "true" : "false") + ", \"hops\": [";
         std::map<uint32_t, uint32_t> roundTrips;
@@ -279,7 +284,8 @@ class Report final : public ReportFrontEnd {
                 out += ", \"address\": null, \"place\": null, \"rtt_ms\": null, \"time\": null}";
                 continue;
             }
-            out += ", \"address\": " + JsonString(hop) + ", \"place\": " + (place.empty() ? "null" : JsonString(place)) +
+            out += ", \"address\": " + JsonString(hop) +
+                   ", \"place\": " + (place.empty() ? "null" : JsonString(place)) +
                    ", \"rtt_ms\": " + (rtt != roundTrips.end() ? std::to_string(rtt->second) : "null") +
                    ", \"time\": " + (time.empty() ? "null" : JsonString(time)) + "}";
         }
@@ -293,7 +299,7 @@ class Report final : public ReportFrontEnd {
     std::mutex printMutex_;
     bool finished_ = false; // the output is complete: nothing more is printed
     bool databaseReported_ = false;
-    int32_t printed_ = 0;   // rows printed (or, in JSON, taken into the document)
+    int32_t printed_ = 0; // rows printed (or, in JSON, taken into the document)
     struct HeldMessage {
         int32_t afterRows; // the rows there were when it was shown
         std::string text;

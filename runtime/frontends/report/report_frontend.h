@@ -16,12 +16,12 @@ namespace rt {
 
 // The form and routines as every front end has them, and what the report adds.
 struct ReportOptions : FrontEndOptions {
-    std::string target;                  // UTF-8, as typed on the command line
-    std::optional<std::string> size;     // the characters-per-packet box, when given
-    int32_t maxHops = 30;                // the last hop probed and printed
-    uint32_t waitMs = 2400;              // how long each hop waits for its answer
-    bool json = false;                   // one JSON document at the end instead of a line per hop
-    bool record = false;                 // the start event may add the target to the history file
+    std::string target;              // UTF-8, as typed on the command line
+    std::optional<std::string> size; // the characters-per-packet box, when given
+    int32_t maxHops = 30;            // the last hop probed and printed
+    uint32_t waitMs = 2400;          // how long each hop waits for its answer
+    bool json = false;               // one JSON document at the end instead of a line per hop
+    bool record = false;             // the start event may add the target to the history file
     // The units a report fills and reads.
     uint32_t targetBox = 0, sizeBox = 0, startButton = 0, resultList = 0, addressBox = 0;
     // The program's message (GBK) for a missing place database, shown once with where it was

@@ -17,8 +17,8 @@ struct Cell {
 };
 
 struct Layout {
-    bool fits = false;                // false: the terminal is smaller than the form needs
-    std::map<uint32_t, Cell> cells;   // by unit identifier
+    bool fits = false;              // false: the terminal is smaller than the form needs
+    std::map<uint32_t, Cell> cells; // by unit identifier
 };
 
 inline constexpr int kMinColumns = 80;
@@ -32,7 +32,6 @@ std::string_view ClipToWidth(std::string_view utf8, int width);
 
 // captionWidth gives the columns a control's caption needs (labels, buttons and check boxes may
 // grow into free space on their row to show it).
-Layout ComputeLayout(const form::Form &form, int columns, int rows,
-                     const std::map<uint32_t, int> &captionWidth);
+Layout ComputeLayout(const form::Form &form, int columns, int rows, const std::map<uint32_t, int> &captionWidth);
 
 } // namespace rt::tui

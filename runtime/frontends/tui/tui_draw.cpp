@@ -84,7 +84,8 @@ void TuiWindow::Draw() {
     refresh();
 }
 
-void TuiWindow::DrawControl(const form::Control &def, const View &constView, bool focus, int &cursorRow, int &cursorCol) {
+void TuiWindow::DrawControl(const form::Control &def, const View &constView, bool focus, int &cursorRow,
+                            int &cursorCol) {
     View &v = const_cast<View &>(constView); // the view's cursor and scroll follow what is drawn
     const Cell &cell = layout_.cells.at(def.id);
     ControlModel::Control state = controls().Snapshot(def.id);
@@ -187,7 +188,8 @@ void TuiWindow::DrawMenu() {
     for (size_t i = 0; i < menuItems_.size(); ++i) {
         const std::string &caption = menuItems_[i]->caption;
         if (caption == "-") mvhline_set(box.row + 1 + int(i), box.col + 1, WACS_HLINE, box.width - 2);
-        else Put(box.row + 1 + int(i), box.col + 2, box.width - 3, caption, int(i) == menuIndex_ ? A_REVERSE : A_NORMAL);
+        else
+            Put(box.row + 1 + int(i), box.col + 2, box.width - 3, caption, int(i) == menuIndex_ ? A_REVERSE : A_NORMAL);
     }
 }
 

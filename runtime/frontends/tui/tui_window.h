@@ -85,7 +85,8 @@ class TuiWindow final : public TuiFrontEnd {
     // ---- Drawing (tui_draw.cpp) ----
     void Draw();
     void DrawControl(const form::Control &def, const View &v, bool focus, int &cursorRow, int &cursorCol);
-    void DrawList(const form::Control &def, const Cell &cell, const View &v, const ControlModel::Control &state, bool focus);
+    void DrawList(const form::Control &def, const Cell &cell, const View &v, const ControlModel::Control &state,
+                  bool focus);
     void DrawDropDown();
     void DrawMenu();
     void DrawDialog(const Dialog &d, int rows, int cols);

@@ -39,7 +39,8 @@ HICON MakeIcon(const std::vector<uint8_t> &ico) {
     header.bV5AlphaMask = 0xFF000000;
     void *bits = nullptr;
     HDC screen = ::GetDC(nullptr);
-    HBITMAP color = ::CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP color =
+        ::CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
     ::ReleaseDC(nullptr, screen);
     if (!color) return nullptr;
     std::memcpy(bits, icon->argb.data(), icon->argb.size() * 4);
@@ -80,8 +81,8 @@ HFONT MakeFont(UINT dpi) {
         stock.lfHeight = -::MulDiv(std::abs(stock.lfHeight ? int(stock.lfHeight) : 12), int(dpi), 96);
         return ::CreateFontIndirectW(&stock);
     }
-    return ::CreateFontW(-::MulDiv(12, int(dpi), 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                         CLEARTYPE_QUALITY, DEFAULT_PITCH, chosen);
+    return ::CreateFontW(-::MulDiv(12, int(dpi), 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, chosen);
 }
 
 // The DPI a window is drawn at: its monitor's where the system says it per window (Windows 10 1607
@@ -115,7 +116,6 @@ class Win32Window final : public Win32FrontEnd {
     ~Win32Window() override {
         if (main_) ::DestroyWindow(main_);
     }
-
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::wstring t = GbkToWide(text);
@@ -274,7 +274,8 @@ class Win32Window final : public Win32FrontEnd {
         case WM_COMMAND: Command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp)); return 0;
         case WM_DPICHANGED: { // moved to a monitor of another scale: the system suggests the new rectangle
             const RECT *r = reinterpret_cast<const RECT *>(lp);
-            ::SetWindowPos(w, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(w, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
             Layout(HIWORD(wp), false);
             return 0;
         }
@@ -298,8 +299,7 @@ class Win32Window final : public Win32FrontEnd {
         uint32_t unit = it->second.id;
         switch (it->second.type) {
         case form::kButton:
-            if (code == BN_CLICKED)
-                Call(form_.Handler(unit, form::kEventClicked));
+            if (code == BN_CLICKED) Call(form_.Handler(unit, form::kEventClicked));
             break;
         case form::kEditBox:
             if (code == EN_CHANGE && !applying_) controls().SetText(unit, WideToGbk(WindowText(from)));
@@ -369,9 +369,10 @@ class Win32Window final : public Win32FrontEnd {
         }
 
         // The designed rectangle is the outer one, frame and caption included.
-        main_ = ::CreateWindowExW(0, cls.lpszClassName, GbkToWide(form_.window.caption).c_str(),
-                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, form_.window.left, form_.window.top,
-                                  form_.window.width, form_.window.height, nullptr, bar, instance, this);
+        main_ =
+            ::CreateWindowExW(0, cls.lpszClassName, GbkToWide(form_.window.caption).c_str(),
+                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, form_.window.left,
+                              form_.window.top, form_.window.width, form_.window.height, nullptr, bar, instance, this);
         // Group boxes first, so that the controls inside them are drawn above them.
         for (bool groups : {true, false})
             for (const form::Control &c : form_.controls)
@@ -389,14 +390,40 @@ class Win32Window final : public Win32FrontEnd {
         const wchar_t *cls = L"STATIC";
         DWORD style = WS_CHILD | WS_VISIBLE, exStyle = 0;
         switch (c.type) {
-        case form::kGroupBox: cls = L"BUTTON"; style |= BS_GROUPBOX; break;
+        case form::kGroupBox:
+            cls = L"BUTTON";
+            style |= BS_GROUPBOX;
+            break;
         case form::kLabel: break;
-        case form::kCheckBox: cls = L"BUTTON"; style |= BS_AUTOCHECKBOX | WS_TABSTOP; break;
-        case form::kButton: cls = L"BUTTON"; style |= BS_PUSHBUTTON | WS_TABSTOP; break;
-        case form::kEditBox: cls = L"EDIT"; style |= ES_AUTOHSCROLL | WS_TABSTOP; exStyle = WS_EX_CLIENTEDGE; caption.clear(); break;
-        case form::kComboBox: cls = L"COMBOBOX"; style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP; caption.clear(); break;
-        case form::kListView: cls = WC_LISTVIEWW; style |= LVS_REPORT | LVS_SHOWSELALWAYS | WS_TABSTOP; exStyle = WS_EX_CLIENTEDGE; caption.clear(); break;
-        case form::kPicture: style |= SS_ICON | SS_CENTERIMAGE | SS_NOTIFY; caption.clear(); break;
+        case form::kCheckBox:
+            cls = L"BUTTON";
+            style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+            break;
+        case form::kButton:
+            cls = L"BUTTON";
+            style |= BS_PUSHBUTTON | WS_TABSTOP;
+            break;
+        case form::kEditBox:
+            cls = L"EDIT";
+            style |= ES_AUTOHSCROLL | WS_TABSTOP;
+            exStyle = WS_EX_CLIENTEDGE;
+            caption.clear();
+            break;
+        case form::kComboBox:
+            cls = L"COMBOBOX";
+            style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP;
+            caption.clear();
+            break;
+        case form::kListView:
+            cls = WC_LISTVIEWW;
+            style |= LVS_REPORT | LVS_SHOWSELALWAYS | WS_TABSTOP;
+            exStyle = WS_EX_CLIENTEDGE;
+            caption.clear();
+            break;
+        case form::kPicture:
+            style |= SS_ICON | SS_CENTERIMAGE | SS_NOTIFY;
+            caption.clear();
+            break;
         default: return;
         }
         // Placed and sized by Layout, at the window's DPI.
@@ -417,7 +444,8 @@ class Win32Window final : public Win32FrontEnd {
         }
         if (c.type == form::kPicture) {
             picture_ = MakeIcon(c.icon);
-            if (c.cursor == form::kHandCursor) ::SetClassLongPtrW(w, GCLP_HCURSOR, LONG_PTR(::LoadCursorW(nullptr, IDC_HAND)));
+            if (c.cursor == form::kHandCursor)
+                ::SetClassLongPtrW(w, GCLP_HCURSOR, LONG_PTR(::LoadCursorW(nullptr, IDC_HAND)));
         }
     }
 
@@ -436,7 +464,8 @@ class Win32Window final : public Win32FrontEnd {
             POINT at = Origin(c);
             // A drop-down list's height includes its open list.
             int height = scaled(c.height) + (c.type == form::kComboBox ? scaled(200) : 0);
-            ::SetWindowPos(w, nullptr, scaled(at.x), scaled(at.y), scaled(c.width), height, SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(w, nullptr, scaled(at.x), scaled(at.y), scaled(c.width), height,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
             ::SendMessageW(w, WM_SETFONT, WPARAM(font), TRUE);
             right = std::max(right, scaled(at.x + c.width));
             bottom = std::max(bottom, scaled(at.y + c.height));
@@ -445,21 +474,24 @@ class Win32Window final : public Win32FrontEnd {
                     ::SendMessageW(w, LVM_SETCOLUMNWIDTH, i, MAKELPARAM(scaled(int(c.columns[i].width)), 0));
             if (c.type == form::kPicture && picture_) {
                 // The emblem drawn whole inside its box.
-                HICON fitted = static_cast<HICON>(::CopyImage(picture_, IMAGE_ICON, scaled(c.width), scaled(c.height), 0));
-                HICON old = reinterpret_cast<HICON>(::SendMessageW(w, STM_SETICON, WPARAM(fitted ? fitted : picture_), 0));
+                HICON fitted =
+                    static_cast<HICON>(::CopyImage(picture_, IMAGE_ICON, scaled(c.width), scaled(c.height), 0));
+                HICON old =
+                    reinterpret_cast<HICON>(::SendMessageW(w, STM_SETICON, WPARAM(fitted ? fitted : picture_), 0));
                 if (old && old != picture_) ::DestroyIcon(old);
             }
         }
         if (font_) ::DeleteObject(font_);
         font_ = font;
         if (sizeWindow) {
-            ::SetWindowPos(main_, nullptr, scaled(form_.window.left), scaled(form_.window.top), scaled(form_.window.width),
-                           scaled(form_.window.height), SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(main_, nullptr, scaled(form_.window.left), scaled(form_.window.top),
+                           scaled(form_.window.width), scaled(form_.window.height), SWP_NOZORDER | SWP_NOACTIVATE);
             // The lowest and the rightmost control keep their designed margin to the client area's edge.
             RECT client;
             ::GetClientRect(main_, &client);
             int wantWidth = right + scaled(7), wantHeight = bottom + scaled(7);
-            int growX = std::max(0, wantWidth - int(client.right)), growY = std::max(0, wantHeight - int(client.bottom));
+            int growX = std::max(0, wantWidth - int(client.right)),
+                growY = std::max(0, wantHeight - int(client.bottom));
             if (growX || growY) {
                 RECT outer;
                 ::GetWindowRect(main_, &outer);

@@ -27,8 +27,9 @@ uint32_t BoundedIcmpSendEcho(uint32_t handle, uint32_t destination, const void *
     EchoOutcome outcome;
     if (options) outcome.ttl = static_cast<const uint8_t *>(options)[win32::kOptionTtl];
     if (bounds.lastTtl && outcome.ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
-    uint32_t n = win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize,
-                                          bounds.waitMs ? bounds.waitMs : timeoutMs, uint8_t(std::min(bounds.lastTtl, 255u)));
+    uint32_t n =
+        win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize,
+                                 bounds.waitMs ? bounds.waitMs : timeoutMs, uint8_t(std::min(bounds.lastTtl, 255u)));
     if (n == 1 && replySize >= win32::kReplyHeaderSize) {
         outcome.answered = true;
         std::memcpy(&outcome.address, static_cast<const uint8_t *>(reply) + win32::kReplyAddress, 4);
@@ -48,18 +49,18 @@ struct Export {
 const std::vector<Export> &Exports() {
     using namespace rt::win32;
     static const std::vector<Export> exports = {
-    {"ws2_32", "WSAStartup", reinterpret_cast<void *>(&WSAStartup)},
-    {"ws2_32", "WSACleanup", reinterpret_cast<void *>(&WSACleanup)},
-    {"ws2_32", "gethostbyname", reinterpret_cast<void *>(&gethostbyname)},
-    {"ws2_32", "inet_addr", reinterpret_cast<void *>(&inet_addr)},
-    {"ws2_32", "inet_ntoa", reinterpret_cast<void *>(&inet_ntoa)},
-    {"icmp", "IcmpCreateFile", reinterpret_cast<void *>(&BoundedIcmpCreateFile)},
-    {"icmp", "IcmpCloseHandle", reinterpret_cast<void *>(&IcmpCloseHandle)},
-    {"icmp", "IcmpSendEcho", reinterpret_cast<void *>(&BoundedIcmpSendEcho)},
-    {"kernel32", "RtlMoveMemory", reinterpret_cast<void *>(&RtlMoveMemory)},
-    {"kernel32", "GlobalSize", reinterpret_cast<void *>(&GlobalSize)},
-    {"kernel32", "lstrlenA", reinterpret_cast<void *>(&lstrlenA)},
-    {"kernel32", "lstrcpyA", reinterpret_cast<void *>(&lstrcpyA)},
+        {"ws2_32", "WSAStartup", reinterpret_cast<void *>(&WSAStartup)},
+        {"ws2_32", "WSACleanup", reinterpret_cast<void *>(&WSACleanup)},
+        {"ws2_32", "gethostbyname", reinterpret_cast<void *>(&gethostbyname)},
+        {"ws2_32", "inet_addr", reinterpret_cast<void *>(&inet_addr)},
+        {"ws2_32", "inet_ntoa", reinterpret_cast<void *>(&inet_ntoa)},
+        {"icmp", "IcmpCreateFile", reinterpret_cast<void *>(&BoundedIcmpCreateFile)},
+        {"icmp", "IcmpCloseHandle", reinterpret_cast<void *>(&IcmpCloseHandle)},
+        {"icmp", "IcmpSendEcho", reinterpret_cast<void *>(&BoundedIcmpSendEcho)},
+        {"kernel32", "RtlMoveMemory", reinterpret_cast<void *>(&RtlMoveMemory)},
+        {"kernel32", "GlobalSize", reinterpret_cast<void *>(&GlobalSize)},
+        {"kernel32", "lstrlenA", reinterpret_cast<void *>(&lstrlenA)},
+        {"kernel32", "lstrcpyA", reinterpret_cast<void *>(&lstrcpyA)},
     };
     return exports;
 }
@@ -75,7 +76,8 @@ std::string_view ModuleName(std::string_view dll) {
 void *FindDllFunction(std::string_view dll, std::string_view function) {
     std::string_view module = ModuleName(dll);
     for (const Export &e : Exports())
-        if (EqualsIgnoreCase(module, e.module) && function == e.function) return e.address; // export names match exactly
+        if (EqualsIgnoreCase(module, e.module) && function == e.function)
+            return e.address; // export names match exactly
     return nullptr;
 }
 

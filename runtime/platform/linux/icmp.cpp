@@ -66,9 +66,9 @@ struct Probe {
     uint32_t timeoutMs = 0;
     Clock::time_point sent, deadline;
     std::chrono::system_clock::time_point sentWall; // to compare with the kernel's arrival stamp
-    bool done = false;                    // its answer came, or none will be taken
-    uint32_t status = kIpReqTimedOut;     // when done: the answer's, or why there is none
-    EchoAnswer answer;                    // when answered (an echo reply carried the window's data back)
+    bool done = false;                              // its answer came, or none will be taken
+    uint32_t status = kIpReqTimedOut;               // when done: the answer's, or why there is none
+    EchoAnswer answer;                              // when answered (an echo reply carried the window's data back)
     uint32_t roundTripMs = 0;
 };
 
@@ -97,8 +97,7 @@ struct Channel {
         if (fd >= 0) ::close(fd);
         if (helper > 0) {
             ::kill(helper, SIGKILL); // it may be waiting out a request; nothing of it is needed
-            while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
-            }
+            while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {}
         }
     }
 };
@@ -111,8 +110,7 @@ uint32_t g_nextHandle = 1;
 
 uint16_t Random16() {
     uint16_t v = 0;
-    while (::getrandom(&v, sizeof v, 0) != sizeof v) {
-    }
+    while (::getrandom(&v, sizeof v, 0) != sizeof v) {}
     return v;
 }
 
@@ -174,8 +172,7 @@ int StartHelper(const std::string &path, pid_t &pid) {
     if (ready && ready->status == kEchoServiceReady) return pair[0];
     ::close(pair[0]);
     ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
     return -1;
 }
 
@@ -239,7 +236,7 @@ struct Arrival {
     std::span<const uint8_t> bytes; // the ICMP message (a reply), or the quoted request (an error)
     uint32_t from = 0;              // a reply's sender; an error's original destination
     uint8_t ttl = 0;
-    bool error = false;               // from the error queue
+    bool error = false; // from the error queue
     const sock_extended_err *report = nullptr;
     uint32_t offender = 0;
     std::optional<std::chrono::system_clock::time_point> stamp; // when it arrived
@@ -265,11 +262,13 @@ bool ReadOne(int fd, bool errorQueue, std::array<uint8_t, 65536> &buffer, std::a
     a.from = from.sin_addr.s_addr;
     a.error = errorQueue;
     for (cmsghdr *cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm)) {
-        if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SO_TIMESTAMPNS && cm->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+        if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SO_TIMESTAMPNS &&
+            cm->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
             timespec t;
             std::memcpy(&t, CMSG_DATA(cm), sizeof t);
-            a.stamp = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
+            a.stamp =
+                std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
         }
         if (cm->cmsg_level != IPPROTO_IP) continue;
         if (cm->cmsg_type == IP_TTL && cm->cmsg_len >= CMSG_LEN(sizeof(int))) {
@@ -372,7 +371,8 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
 
 // The helper sends "a" bytes only (what the program's probes carry), at most kEchoServiceMaxData.
 bool HelperCanCarry(std::span<const uint8_t> data) {
-    return data.size() <= kEchoServiceMaxData && std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 'a'; });
+    return data.size() <= kEchoServiceMaxData &&
+           std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 'a'; });
 }
 
 // Stops a helper that ended, answered out of turn or does not answer: it serves no further request
@@ -410,8 +410,7 @@ HelperRead ReadFromHelper(Channel &c, Clock::time_point deadline, EchoServiceRes
     pollfd p{c.fd, POLLIN, 0};
     int wait = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));
     int ready;
-    while ((ready = ::poll(&p, 1, wait)) < 0 && errno == EINTR) {
-    }
+    while ((ready = ::poll(&p, 1, wait)) < 0 && errno == EINTR) {}
     if (ready == 0) return HelperRead::Nothing;
     uint8_t answer[kEchoResponseRecordSize + 1];
     ssize_t n = ready == 1 ? ::recv(c.fd, answer, sizeof answer, MSG_DONTWAIT) : -1;
@@ -457,7 +456,8 @@ uint32_t SendThroughHelper(Channel &c, const EchoRequest &request, const uint8_t
             WriteFailure(out, replySize, response.status);
             return 0;
         }
-        if (answer->status == kIpSuccess) answer->data = request.data; // the helper took only a reply that carried it back
+        if (answer->status == kIpSuccess)
+            answer->data = request.data; // the helper took only a reply that carried it back
         WriteReply(out, replySize, *answer, response.roundTripMs);
         return 1;
     }
@@ -587,14 +587,16 @@ uint32_t SendAhead(Channel &c, const EchoRequest &request, const uint8_t *option
     if (c.kind == IcmpSocketKind::Helper) CollectHelper(c, Clock::now());
     else CollectDatagram(c, *buffer);
     // This hop's probe always; the ones after it while the target has not answered.
-    while (w.nextTtl <= lastTtl && w.nextTtl < unsigned(ttl) + kAheadWindow && (w.nextTtl == ttl || !w.targetAnswered)) {
+    while (w.nextTtl <= lastTtl && w.nextTtl < unsigned(ttl) + kAheadWindow &&
+           (w.nextTtl == ttl || !w.targetAnswered)) {
         SendProbe(c, uint8_t(w.nextTtl), timeoutMs, *buffer);
         ++w.nextTtl;
     }
     Probe &p = w.probes[ttl];
     while (!p.done) {
         // The helper answers a probe by its own deadline; a helper that does not is abandoned.
-        Clock::time_point limit = p.deadline + std::chrono::milliseconds(c.kind == IcmpSocketKind::Helper ? kHelperGraceMs : 0);
+        Clock::time_point limit =
+            p.deadline + std::chrono::milliseconds(c.kind == IcmpSocketKind::Helper ? kHelperGraceMs : 0);
         auto now = Clock::now();
         if (now >= limit) {
             if (c.kind == IcmpSocketKind::Helper) AbandonHelper(c);
@@ -695,7 +697,8 @@ uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *da
         return SendAhead(*c, request, optionBytes, timeoutMs, lastTtl, out, replySize);
     c->window.open = false; // one probe at a time from here: whatever a window sent is left behind
     request.sequence = c->sequence++;
-    if (c->kind == IcmpSocketKind::Helper) return SendThroughHelper(*c, request, optionBytes, timeoutMs, out, replySize);
+    if (c->kind == IcmpSocketKind::Helper)
+        return SendThroughHelper(*c, request, optionBytes, timeoutMs, out, replySize);
     return SendThroughDatagram(*c, request, optionBytes, Clock::now() + std::chrono::milliseconds(timeoutMs), out,
                                replySize);
 }

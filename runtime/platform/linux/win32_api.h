@@ -48,13 +48,13 @@ inline constexpr uint32_t kOptionFlags = 2;
 inline constexpr uint8_t kIpFlagDontFragment = 0x02;
 
 // ICMP_ECHO_REPLY of 32-bit Windows, 28 bytes, followed by the echoed data.
-inline constexpr uint32_t kReplyAddress = 0;        // u32, network byte order
-inline constexpr uint32_t kReplyStatus = 4;         // u32, an IpStatus
-inline constexpr uint32_t kReplyRoundTripTime = 8;  // u32, milliseconds
-inline constexpr uint32_t kReplyDataSize = 12;      // u16
-inline constexpr uint32_t kReplyReserved = 14;      // u16, number of replies in the buffer
-inline constexpr uint32_t kReplyData = 16;          // u32, address of the data (0 above 4 GiB)
-inline constexpr uint32_t kReplyOptions = 20;       // 8 bytes: ttl, tos, flags, size, data address
+inline constexpr uint32_t kReplyAddress = 0;       // u32, network byte order
+inline constexpr uint32_t kReplyStatus = 4;        // u32, an IpStatus
+inline constexpr uint32_t kReplyRoundTripTime = 8; // u32, milliseconds
+inline constexpr uint32_t kReplyDataSize = 12;     // u16
+inline constexpr uint32_t kReplyReserved = 14;     // u16, number of replies in the buffer
+inline constexpr uint32_t kReplyData = 16;         // u32, address of the data (0 above 4 GiB)
+inline constexpr uint32_t kReplyOptions = 20;      // 8 bytes: ttl, tos, flags, size, data address
 inline constexpr uint32_t kReplyHeaderSize = 28;
 
 // 0 when no ICMP socket can be opened.

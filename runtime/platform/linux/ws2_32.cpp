@@ -62,8 +62,7 @@ int32_t WSAStartup(uint32_t version, void *wsadata) {
 
 int32_t WSACleanup() {
     int32_t n = g_startups.load();
-    while (n > 0 && !g_startups.compare_exchange_weak(n, n - 1)) {
-    }
+    while (n > 0 && !g_startups.compare_exchange_weak(n, n - 1)) {}
     return n > 0 ? 0 : -1; // SOCKET_ERROR when there was no start-up
 }
 

@@ -34,7 +34,8 @@ DWORD WINAPI BoundedIcmpSendEcho(HANDLE handle, DWORD destination, LPVOID data, 
     EchoOutcome outcome;
     if (options) outcome.ttl = static_cast<const uint8_t *>(options)[0];
     if (bounds.lastTtl && outcome.ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
-    DWORD n = g_sendEcho(handle, destination, data, size, options, reply, replySize, bounds.waitMs ? bounds.waitMs : timeout);
+    DWORD n =
+        g_sendEcho(handle, destination, data, size, options, reply, replySize, bounds.waitMs ? bounds.waitMs : timeout);
     if (n == 1 && reply && replySize >= kReplyHeader) {
         outcome.answered = true;
         std::memcpy(&outcome.address, static_cast<const uint8_t *>(reply) + kReplyAddress, 4);
