@@ -84,14 +84,23 @@ struct Window {
     std::map<uint8_t, Probe> probes;
 };
 
+// What a receive on the datagram socket reads into: the message (up to the largest datagram) and the
+// kernel's control messages. One per datagram channel, used under its lock; never cleared, since only
+// what a receive wrote is read.
+struct ReceiveBuffers {
+    std::array<uint8_t, 65536> bytes;
+    alignas(cmsghdr) std::array<uint8_t, 512> control;
+};
+
 struct Channel {
     int fd = -1; // the datagram socket, or the program's end of the helper's socket pair
     IcmpSocketKind kind = IcmpSocketKind::Datagram;
     pid_t helper = -1;
     uint16_t identifier = 0; // datagram sockets: the one the socket is bound to
     uint16_t sequence = 0;
-    std::mutex busy; // one request at a time per handle
-    Window window;   // under busy
+    std::mutex busy;                         // one request at a time per handle
+    Window window;                           // under busy
+    std::unique_ptr<ReceiveBuffers> receive; // datagram channels; under busy
     std::atomic<uint32_t> probesSent{0};
     ~Channel() {
         if (fd >= 0) ::close(fd);
@@ -243,8 +252,8 @@ struct Arrival {
 };
 
 // Reads one pending message from the socket (not waiting); false when none is there.
-bool ReadOne(int fd, bool errorQueue, std::array<uint8_t, 65536> &buffer, std::array<uint8_t, 512> &control,
-             Arrival &a) {
+bool ReadOne(int fd, bool errorQueue, ReceiveBuffers &r, Arrival &a) {
+    std::array<uint8_t, 65536> &buffer = r.bytes;
     sockaddr_in from{};
     iovec iov{buffer.data(), buffer.size()};
     msghdr msg{};
@@ -252,8 +261,8 @@ bool ReadOne(int fd, bool errorQueue, std::array<uint8_t, 65536> &buffer, std::a
     msg.msg_namelen = sizeof from;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    msg.msg_control = control.data();
-    msg.msg_controllen = control.size();
+    msg.msg_control = r.control.data();
+    msg.msg_controllen = r.control.size();
     ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
     if (n < 0) return false;
     a = {};
@@ -308,24 +317,20 @@ uint32_t RoundTrip(const Arrival &a, Clock::time_point sent, std::chrono::system
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
 }
 
-// Empties the datagram socket's queues before a send: a late or forged error left there would make
-// the send itself fail (the socket reports the pending error instead), and the hop would show silent.
-void DrainDatagram(int fd, std::array<uint8_t, 65536> &buffer) {
-    for (int queue : {int(MSG_ERRQUEUE), 0}) {
-        for (;;) {
-            iovec iov{buffer.data(), buffer.size()};
-            alignas(cmsghdr) uint8_t control[512];
-            msghdr msg{};
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            if (::recvmsg(fd, &msg, MSG_DONTWAIT | queue) < 0 && errno != EINTR) break;
-        }
-    }
+// Reading the socket's pending error clears it: a send would otherwise fail with it.
+void ClearPendingError(int fd) {
     int error = 0;
     socklen_t length = sizeof error;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length); // reading it clears it
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+}
+
+// Empties the datagram socket's queues before a send: a late or forged error left there would make
+// the send itself fail (the socket reports the pending error instead), and the hop would show silent.
+void DrainDatagram(int fd, ReceiveBuffers &r) {
+    Arrival ignored;
+    for (bool errorQueue : {true, false})
+        while (ReadOne(fd, errorQueue, r, ignored)) {}
+    ClearPendingError(fd);
 }
 
 uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8_t *options, Clock::time_point deadline,
@@ -338,11 +343,8 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = request.destination;
-    // Not cleared: only the bytes a receive wrote are ever read, and 64 KiB cleared at every hop
-    // stood out in the trace's profile.
-    auto buffer = std::make_unique_for_overwrite<std::array<uint8_t, 65536>>();
-    std::array<uint8_t, 512> control;
-    DrainDatagram(c.fd, *buffer);
+    ReceiveBuffers &r = *c.receive;
+    DrainDatagram(c.fd, r);
     Clock::time_point sent = Clock::now();
     auto sentWall = std::chrono::system_clock::now();
     if (::sendto(c.fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
@@ -359,8 +361,8 @@ uint32_t SendThroughDatagram(Channel &c, const EchoRequest &request, const uint8
         if (ready <= 0) continue; // interrupted, or the deadline check above ends the wait
         Arrival a;
         std::optional<EchoAnswer> answer;
-        if ((p.revents & POLLERR) && ReadOne(c.fd, true, *buffer, control, a)) answer = Match(a, request);
-        if (!answer && (p.revents & POLLIN) && ReadOne(c.fd, false, *buffer, control, a)) answer = Match(a, request);
+        if ((p.revents & POLLERR) && ReadOne(c.fd, true, r, a)) answer = Match(a, request);
+        if (!answer && (p.revents & POLLIN) && ReadOne(c.fd, false, r, a)) answer = Match(a, request);
         if (!answer) continue;
         WriteReply(out, replySize, *answer, RoundTrip(a, sent, sentWall));
         return 1;
@@ -484,11 +486,10 @@ void File(Window &w, Probe &p, const EchoAnswer &answer, uint32_t roundTripMs) {
 
 // Reads everything waiting on the datagram socket and files each answer under its probe. Reading the
 // error queue empty also clears the error a send would otherwise fail with.
-void CollectDatagram(Channel &c, std::array<uint8_t, 65536> &buffer) {
-    std::array<uint8_t, 512> control;
+void CollectDatagram(Channel &c) {
     for (bool errorQueue : {true, false}) {
         Arrival a;
-        while (ReadOne(c.fd, errorQueue, buffer, control, a)) {
+        while (ReadOne(c.fd, errorQueue, *c.receive, a)) {
             for (auto &[ttl, p] : c.window.probes) {
                 if (p.done) continue;
                 auto answer = Match(a, RequestOf(c, p));
@@ -499,9 +500,7 @@ void CollectDatagram(Channel &c, std::array<uint8_t, 65536> &buffer) {
             }
         }
     }
-    int error = 0;
-    socklen_t length = sizeof error;
-    ::getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    ClearPendingError(c.fd);
 }
 
 // Reads the helper's responses that are already there and files each under its probe.
@@ -526,7 +525,7 @@ void CollectHelper(Channel &c, Clock::time_point until) {
 }
 
 // Sends the probe for that time-to-live, or files why it could not go.
-void SendProbe(Channel &c, uint8_t ttl, uint32_t timeoutMs, std::array<uint8_t, 65536> &buffer) {
+void SendProbe(Channel &c, uint8_t ttl, uint32_t timeoutMs) {
     Window &w = c.window;
     Probe &p = w.probes[ttl];
     p.sequence = c.sequence++;
@@ -562,7 +561,7 @@ void SendProbe(Channel &c, uint8_t ttl, uint32_t timeoutMs, std::array<uint8_t, 
             ++c.probesSent;
             return;
         }
-        if (errno != EINTR) CollectDatagram(c, buffer);
+        if (errno != EINTR) CollectDatagram(c);
     }
 }
 
@@ -583,13 +582,12 @@ uint32_t SendAhead(Channel &c, const EchoRequest &request, const uint8_t *option
         w.nextTtl = ttl;
         w.targetAnswered = false;
     }
-    auto buffer = std::make_unique_for_overwrite<std::array<uint8_t, 65536>>(); // only received bytes are read
     if (c.kind == IcmpSocketKind::Helper) CollectHelper(c, Clock::now());
-    else CollectDatagram(c, *buffer);
+    else CollectDatagram(c);
     // This hop's probe always; the ones after it while the target has not answered.
     while (w.nextTtl <= lastTtl && w.nextTtl < unsigned(ttl) + kAheadWindow &&
            (w.nextTtl == ttl || !w.targetAnswered)) {
-        SendProbe(c, uint8_t(w.nextTtl), timeoutMs, *buffer);
+        SendProbe(c, uint8_t(w.nextTtl), timeoutMs);
         ++w.nextTtl;
     }
     Probe &p = w.probes[ttl];
@@ -610,7 +608,7 @@ uint32_t SendAhead(Channel &c, const EchoRequest &request, const uint8_t *option
         }
         pollfd poll{c.fd, POLLIN, 0};
         if (::poll(&poll, 1, int(std::chrono::ceil<std::chrono::milliseconds>(limit - now).count())) > 0)
-            CollectDatagram(c, *buffer);
+            CollectDatagram(c);
     }
     Probe done = p;
     w.probes.erase(ttl);
@@ -645,6 +643,7 @@ uint32_t IcmpCreateFile() {
     if (preferred != IcmpSocketKind::Helper) {
         c->fd = OpenDatagram(c->identifier);
         c->kind = IcmpSocketKind::Datagram;
+        if (c->fd >= 0) c->receive = std::make_unique_for_overwrite<ReceiveBuffers>();
     }
     if (c->fd < 0 && preferred != IcmpSocketKind::Datagram) {
         c->fd = OpenHelper(c->helper);
