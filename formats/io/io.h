@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,16 @@ std::string NameOf(const std::string &path);
 // writer) and checked with fstat, whose answer goes to `st` when given. Reads and writes of a regular
 // file never block, so the descriptor keeps O_NONBLOCK.
 Result<int, Error> OpenRegular(const std::string &path, int flags = 0, struct stat *st = nullptr);
+
+// (POSIX) Why a file found where other users may be able to write (beside the program, in the
+// current folder) must not be run or read as this user's own; nothing when it may be. It may when it
+// is a regular file, not a link, owned by this user or root and writable by neither group nor others,
+// and every folder on its real path is owned by this user or root and writable by neither group nor
+// others unless it is sticky: OpenSSH's rule for authorized_keys. `opened`, when given, is the fstat of
+// the file as the caller opened it, checked in place of the name. Windows: always nothing.
+std::optional<std::string> WhyNotOwn(const std::string &path, const struct stat *opened = nullptr);
+// The same rule for a folder alone: why a file made in it could be replaced by another user.
+std::optional<std::string> WhyFolderNotOwn(const std::string &path);
 
 // The whole file, at most `cap` bytes of it; a larger file is TooLarge, not cut. (POSIX) A link at
 // the path is NotRegular: never followed.

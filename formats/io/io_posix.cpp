@@ -8,9 +8,53 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 namespace rt::io {
+
+namespace {
+
+// Whether the owner is this user or root: anyone else could have put it there or changed it.
+bool OwnedHere(const struct stat &st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
+
+} // namespace
+
+std::optional<std::string> WhyNotOwn(const std::string &path, const struct stat *opened) {
+    struct stat st;
+    if (opened) {
+        st = *opened;
+    } else if (::lstat(path.c_str(), &st) != 0) {
+        return "it cannot be examined";
+    }
+    if (S_ISLNK(st.st_mode)) return "it is a link";
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (!OwnedHere(st)) return "it belongs to another user";
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return "others may write to it";
+    return WhyFolderNotOwn(FolderOf(path));
+}
+
+std::optional<std::string> WhyFolderNotOwn(const std::string &path) {
+    // Every folder from the root down to this one, as they really are (no link among them).
+    char *real = ::realpath(path.c_str(), nullptr);
+    if (!real) return "the folder " + path + " cannot be examined";
+    std::string folder = real;
+    std::free(real);
+    // "/", then each folder below it down to the whole path.
+    for (size_t end = 0; end != std::string::npos;) {
+        std::string part = end == 0 ? "/" : folder.substr(0, end);
+        end = folder.size() > 1 ? folder.find('/', end + 1) : std::string::npos;
+        if (end == std::string::npos && part != folder) end = folder.size();
+        struct stat dir;
+        if (::stat(part.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
+            return "the folder " + part + " cannot be examined";
+        if (!OwnedHere(dir)) return "the folder " + part + " belongs to another user";
+        // A sticky folder (/tmp) lets nobody replace or remove a file that is not their own.
+        if ((dir.st_mode & (S_IWGRP | S_IWOTH)) && !(dir.st_mode & S_ISVTX))
+            return "others may write to the folder " + part;
+    }
+    return std::nullopt;
+}
 
 Result<int, Error> OpenRegular(const std::string &path, int flags, struct stat *st) {
     int fd = ::open(path.c_str(), flags | O_RDONLY | O_NONBLOCK | O_CLOEXEC);

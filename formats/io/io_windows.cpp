@@ -121,4 +121,9 @@ Result<bool, Error> WriteFileAtomic(const std::string &path, std::span<const uin
 // A killed save's file stays: the folder of a Windows copy is its user's own.
 void RemoveLeftoverTemporaries(const std::string &) {}
 
+// Each Windows user's folders are guarded by their access lists; the program folder is the user's
+// own or Program Files.
+std::optional<std::string> WhyNotOwn(const std::string &, const struct stat *) { return std::nullopt; }
+std::optional<std::string> WhyFolderNotOwn(const std::string &) { return std::nullopt; }
+
 } // namespace rt::io

@@ -14,15 +14,19 @@ int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
 // FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
 // A file read by a relative path that the current folder lacks is looked for where an installed
-// program keeps its data.
+// program keeps its data. One in the current folder or beside the program is taken only when it is
+// this user's own: another user may have put it there.
 RtResult OpenFile(Args &a) {
     int32_t mode = int32_t(a.integer(1, 1));
     FileTable &files = a.runtime().files();
-    int32_t number = files.Open(a.text(0), mode);
-    if (number == 0 && OpenMode(mode) == OpenMode::Read)
-        for (const std::string &candidate :
-             DataFileCandidates(NativePath(a.text(0)), a.runtime().ProgramFolder(), a.runtime().product().folder))
-            if ((number = files.Open(candidate, mode)) != 0) break;
+    std::string native = NativePath(a.text(0));
+    std::vector<std::string> elsewhere;
+    if (OpenMode(mode) == OpenMode::Read)
+        elsewhere = DataFileCandidates(native, a.runtime().ProgramFolder(), a.runtime().product().folder);
+    // Where the places to look elsewhere are known, the path is relative: the current folder.
+    int32_t number = elsewhere.empty() || UsableInPlace(FindExisting(native)) ? files.Open(native, mode) : 0;
+    for (size_t i = 0; number == 0 && i < elsewhere.size(); ++i)
+        if (i > 0 || UsableInPlace(FindExisting(elsewhere[i]))) number = files.Open(elsewhere[i], mode);
     return ResultOfInt(number);
 }
 

@@ -2,11 +2,25 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <set>
 
+#include "formats/io/io.h"
 #include "os.h"
+#include "runtime.h"
 
 namespace rt {
+
+void NotePassedOver(const std::string &path, std::string_view why) {
+    static std::mutex mutex;
+    static std::set<std::string> said; // a database is opened at every lookup: one line is enough
+    std::lock_guard lock(mutex);
+    if (!said.insert(path).second) return;
+    std::fprintf(stderr, "%s: not using %s: %.*s\n", Runtime::Instance().product().name.c_str(), path.c_str(),
+                 int(why.size()), why.data());
+    std::fflush(stderr);
+}
 
 std::string NativePath(std::string_view path) {
     std::string p(path);

@@ -40,6 +40,14 @@ std::string UserFile(const std::string &path, const std::string &programFolder, 
 std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder,
                                             std::string_view productFolder);
 
+// Says once, on standard error, that a file found in its place is not used and why (another user may
+// have put it there; see io::WhyNotOwn); the search goes on to the next place.
+void NotePassedOver(const std::string &path, std::string_view why);
+
+// Whether a file of the program's found beside it or in the current folder may be used: true when
+// it is missing (nothing to pass over) or this user's own; otherwise said once and false.
+bool UsableInPlace(const std::string &path);
+
 enum class OpenMode : int32_t {
     Read = 1,      // existing file, reading
     Write = 2,     // existing file, writing

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "files.h"
@@ -40,6 +42,32 @@ std::string FindExisting(const std::string &path) {
     return found;
 }
 
+bool UsableInPlace(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    // The place database is opened at every lookup: a file seen before, unchanged since (same inode
+    // and status change time, which a chmod or chown moves), keeps its verdict. Its folders can be
+    // changed only by this user or root.
+    struct Verdict {
+        dev_t device;
+        ino_t inode;
+        timespec changed;
+        bool usable;
+    };
+    static std::mutex mutex;
+    static std::map<std::string, Verdict> known;
+    std::lock_guard lock(mutex);
+    auto it = known.find(path);
+    if (it != known.end() && it->second.device == st.st_dev && it->second.inode == st.st_ino &&
+        it->second.changed.tv_sec == st.st_ctim.tv_sec && it->second.changed.tv_nsec == st.st_ctim.tv_nsec)
+        return it->second.usable;
+    auto why = io::WhyNotOwn(path, &st);
+    if (why) NotePassedOver(path, *why);
+    if (known.size() >= 16) known.clear(); // a few files at most are ever asked about
+    known[path] = {st.st_dev, st.st_ino, st.st_ctim, !why};
+    return !why;
+}
+
 namespace {
 
 // $NAME when it holds an absolute path, else $HOME/fallback; empty when neither is known.
@@ -53,7 +81,10 @@ std::string XdgFolder(const char *name, const char *fallback) {
 } // namespace
 
 std::string UserFile(const std::string &path, const std::string &programFolder, std::string_view productFolder) {
-    if (productFolder.empty() || io::FolderOf(path) != programFolder || ::access(programFolder.c_str(), W_OK) == 0)
+    if (productFolder.empty() || io::FolderOf(path) != programFolder) return path;
+    // Beside the program when the user may write there, and nobody else may replace what is there.
+    if (::access(programFolder.c_str(), W_OK) == 0 && !io::WhyFolderNotOwn(programFolder) &&
+        UsableInPlace(FindExisting(path)))
         return path;
     std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
     if (config.empty()) return path;
@@ -180,8 +211,17 @@ bool IsPrivateFolder(const std::string &path) {
            (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
+// A folder of this user's own that others cannot write to (a real folder, not a link).
+bool IsOwnFolder(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 // Where this user's lock files go: the product's folder (PRODUCT) in the private $XDG_RUNTIME_DIR,
-// otherwise PRODUCT-UID in $TMPDIR or /tmp. Empty when that is not the user's alone.
+// otherwise PRODUCT-UID in $TMPDIR or /tmp. Where that is not the user's alone (another user made it
+// first), the user's own $XDG_CONFIG_HOME/PRODUCT, a place every copy of this user's agrees on and no
+// one else can take. Empty when there is none.
 std::string LockFolder(std::string_view productFolder) {
     if (productFolder.empty()) return {};
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -194,7 +234,13 @@ std::string LockFolder(std::string_view productFolder) {
                  std::to_string(::geteuid());
     }
     ::mkdir(folder.c_str(), 0700);
-    return IsPrivateFolder(folder) ? folder : std::string();
+    if (IsPrivateFolder(folder)) return folder;
+    std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
+    if (config.empty()) return {};
+    ::mkdir(config.c_str(), 0700);
+    folder = config + "/" + std::string(productFolder);
+    ::mkdir(folder.c_str(), 0700);
+    return IsOwnFolder(folder) ? folder : std::string();
 }
 
 // What the lock of the file at the path is named after: the file, or its folder while it is missing.

@@ -5,7 +5,7 @@
 //   - the ICMP helper (its file name and package folder given by the product's build), started for the handle: it alone holds a raw socket (and the
 //     right to open one), and serves fixed-size echo requests over a socket pair
 //     (formats/packet/echo_service.h). It is looked for beside the program, then in the package's
-//     folder.
+//     folder, and started only from a file that is this user's own to run (io::WhyNotOwn).
 // Every channel draws its echo identifier and first sequence number at random, and takes only an
 // answer that carries both.
 //
@@ -20,9 +20,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +41,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "formats/io/io.h"
 #include "formats/packet/echo_service.h"
 #include "formats/packet/icmp_packet.h"
+#include "runtime/core/files.h"
 #include "win32_api.h"
 
 namespace rt::win32 {
@@ -154,22 +158,23 @@ std::string OwnFolder() {
     return self.substr(0, self.rfind('/') + 1);
 }
 
-// Starts the helper at that path on a new socket pair and waits for its first record, which it
-// writes once it holds its socket and has given up every other right. -1 when it does not start or
-// cannot open its socket (it ends then).
-int StartHelper(const std::string &path, pid_t &pid) {
+// Starts the helper on a new socket pair from the descriptor of the file that was checked (nothing
+// can be put in its place between the check and the start), and waits for its first record, which
+// it writes once it holds its socket and has given up every other right. -1 when it does not start
+// or cannot open its socket (it ends then).
+int StartHelper(int file, const std::string &name, pid_t &pid) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-    std::string name = path.substr(path.rfind('/') + 1);
-    char *argv[] = {name.data(), nullptr};
+    std::string argv0 = name;
+    char *argv[] = {argv0.data(), nullptr};
     char *envp[] = {nullptr}; // nothing of the user's environment
-    int spawned = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
-    ::posix_spawn_file_actions_destroy(&actions);
+    pid = ::vfork();
+    if (pid == 0) { // the child shares the memory until it runs the helper: nothing but these calls
+        if (::dup2(pair[1], 0) == 0) ::syscall(SYS_execveat, file, "", argv, envp, AT_EMPTY_PATH);
+        ::_exit(127);
+    }
     ::close(pair[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         ::close(pair[0]);
         return -1;
     }
@@ -185,14 +190,36 @@ int StartHelper(const std::string &path, pid_t &pid) {
     return -1;
 }
 
+// Starts the helper at that path when it is there and this user's own to run (another user may have
+// put a file of that name beside a copy in a shared folder); a file passed over is said once.
+int StartCheckedHelper(const std::string &path, pid_t &pid) {
+    int file = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (file < 0 && errno == ELOOP) {
+        NotePassedOver(path, "it is a link");
+        return -1;
+    }
+    if (file < 0) return -1;
+    struct stat st;
+    int fd = -1;
+    if (::fstat(file, &st) != 0) {
+        NotePassedOver(path, "it cannot be examined");
+    } else if (auto why = io::WhyNotOwn(path, &st)) {
+        NotePassedOver(path, *why);
+    } else {
+        fd = StartHelper(file, io::NameOf(path), pid);
+    }
+    ::close(file);
+    return fd;
+}
+
 // The helper beside the program first (a portable copy brings its own), then the package's.
 int OpenHelper(pid_t &pid) {
     std::string folder = OwnFolder();
     if (!folder.empty()) {
-        int fd = StartHelper(folder + RT_ICMP_HELPER, pid);
+        int fd = StartCheckedHelper(folder + RT_ICMP_HELPER, pid);
         if (fd >= 0) return fd;
     }
-    return StartHelper(RT_ICMP_HELPER_FOLDER "/" RT_ICMP_HELPER, pid);
+    return StartCheckedHelper(RT_ICMP_HELPER_FOLDER "/" RT_ICMP_HELPER, pid);
 }
 
 std::shared_ptr<Channel> FindChannel(uint32_t handle) {
