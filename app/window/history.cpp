@@ -16,6 +16,37 @@ Text HistoryPath() {
     return path;
 }
 
+// The history keeps the newest entries, as a shell keeps its history: a file of any size (years of
+// use, or one another user made huge) costs no more than this many in the list and in every step.
+constexpr uint32_t kHistoryEntries = 1000;
+
+// Where the newest kHistoryEntries entries of a history value start: just past the separator before
+// them; 0 when it holds no more. Each entry is followed by the separator; the last one may lack it.
+uint32_t NewestEntriesStart(TextArg value) {
+    const uint8_t *bytes = (const uint8_t *)value;
+    uint8_t separator = (uint8_t)K_HistorySeparator[0];
+    uint32_t length = TextLength(value);
+    if (length == 0) return 0;
+    uint32_t found = 0;
+    for (uint32_t at = length - 1; at-- > 0;) // the separator that ends the last entry is not counted
+        if (bytes[at] == separator && ++found == kHistoryEntries) return at + 1;
+    return 0;
+}
+
+// Keeps the newest `keep` items of the target list, in their order; the edit field keeps its text.
+void KeepNewestItems(int32_t keep) {
+    int32_t count = ComboCount(TargetBox());
+    if (count <= keep) return;
+    Text *items = (Text *)RtAlloc((uint32_t)keep * (uint32_t)sizeof(Text) + 1);
+    for (int32_t i = 0; i < keep; ++i) items[i] = ComboItem(TargetBox(), count - keep + i);
+    ComboClear(TargetBox());
+    for (int32_t i = 0; i < keep; ++i) {
+        ComboAppend(TargetBox(), items[i]);
+        FreeBlock(items[i]);
+    }
+    RtFree(items);
+}
+
 } // namespace
 
 void LoadHistory() {
@@ -23,11 +54,14 @@ void LoadHistory() {
     ComboClear(TargetBox()); // the edit field keeps its text
     Text value = ReadConfigItem(path, K_HistorySection, K_HistoryKey);
     // Every piece followed by "|" is an entry; an empty remainder after the last one is none.
-    Array entries = SplitText(value, K_HistorySeparator);
+    uint32_t start = NewestEntriesStart(value);
+    Text newest = start ? TextRight(value, (int32_t)(TextLength(value) - start)) : 0;
+    Array entries = SplitText(newest ? newest : value, K_HistorySeparator);
     uint32_t count = ArrayElementCount(entries).count;
     for (uint32_t i = 1; i <= count; ++i)
         ComboAppend(TargetBox(), TextArrayAt(entries, (int32_t)i, Sub_LoadHistory, 4));
     FreeTextArray(entries);
+    FreeBlock(newest);
     FreeBlock(value);
     FreeBlock(path);
 }
@@ -37,6 +71,8 @@ void RecordHistory() {
     Text target = (Text)(uintptr_t)RtGetProperty(CONTROL(Id_TargetBox), RtPropertyComboText, -1);
     ComboAppend(TargetBox(), target);
     FreeBlock(target);
+    // The newest entries the list was loaded with, and the new target: the file stays the list's copy.
+    KeepNewestItems((int32_t)kHistoryEntries + 1);
 
     // Every item followed by "|", joined once: joining one item at a time would copy the whole text
     // so far for each, and a long history would take seconds.
