@@ -1,6 +1,13 @@
 // File commands as the location lookup uses them.
 #include <cstdlib>
+#include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "formats/io/io.h"
 #include "runtime/core/files.h"
 #include "host_fixture.h"
 #include "temp_dir.h"
@@ -122,6 +129,47 @@ TEST(UserFiles, AProgramFolderTheUserCannotWriteKeepsTheHistoryInTheUsersOwnFold
     else ::setenv(kUserFolder, was.c_str(), 1);
 #endif
 }
+
+#ifndef _WIN32
+// What may be planted where other users can write: a file is the user's own only as OpenSSH takes
+// authorized_keys. Giving a file or folder away needs root; those cases are left out otherwise.
+TEST(UserFiles, AFileIsTakenAsTheUsersOwnOnlyWhenNoOneElseCouldHavePutItThere) {
+    struct Case {
+        const char *what;
+        mode_t folderMode, fileMode;
+        uid_t folderOwner, fileOwner; // 0: the user
+        const char *why;              // nullptr: the user's own
+    } cases[] = {
+        {"the user's own", 0755, 0644, 0, 0, nullptr},
+        {"in a sticky folder everyone may write", 01777, 0644, 0, 0, nullptr},
+        {"a file the group may write", 0755, 0664, 0, 0, "others may write to it"},
+        {"a file everyone may write", 0755, 0646, 0, 0, "others may write to it"},
+        {"in a folder everyone may write", 0777, 0644, 0, 0, "others may write to the folder "},
+        {"in a folder the group may write", 0775, 0644, 0, 0, "others may write to the folder "},
+        {"another user's file", 01777, 0644, 0, 65534, "it belongs to another user"},
+        {"in another user's folder", 0755, 0644, 65534, 0, "belongs to another user"},
+    };
+    for (const Case &c : cases) {
+        if ((c.folderOwner || c.fileOwner) && ::geteuid() != 0) continue;
+        TempDir dir;
+        std::string folder = dir.file("f"), file = folder + "/QQWry.dat";
+        std::filesystem::create_directory(folder);
+        dir.write("f/QQWry.dat", "x");
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode) | ::chmod(file.c_str(), c.fileMode), 0) << c.what;
+        ASSERT_EQ(::chown(folder.c_str(), c.folderOwner ? c.folderOwner : ::geteuid(), gid_t(-1)), 0);
+        ASSERT_EQ(::chown(file.c_str(), c.fileOwner ? c.fileOwner : ::geteuid(), gid_t(-1)), 0);
+        auto why = rt::io::WhyNotOwn(file);
+        if (!c.why) EXPECT_FALSE(why) << c.what << ": " << why.value_or("");
+        else EXPECT_NE(why.value_or("").find(c.why), std::string::npos) << c.what << ": " << why.value_or("");
+    }
+    TempDir dir;
+    dir.write("target", "x");
+    std::filesystem::create_symlink(dir.file("target"), dir.file("link"));
+    std::filesystem::create_directory(dir.file("folder"));
+    EXPECT_EQ(rt::io::WhyNotOwn(dir.file("link")).value_or(""), "it is a link");
+    EXPECT_EQ(rt::io::WhyNotOwn(dir.file("folder")).value_or(""), "it is not a regular file");
+}
+#endif
 
 #ifndef _WIN32 // Windows lets no program cut short a file another has open, nor replace it by a rename
 TEST(FileCommands, AFileChangedWhileOpenNeverFaultsAndIsReadAnewAtItsNextOpening) {

@@ -76,3 +76,23 @@ TEST_F(WindowFixture, StartRecordsTheTargetStartsTheTraceAndDisablesTheButton) {
     LoadHistory();
     EXPECT_EQ(TargetItems(), (QStringList{"", "localhost", "localhost"}));
 }
+
+// A history of 16 MiB (millions of tiny entries, as another user could leave it): the list holds the
+// newest entries up to its bound, and a save leaves the file with them and the new target.
+TEST_F(WindowFixture, AHugeHistoryKeepsItsNewestEntriesInTheListAndTheFile) {
+    std::string newest;
+    for (int i = 0; i < 1000; ++i) newest += "n" + std::to_string(i) + "|";
+    std::string file = HistoryFile("");
+    std::string value;
+    value.reserve(16 << 20);
+    while (file.size() + value.size() + newest.size() + 2 < (16u << 20)) value += "a|";
+    folder_.write("lsjl.ini", HistoryFile(value + "n|" + newest));
+    LoadHistory();
+    QStringList items = TargetItems();
+    ASSERT_EQ(items.size(), 1000);
+    EXPECT_EQ(items.front(), "n0");
+    EXPECT_EQ(items.back(), "n999");
+    Type(TargetBox(), "new.example");
+    RecordHistory();
+    EXPECT_EQ(folder_.read("lsjl.ini"), HistoryFile(newest + "new.example|"));
+}

@@ -220,6 +220,45 @@ TEST(ConfigItems, TwoCopiesSavingTheHistoryAtOnceKeepEveryEntry) {
     EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "reset|");
 }
 
+// A copy that kept only the newest entries of a long history writes them back with its new target;
+// what another copy added meanwhile stays, between the two.
+TEST(ConfigItems, ACopyThatDroppedTheOldestEntriesKeepsWhatAnotherCopyAdded) {
+    TempDir dir;
+    std::string path = dir.file("lsjl.ini");
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "old|a|b|"));
+    ASSERT_EQ(ReadItem(path, K_HistorySection, "url"), "old|a|b|"); // what this copy loaded
+    pid_t other = ::fork();
+    if (other == 0) std::_Exit(WriteItem(path, K_HistorySection, "url", "old|a|b|other|") ? 0 : 1);
+    int status = -1;
+    ::waitpid(other, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|b|new|"));
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|b|other|new|");
+}
+
+// A save that cannot have its lock (another copy of the user's keeps it) waits, then writes nothing.
+TEST(ConfigItems, ASaveWithoutItsLockWritesNothing) {
+    TempDir dir, runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    const char *was = std::getenv("XDG_RUNTIME_DIR");
+    std::string saved = was ? was : "";
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    std::string path = dir.file("lsjl.ini");
+    ASSERT_TRUE(WriteItem(path, K_HistorySection, "url", "a|"));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    char key[64];
+    std::snprintf(key, sizeof key, "/lock-f-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
+    std::string lock = runtime.file(rt::Runtime::Instance().product().folder) + key;
+    int held = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_FALSE(WriteItem(path, K_HistorySection, "url", "a|b|")) << "saved without the lock";
+    ::close(held);
+    EXPECT_EQ(ReadItem(path, K_HistorySection, "url"), "a|");
+    if (was) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
+}
+
 // In a program folder a group may write (2775): a link planted at the history's name, or another
 // user's set-id executable under it, lends the history neither its bytes nor its mode.
 TEST(ConfigItems, ALinkOrAPlantedFileLendsTheHistoryNeitherItsBytesNorItsMode) {
