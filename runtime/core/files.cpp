@@ -12,14 +12,43 @@
 
 namespace rt {
 
-void NotePassedOver(const std::string &path, std::string_view why) {
-    static std::mutex mutex;
-    static std::set<std::string> said; // a database is opened at every lookup: one line is enough
-    std::lock_guard lock(mutex);
-    if (!said.insert(path).second) return;
-    std::fprintf(stderr, "%s: not using %s: %.*s\n", Runtime::Instance().product().name.c_str(), path.c_str(),
-                 int(why.size()), why.data());
+namespace {
+
+// The notices said on standard error, and those kept while a terminal window covers the terminal.
+struct Notices {
+    std::mutex mutex;
+    std::set<std::string> said; // a database is opened at every lookup: one line is enough
+    bool held = false;
+    std::vector<std::string> kept;
+};
+Notices &TheNotices() {
+    static Notices notices;
+    return notices;
+}
+
+void Say(const std::string &line) {
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
+}
+
+} // namespace
+
+void NotePassedOver(const std::string &path, std::string_view why) {
+    Notices &n = TheNotices();
+    std::lock_guard lock(n.mutex);
+    if (!n.said.insert(path).second) return;
+    std::string line = Runtime::Instance().product().name + ": not using " + path + ": " + std::string(why) + "\n";
+    if (n.held) n.kept.push_back(std::move(line));
+    else Say(line);
+}
+
+void HoldNotices(bool hold) {
+    Notices &n = TheNotices();
+    std::lock_guard lock(n.mutex);
+    n.held = hold;
+    if (hold) return;
+    for (const std::string &line : n.kept) Say(line);
+    n.kept.clear();
 }
 
 std::string NativePath(std::string_view path) {

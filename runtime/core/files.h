@@ -43,6 +43,8 @@ std::vector<std::string> DataFileCandidates(const std::string &path, const std::
 // Says once, on standard error, that a file found in its place is not used and why (another user may
 // have put it there; see io::WhyNotOwn); the search goes on to the next place.
 void NotePassedOver(const std::string &path, std::string_view why);
+// While held (a terminal window covers the terminal), notices are kept; they are said when released.
+void HoldNotices(bool hold);
 
 // Whether a file of the program's found beside it or in the current folder may be used: true when
 // it is missing (nothing to pass over) or this user's own; otherwise said once and false.

@@ -7,6 +7,8 @@
 #include <clocale>
 #include <cstring>
 
+#include "runtime/core/files.h"
+
 namespace rt::tui {
 
 size_t NextChar(const std::string &s, size_t at) {
@@ -62,6 +64,7 @@ bool TuiWindow::Start() {
     out_ = ::fdopen(::dup(options_.outputFd), "w");
     if (in_ && out_) screen_ = newterm(nullptr, out_, in_);
     if (!screen_) return false;
+    HoldNotices(true); // a line on the terminal would lie across the window until it is redrawn
     set_term(screen_);
     raw(); // Ctrl-C arrives as a key and ends the program through its own path
     noecho();
@@ -77,6 +80,7 @@ void TuiWindow::Shutdown() {
     endwin();
     delscreen(screen_);
     screen_ = nullptr;
+    HoldNotices(false);
     if (in_) std::fclose(in_);
     if (out_) std::fclose(out_);
     in_ = out_ = nullptr;
