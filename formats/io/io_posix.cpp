@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -72,10 +73,13 @@ Result<int, Error> OpenRegular(const std::string &path, int flags, struct stat *
 Result<std::string, Error> ReadFile(const std::string &path, size_t cap) {
     // A link is not followed: it could pull another file's bytes (one the user may not even read
     // knowingly) into a file the program writes back.
-    auto opened = OpenRegular(path, O_NOFOLLOW);
+    struct stat st;
+    auto opened = OpenRegular(path, O_NOFOLLOW, &st);
     if (!opened) return opened.error();
     int fd = *opened;
     std::string bytes;
+    // Room for the whole file at once (it may still grow or shrink while it is read).
+    if (st.st_size > 0) bytes.reserve(size_t(std::min<uint64_t>(uint64_t(st.st_size), cap)));
     char buf[65536];
     Error failure = Error::ReadFailed;
     bool ok = true;

@@ -103,12 +103,12 @@ void NotSaved(Runtime &runtime, const std::string &path) {
 RtResult ReadItem(Args &a) {
     std::string path = ItemFile(a);
     auto bytes = ReadConfigFile(path);
-    std::optional<std::string> v;
-    if (bytes) {
-        v = IniDocument::Parse(*bytes).Get(a.text(1), a.text(2));
-        Seen().Remember(ItemName(path, a.text(1), a.text(2)), v.value_or(std::string()));
-    }
-    return ResultOfText(v ? std::string_view(*v) : a.text(3));
+    if (!bytes) return ResultOfText(a.text(3));
+    std::optional<std::string> v = IniDocument::Parse(*bytes).Get(a.text(1), a.text(2));
+    bytes.reset(); // a history may be megabytes long: no more copies of it at once than needed
+    RtResult result = ResultOfText(v ? std::string_view(*v) : a.text(3));
+    Seen().Remember(ItemName(path, a.text(1), a.text(2)), std::move(v).value_or(std::string()));
+    return result;
 }
 
 // WriteConfigItem: write a configuration item (file, section, key, value), creating the file and section when
