@@ -316,9 +316,9 @@ TEST_F(NamespaceNetwork, ANodeThatSawOneProbeCannotAnswerForItsNeighbours) {
         auto hops = Trace("203.0.113.2", 4, kind);
         std::string forged = ReadAll(forger.get());
         EXPECT_EQ(forged.rfind("seen ", 0), 0u) << "the target saw a probe and answered for its neighbours";
-        ASSERT_EQ(hops.size(), 4u) << hops.back()["output"];
-        EXPECT_EQ(hops[1]["address"], "198.51.100.2");
-        for (size_t i = 2; i < 4; ++i) EXPECT_EQ(hops[i]["result"], "0") << "hop " << i + 1 << " stays silent";
+        EXPECT_EQ(hops.size(), 4u) << hops.back()["output"];
+        for (auto &hop : hops)
+            EXPECT_EQ(hop["result"], hop["hop"] < "3" ? "1" : "0") << "hop " << hop["hop"] << ": " << hop["address"];
     }
 }
 
