@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
@@ -239,6 +240,20 @@ TEST_F(NamespaceNetwork, UnderAReportsBoundsEveryHopIsProbedOnceAndTheSilentOnes
         EXPECT_EQ(hops[3]["address"], "203.0.113.2");
         EXPECT_LE(std::stoi(hops[3]["sent"]), 4 + 15);
     }
+}
+
+TEST_F(NamespaceNetwork, ProbesATraceLeftBehindAtTheHelperDoNotCrowdOutTheNextOnes) {
+    // A trace asks for hop 1 and starts over: 13 probes it sent ahead toward the silent target are
+    // still at the helper. The new trace waits for room rather than have the helper refuse its probes.
+    Shell(std::string(TOPOLOGY_SCRIPT) + " silence " + prefix_ + " target");
+    auto hops = Trace("203.0.113.2", 20, "helper again 1");
+    auto restart = std::find_if(hops.begin(), hops.end(), [](auto &hop) { return !hop.count("hop"); });
+    ASSERT_NE(restart, hops.end()) << hops.back()["output"];
+    std::vector<std::map<std::string, std::string>> again(restart + 1, hops.end());
+    ASSERT_EQ(again.size(), 20u) << hops.back()["output"];
+    EXPECT_EQ(again[2]["address"], "198.51.100.6");
+    for (size_t i = 3; i < again.size(); ++i)
+        EXPECT_EQ(again[i]["status"], "11010") << "hop " << i + 1 << " timed out at the target, not refused";
 }
 
 TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPipe) {
