@@ -6,11 +6,17 @@
 //
 //   - every capability set emptied (ambient included), the real ids in every slot, no new rights;
 //   - a seccomp filter that lets through only reading and writing that socket pair, sending and
-//     receiving on the raw socket, polling, the clock and exit; anything else ends the process;
+//     receiving on the raw socket, polling, the clock, random bytes and exit; anything else ends the
+//     process;
 //   - no environment variable and no file is read; the argument list is not looked at;
 //   - a request is one fixed-size record (formats/packet/echo_service.h), refused unless every field
-//     is in range; the echo carries "a" bytes only, with an identifier and a starting sequence number
-//     drawn at random here, and only an answer that quotes or echoes both is taken.
+//     is in range (the type of service is 0); the echo carries "a" bytes only, with an identifier
+//     drawn at random here and a sequence number drawn at random for each probe (none twice), and
+//     only an answer that quotes or echoes both is taken;
+//   - it is no flood tool: one request more than kEchoServiceMaxOutstanding is answered at once with
+//     a failure, and probes go out in a burst of kEchoServiceBurst, then one per
+//     kEchoServiceIntervalMs; a request that finds no token waits here, in the order requests came,
+//     and its round trip and timeout count from its send.
 //
 // It ends when the program closes its end. Written without the C++ runtime: it links against libc
 // alone, so nothing but libc's own code runs beside the socket.
@@ -33,6 +39,8 @@
 
 #include "formats/packet/echo_service.h"
 #include "formats/packet/icmp_packet.h"
+#include "formats/packet/rate_limiter.h"
+#include "formats/packet/sequence_drawer.h"
 
 using namespace rt::win32;
 
@@ -65,7 +73,7 @@ bool DropEverything() {
 }
 
 // The filter: x86-64 system calls only; read and write on the socket pair; sendmsg and recvfrom on
-// the raw socket; poll, the clock, exit. Everything else kills the process.
+// the raw socket; poll, the clock, getrandom, exit. Everything else kills the process.
 bool InstallFilter(int raw) {
 #define LOAD(field) BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, field))
 #define ALLOW BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)
@@ -81,12 +89,17 @@ bool InstallFilter(int raw) {
         // Calls with no descriptor to check.
         // (A jump skips that many instructions: the counts below lead to the ALLOW, the socket pair's
         // check and the raw socket's check.)
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_poll, 10, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ppoll, 9, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clock_gettime, 8, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit, 7, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit_group, 6, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_restart_syscall, 5, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_poll, 11, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ppoll, 10, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clock_gettime, 9, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit, 8, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_exit_group, 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_restart_syscall, 6, 0),
+        // Random bytes for each probe's sequence number. Harmless: the call reads no file and no
+        // state of anyone else's, and only writes into this process's own memory. (A permutation
+        // keyed before the filter would avoid it, but a small keyed permutation of 16-bit numbers is
+        // weaker and harder to show right than a fresh draw per probe.)
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 5, 0),
         // Calls on the socket pair.
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_read, 5, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 4, 0),
@@ -128,19 +141,32 @@ void Answer(const EchoServiceResponse &response) {
     (void)!write(kPipe, record, sizeof record);
 }
 
-// A request sent and not yet answered. Its echo carries the helper's identifier and this sequence.
+// A request taken and not yet answered: waiting for its turn to be sent, or sent. Its echo carries
+// the helper's identifier and the sequence number drawn for it when it was sent.
 struct Outstanding {
     bool used = false;
-    uint16_t tag = 0;
+    bool sent = false;
+    uint64_t arrival = 0; // the order requests came in: the waiting ones go out in it
+    EchoServiceRequest request;
     uint16_t sequence = 0;
-    uint32_t destination = 0;
-    uint16_t dataSize = 0;
-    uint64_t sent = 0, deadline = 0; // milliseconds of the monotonic clock
+    uint64_t sentAt = 0, deadline = 0; // milliseconds of the monotonic clock, once sent
 };
 Outstanding g_outstanding[kEchoServiceMaxOutstanding];
+uint64_t g_arrivals = 0;
+RateLimiter g_pace{kEchoServiceBurst, kEchoServiceIntervalMs};
+SequenceDrawer g_sequences;
+
+// Straight to the system call (the filter allows it), not through a library's wrapper that might
+// use other calls. Bytes that are there once the system has started: the call neither fails nor
+// comes back short for two of them.
+uint16_t RandomSequence() {
+    uint16_t v = 0;
+    while (syscall(SYS_getrandom, &v, sizeof v, 0) != long(sizeof v)) {}
+    return v;
+}
 
 EchoRequest EchoOf(const Outstanding &o, uint16_t identifier) {
-    return {o.destination, identifier, o.sequence, {g_data, o.dataSize}};
+    return {o.request.destination, identifier, o.sequence, {g_data, o.request.dataSize}};
 }
 
 // Sends the echo request for a request record; false when it could not be sent. Kept out of line so
@@ -153,8 +179,9 @@ __attribute__((noinline)) bool Send(int raw, const EchoServiceRequest &r, const 
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = r.destination;
     iovec iov{g_message, size};
-    // Time-to-live and type of service go with the message: setsockopt is not among the calls left.
-    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int)) * 2] = {};
+    // The time-to-live goes with the message: setsockopt is not among the calls left. The type of
+    // service stays the socket's own, 0 (a request with another is refused).
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
     msghdr msg{};
     msg.msg_name = &to;
     msg.msg_namelen = sizeof to;
@@ -163,40 +190,52 @@ __attribute__((noinline)) bool Send(int raw, const EchoServiceRequest &r, const 
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     cmsghdr *cm = CMSG_FIRSTHDR(&msg);
-    int values[2] = {r.ttl, r.tos};
-    int types[2] = {IP_TTL, IP_TOS};
-    for (int i = 0; i < 2; ++i, cm = CMSG_NXTHDR(&msg, cm)) {
-        cm->cmsg_level = IPPROTO_IP;
-        cm->cmsg_type = types[i];
-        cm->cmsg_len = CMSG_LEN(sizeof(int));
-        __builtin_memcpy(CMSG_DATA(cm), &values[i], sizeof(int));
-    }
+    int ttl = r.ttl;
+    cm->cmsg_level = IPPROTO_IP;
+    cm->cmsg_type = IP_TTL;
+    cm->cmsg_len = CMSG_LEN(sizeof(int));
+    __builtin_memcpy(CMSG_DATA(cm), &ttl, sizeof(int));
     return sendmsg(raw, &msg, 0) >= 0;
 }
 
-// Takes one request from the program: sends it and keeps it outstanding, or answers at once when it
-// cannot be sent or no room is left. A malformed record is ignored.
-void Take(int raw, const uint8_t *record, size_t size, uint16_t identifier, uint16_t &sequence) {
+// Takes one request from the program and keeps it outstanding, waiting for its turn to be sent; a
+// request past kEchoServiceMaxOutstanding is answered at once. A malformed record is ignored.
+void Take(const uint8_t *record, size_t size) {
     auto r = DecodeEchoRequest({record, size});
     if (!r) return;
-    Outstanding *slot = nullptr;
     for (Outstanding &o : g_outstanding)
         if (!o.used) {
-            slot = &o;
-            break;
+            o = {true, false, g_arrivals++, *r, 0, 0, 0};
+            return;
         }
-    EchoServiceResponse failed{kIpGeneralFailure, 0, 0, 0, 0, r->tag};
-    if (!slot) {
-        Answer(failed);
-        return;
+    Answer({kIpGeneralFailure, 0, 0, 0, 0, r->tag});
+}
+
+// Sends the waiting requests, first come first, as long as the pace allows; answers at once a request
+// that cannot be sent.
+void SendWaiting(int raw, uint16_t identifier) {
+    for (;;) {
+        Outstanding *first = nullptr;
+        for (Outstanding &o : g_outstanding)
+            if (o.used && !o.sent && (!first || o.arrival < first->arrival)) first = &o;
+        if (!first || !g_pace.TryTake(NowMs())) return;
+        Outstanding &o = *first;
+        o.sequence = g_sequences.Draw(RandomSequence);
+        o.sent = true;
+        o.sentAt = NowMs();
+        o.deadline = o.sentAt + o.request.timeoutMs;
+        if (!Send(raw, o.request, EchoOf(o, identifier))) {
+            Answer({kIpGeneralFailure, 0, 0, 0, 0, o.request.tag});
+            o.used = false;
+        }
     }
-    Outstanding o{true, r->tag, sequence++, r->destination, r->dataSize, NowMs(), 0};
-    o.deadline = o.sent + r->timeoutMs;
-    if (!Send(raw, *r, EchoOf(o, identifier))) {
-        Answer(failed);
-        return;
-    }
-    *slot = o;
+}
+
+// Milliseconds until the pace lets the next waiting request go; -1 when none waits.
+int PaceWait() {
+    for (const Outstanding &o : g_outstanding)
+        if (o.used && !o.sent) return int(g_pace.WaitMs(NowMs()));
+    return -1;
 }
 
 // Reads every packet waiting on the raw socket and answers the requests they belong to.
@@ -206,23 +245,24 @@ void Receive(int raw, uint16_t identifier) {
         if (n <= 0) return;
         uint64_t now = NowMs();
         for (Outstanding &o : g_outstanding) {
-            if (!o.used) continue;
+            if (!o.used || !o.sent) continue;
             auto answer = MatchRawPacket({g_received, size_t(n)}, EchoOf(o, identifier));
             if (!answer) continue;
-            Answer({answer->status, answer->from, uint32_t(now - o.sent), answer->ttl, answer->tos, o.tag});
+            Answer({answer->status, answer->from, uint32_t(now - o.sentAt), answer->ttl, answer->tos, o.request.tag});
             o.used = false;
             break;
         }
     }
 }
 
-// Answers every request whose time is up; the milliseconds until the next one's, -1 when none waits.
+// Answers every request sent whose time is up; the milliseconds until the next one's, -1 when none
+// waits.
 int Expire() {
     uint64_t now = NowMs(), next = 0;
     for (Outstanding &o : g_outstanding) {
-        if (!o.used) continue;
+        if (!o.used || !o.sent) continue;
         if (o.deadline <= now) {
-            Answer({kIpReqTimedOut, 0, 0, 0, 0, o.tag});
+            Answer({kIpReqTimedOut, 0, 0, 0, 0, o.request.tag});
             o.used = false;
         } else if (!next || o.deadline < next) {
             next = o.deadline;
@@ -230,6 +270,9 @@ int Expire() {
     }
     return next ? int(next - now) : -1;
 }
+
+// The shorter of two poll timeouts (-1: none).
+int Sooner(int a, int b) { return a < 0 ? b : b < 0 ? a : a < b ? a : b; }
 
 } // namespace
 
@@ -245,23 +288,24 @@ int main() {
     if (setsockopt(raw, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0 ||
         setsockopt(raw, IPPROTO_IP, IP_MTU_DISCOVER, &dont, sizeof dont) != 0)
         return 1;
-    // Identifier and first sequence number: 32 bits that a forger on the path cannot guess.
-    uint16_t start[2];
-    if (getrandom(start, sizeof start, 0) != sizeof start) return 1;
+    // The identifier: 16 bits that a forger on the path cannot guess, and with each probe's own
+    // sequence number, 32 that one who saw another probe cannot guess either.
+    uint16_t identifier;
+    if (getrandom(&identifier, sizeof identifier, 0) != sizeof identifier) return 1;
     if (!DropEverything() || !InstallFilter(raw)) return 1;
 
     Answer({kEchoServiceReady, 0, 0, 0, 0, 0});
-    uint16_t sequence = start[1];
     for (;;) {
+        SendWaiting(raw, identifier);
         pollfd p[2] = {{kPipe, POLLIN, 0}, {raw, POLLIN, 0}};
-        if (poll(p, 2, Expire()) < 0 && errno != EINTR) return 1;
-        if (p[1].revents & POLLIN) Receive(raw, start[0]);
+        if (poll(p, 2, Sooner(Expire(), PaceWait())) < 0 && errno != EINTR) return 1;
+        if (p[1].revents & POLLIN) Receive(raw, identifier);
         if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             uint8_t record[kEchoRequestRecordSize + 1]; // one byte more: a longer record is refused
             ssize_t n = read(kPipe, record, sizeof record);
             if (n == 0) return 0;
             if (n < 0 && errno != EINTR && errno != EAGAIN) return 1;
-            if (n > 0) Take(raw, record, size_t(n), start[0], sequence);
+            if (n > 0) Take(record, size_t(n));
         }
     }
 }

@@ -161,7 +161,10 @@ TEST(IcmpPacket, TheHelpersRequestRecordIsTakenOnlyWithEveryFieldInRange) {
         win32::EchoServiceRequest request;
         bool taken;
     } cases[] = {
-        {"the limits", {kDest, 10000, 256, 255, 0xB8}, true},
+        {"the limits", {kDest, 10000, 256, 255, 0}, true},
+        {"a type of service", {kDest, 2400, 32, 1, 0xB8}, false},
+        {"ECN bits", {kDest, 2400, 32, 1, 0x03}, false},
+        {"every type of service bit", {kDest, 2400, 32, 1, 0xFF}, false},
         {"unspecified", {0, 2400, 32, 1, 0}, false},
         {"this network", {htonl(0x00010203), 2400, 32, 1, 0}, false},
         {"multicast", {htonl(0xE0000001), 2400, 32, 1, 0}, false},

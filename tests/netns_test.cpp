@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/packet/echo_service.h"
+#include "formats/packet/icmp_packet.h"
 
 namespace {
 
@@ -80,6 +82,69 @@ class NamespaceNetwork : public ::testing::Test {
         if (hops.empty()) hops.push_back({});
         hops.back()["output"] = out;
         return hops;
+    }
+
+    // The helper, started in the client's namespace on a socket pair of the test's own (its end on
+    // standard input, as the program starts it), once it said it is ready.
+    struct Helper {
+        int fd = -1;
+        pid_t pid = -1;
+    };
+    Helper StartHelper() {
+        Helper h;
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return h;
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+        std::string ns = prefix_ + "-client";
+        const char *argv[] = {"ip", "netns", "exec", ns.c_str(), HELPER, nullptr};
+        char *envp[] = {nullptr};
+        int spawned = ::posix_spawn(&h.pid, "/usr/sbin/ip", &actions, nullptr, const_cast<char **>(argv), envp);
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::close(pair[1]);
+        h.fd = pair[0];
+        if (spawned != 0) h.pid = -1;
+        auto ready = h.pid > 0 ? Next(h) : std::nullopt;
+        if (!ready || ready->status != rt::win32::kEchoServiceReady) ADD_FAILURE() << "the helper did not start";
+        return h;
+    }
+    // The helper's next response, waiting at most that long.
+    static std::optional<rt::win32::EchoServiceResponse> Next(const Helper &h, int waitMs = 10000) {
+        pollfd p{h.fd, POLLIN, 0};
+        uint8_t record[64];
+        if (::poll(&p, 1, waitMs) != 1) return std::nullopt;
+        ssize_t n = ::recv(h.fd, record, sizeof record, 0);
+        return n > 0 ? rt::win32::DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
+    }
+    static void Request(const Helper &h, const rt::win32::EchoServiceRequest &r,
+                        size_t size = rt::win32::kEchoRequestRecordSize) {
+        uint8_t bytes[rt::win32::kEchoRequestRecordSize + 1] = {};
+        uint8_t record[rt::win32::kEchoRequestRecordSize];
+        rt::win32::EncodeEchoRequest(r, record);
+        std::memcpy(bytes, record, sizeof record);
+        ASSERT_EQ(::send(h.fd, bytes, size, 0), ssize_t(size));
+    }
+    // Closes the helper's pipe: the exit status it ends with.
+    static int Stop(Helper &h) {
+        ::close(h.fd);
+        int status = -1;
+        if (h.pid > 0 && ::waitpid(h.pid, &status, 0) != h.pid) status = -1;
+        return status;
+    }
+
+    // A tool started in one of the namespaces, its output read as it comes (standard error too).
+    std::unique_ptr<FILE, int (*)(FILE *)> StartTool(const std::string &node, const std::string &command) {
+        return {::popen(("ip netns exec " + prefix_ + "-" + node + " " + command + " 2>&1").c_str(), "r"), ::pclose};
+    }
+    static std::string ReadLine(FILE *f) {
+        std::array<char, 512> buf;
+        return f && std::fgets(buf.data(), buf.size(), f) ? buf.data() : "";
+    }
+    static std::string ReadAll(FILE *f) {
+        std::string out;
+        for (std::string line; !(line = ReadLine(f)).empty();) out += line;
+        return out;
     }
 
     std::string prefix_;
@@ -177,39 +242,27 @@ TEST_F(NamespaceNetwork, UnderAReportsBoundsEveryHopIsProbedOnceAndTheSilentOnes
     }
 }
 
+TEST_F(NamespaceNetwork, ProbesATraceLeftBehindAtTheHelperDoNotCrowdOutTheNextOnes) {
+    // A trace asks for hop 1 and starts over: 13 probes it sent ahead toward the silent target are
+    // still at the helper. The new trace waits for room rather than have the helper refuse its probes.
+    Shell(std::string(TOPOLOGY_SCRIPT) + " silence " + prefix_ + " target");
+    auto hops = Trace("203.0.113.2", 20, "helper again 1");
+    auto restart = std::find_if(hops.begin(), hops.end(), [](auto &hop) { return !hop.count("hop"); });
+    ASSERT_NE(restart, hops.end()) << hops.back()["output"];
+    std::vector<std::map<std::string, std::string>> again(restart + 1, hops.end());
+    ASSERT_EQ(again.size(), 20u) << hops.back()["output"];
+    EXPECT_EQ(again[2]["address"], "198.51.100.6");
+    for (size_t i = 3; i < again.size(); ++i)
+        EXPECT_EQ(again[i]["status"], "11010") << "hop " << i + 1 << " timed out at the target, not refused";
+}
+
 TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPipe) {
     namespace w = rt::win32;
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-    std::string ns = prefix_ + "-client";
-    const char *argv[] = {"ip", "netns", "exec", ns.c_str(), HELPER, nullptr};
-    char *envp[] = {nullptr};
-    pid_t pid;
-    ASSERT_EQ(::posix_spawn(&pid, "/usr/sbin/ip", &actions, nullptr, const_cast<char **>(argv), envp), 0);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(pair[1]);
-    auto next = [&]() -> std::optional<w::EchoServiceResponse> {
-        pollfd p{pair[0], POLLIN, 0};
-        uint8_t record[64];
-        if (::poll(&p, 1, 10000) != 1) return std::nullopt;
-        ssize_t n = ::recv(pair[0], record, sizeof record, 0);
-        return n > 0 ? w::DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
-    };
-    auto ready = next();
-    ASSERT_TRUE(ready);
-    EXPECT_EQ(ready->status, w::kEchoServiceReady);
+    Helper helper = StartHelper();
+    ASSERT_GT(helper.pid, 0);
 
     uint32_t target = htonl(0xCB007102), multicast = htonl(0xE0000001);
-    uint8_t record[w::kEchoRequestRecordSize];
-    auto send = [&](const w::EchoServiceRequest &r, size_t size) {
-        w::EncodeEchoRequest(r, record);
-        uint8_t bytes[w::kEchoRequestRecordSize + 1] = {};
-        std::memcpy(bytes, record, sizeof record);
-        ASSERT_EQ(::send(pair[0], bytes, size, 0), ssize_t(size));
-    };
+    auto send = [&](const w::EchoServiceRequest &r, size_t size) { Request(helper, r, size); };
     // None of these is answered: the first answers are the ones to the good requests behind them.
     send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize - 1);
     send({target, 2400, 32, 1, 0}, w::kEchoRequestRecordSize + 1);
@@ -221,7 +274,7 @@ TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPip
     send({target, 2400, 32, 1, 0, 11}, w::kEchoRequestRecordSize);
     std::map<uint16_t, std::string> from;
     for (int i = 0; i < 2; ++i) {
-        auto answer = next();
+        auto answer = Next(helper);
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->status, 11013u);
         char text[INET_ADDRSTRLEN];
@@ -230,10 +283,58 @@ TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPip
     EXPECT_EQ(from, (std::map<uint16_t, std::string>{{11, "192.0.2.2"}, {22, "198.51.100.2"}}))
         << "each time-to-live's router";
 
-    ::close(pair[0]);
-    int status = -1;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    int status = Stop(helper);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "it ends, unharmed, when its pipe closes";
+}
+
+TEST_F(NamespaceNetwork, TheHelperRefusesAnotherTypeOfServiceAndSendsNothingForIt) {
+    namespace w = rt::win32;
+    auto sniffer = StartTool("r1", std::string(ECHO_SNIFFER) + " 30 1"); // the first echo request at r1
+    ASSERT_EQ(ReadLine(sniffer.get()), "listening\n");
+    Helper helper = StartHelper();
+    uint32_t target = htonl(0xCB007102);
+    Request(helper, {target, 2400, 48, 1, 0xB8, 1}); // expedited forwarding
+    Request(helper, {target, 2400, 64, 1, 0x03, 2}); // the ECN bits alone
+    Request(helper, {target, 2400, 32, 1, 0, 3});
+    auto answer = Next(helper);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->tag, 3) << "the first answer is the one to the request of type of service 0";
+    EXPECT_EQ(ReadAll(sniffer.get()), "1 32\n") << "the first echo request on the wire is that one's";
+    Stop(helper);
+}
+
+TEST_F(NamespaceNetwork, TheHelperAnswersTheSeventeenthOutstandingRequestAtOnceWithAFailure) {
+    namespace w = rt::win32;
+    Shell(std::string(TOPOLOGY_SCRIPT) + " silence " + prefix_ + " target");
+    Helper helper = StartHelper();
+    uint32_t target = htonl(0xCB007102);
+    for (uint16_t tag = 1; tag <= 17; ++tag) Request(helper, {target, w::kEchoServiceMaxTimeoutMs, 32, 64, 0, tag});
+    // The sixteen before it wait out their whole timeout at the silent target: any answer before
+    // theirs is the one to the seventeenth.
+    auto answer = Next(helper, int(w::kEchoServiceMaxTimeoutMs) * 2);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->tag, 17);
+    EXPECT_EQ(answer->status, uint32_t(w::kIpGeneralFailure));
+    Stop(helper);
+}
+
+TEST_F(NamespaceNetwork, ANodeThatSawOneProbeCannotAnswerForItsNeighbours) {
+    // Four probes go out at once; r3 stays silent and the silent target sees only the fourth. It
+    // answers for the sequence numbers next to that probe's with a Time Exceeded of its own: with
+    // numbers counted up from the first, that would be the third probe's, and hop 3 would show it.
+    Shell(std::string(TOPOLOGY_SCRIPT) + " drop-time-exceeded " + prefix_ + " r3");
+    Shell(std::string(TOPOLOGY_SCRIPT) + " silence " + prefix_ + " target");
+    for (const char *kind : {"helper", "datagram"}) {
+        SCOPED_TRACE(kind);
+        auto forger = StartTool("target", std::string(ECHO_FORGER) + " neighbours 1 30");
+        ASSERT_EQ(ReadLine(forger.get()), "listening\n");
+        auto hops = Trace("203.0.113.2", 4, kind);
+        std::string forged = ReadAll(forger.get());
+        EXPECT_EQ(forged.rfind("seen ", 0), 0u) << "the target saw a probe and answered for its neighbours";
+        EXPECT_EQ(hops.size(), 4u) << hops.back()["output"];
+        for (auto &hop : hops)
+            EXPECT_EQ(hop["result"], hop["hop"] < "3" ? "1" : "0") << "hop " << hop["hop"] << ": " << hop["address"];
+    }
 }
 
 TEST_F(NamespaceNetwork, NamesResolveThroughTheNamespacesHostsFile) {

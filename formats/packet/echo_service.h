@@ -16,13 +16,20 @@
 
 namespace rt::win32 {
 
-// The limits of what the helper sends. The program's probes carry 32 to 128 bytes of "a" and wait
-// 2400 ms; the helper allows a little more of each, and nothing else.
+// The limits of what the helper sends. The program's probes carry 32 to 128 bytes of "a", wait
+// 2400 ms and have the type of service 0; the helper allows a little more of the first two, and
+// nothing else. It holds a right on behalf of code the user chose, so it must be no flood tool.
 inline constexpr uint16_t kEchoServiceMaxData = 256; // the data area of the reply record
 inline constexpr uint32_t kEchoServiceMaxTimeoutMs = 10000;
-// Requests the helper keeps outstanding at once; one more is answered at once with kIpGeneralFailure.
-// The program keeps at most 16 of its own in flight; the rest is room for those of a trace it left.
-inline constexpr size_t kEchoServiceMaxOutstanding = 32;
+// Requests the helper keeps outstanding at once (sent, or waiting for their turn to be sent); one
+// more is answered at once with kIpGeneralFailure. The program never has more of its own there: a
+// trace probes at most 16 hops ahead, and waits for room before it sends past that.
+inline constexpr size_t kEchoServiceMaxOutstanding = 16;
+// The helper's pace: a burst of kEchoServiceBurst probes, then one per kEchoServiceIntervalMs
+// sustained (as fast as ping lets a user). A trace's window of probes goes out at once; a request
+// that finds no token waits inside the helper, and its round trip and timeout count from its send.
+inline constexpr uint32_t kEchoServiceBurst = 16;
+inline constexpr uint32_t kEchoServiceIntervalMs = 2;
 
 // Request, 20 bytes (integers little-endian): magic "RTQ2", destination (network byte order),
 // timeout in milliseconds, data size, time-to-live, type of service, tag, two zero bytes.
@@ -40,8 +47,8 @@ struct EchoServiceRequest {
     uint32_t timeoutMs = 0;   // 1 .. kEchoServiceMaxTimeoutMs
     uint16_t dataSize = 0;    // 0 .. kEchoServiceMaxData; the data is that many "a" bytes
     uint8_t ttl = 0;          // 1 .. 255
-    uint8_t tos = 0;
-    uint16_t tag = 0; // any value; the response to this request carries it back
+    uint8_t tos = 0;          // 0 only: the program's own; a caller may not mark or prioritise probes
+    uint16_t tag = 0;         // any value; the response to this request carries it back
 };
 
 struct EchoServiceResponse {
@@ -110,7 +117,7 @@ inline std::optional<EchoServiceRequest> DecodeEchoRequest(std::span<const uint8
     r.tos = p[15];
     r.tag = uint16_t(p[16] | p[17] << 8);
     if (IsForbiddenEchoDestination(r.destination) || r.timeoutMs == 0 || r.timeoutMs > kEchoServiceMaxTimeoutMs ||
-        r.dataSize > kEchoServiceMaxData || r.ttl == 0)
+        r.dataSize > kEchoServiceMaxData || r.ttl == 0 || r.tos != 0)
         return std::nullopt;
     return r;
 }

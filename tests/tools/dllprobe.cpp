@@ -1,13 +1,15 @@
 // Calls the DLL commands through the direct host from the command line, for the namespace tests:
 //   dllprobe echo DEST TTL TIMEOUT_MS [SIZE] [helper|datagram] [noise|stale-error]
-//   dllprobe trace DEST LAST TIMEOUT_MS [helper|datagram]
+//   dllprobe trace DEST LAST TIMEOUT_MS [helper|datagram [again HOP]]
 //   dllprobe resolve NAME
 // "noise" pings DEST from a second handle (another identifier) all the while the probe waits.
 // "stale-error" first sends a request with time-to-live 1 that it does not wait for, and waits until
 // the router's Time Exceeded is queued on the datagram socket, unread, before the probe itself.
 // "trace" asks for time-to-live 1, 2, 3 ... as the program's trace does, under the bounds a report
 // sets (that wait, LAST the last hop), until the destination answers; it prints each hop and how
-// many echo requests the handle had sent when that hop's answer was given.
+// many echo requests the handle had sent when that hop's answer was given. With "again HOP" it starts
+// over from time-to-live 1 on the same handle once that hop is answered (printing "again"), leaving
+// the probes it sent ahead behind.
 #include <arpa/inet.h>
 #include <poll.h>
 
@@ -92,6 +94,7 @@ int Trace(int argc, char **argv) {
     std::string kind = argc > 5 ? argv[5] : "auto";
     if (kind == "helper") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Helper);
     if (kind == "datagram") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Datagram);
+    uint32_t again = argc > 7 && std::strcmp(argv[6], "again") == 0 ? uint32_t(std::atoi(argv[7])) : 0;
     rt::SetEchoBounds({uint32_t(std::atoi(argv[4])), last});
     uint32_t handle = Dll_IcmpCreateFile();
     if (handle == 0) {
@@ -103,12 +106,17 @@ int Trace(int argc, char **argv) {
         uint8_t options[11] = {uint8_t(ttl)};
         uint32_t n = Dll_IcmpSendEcho(handle, destination, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 32, options, reply,
                                       sizeof reply, 2400);
-        uint32_t address = 0;
+        uint32_t address = 0, status = 0;
         std::memcpy(&address, reply + win32::kReplyAddress, 4);
-        std::printf("hop=%u result=%u address=%s sent=%u\n", ttl, n,
-                    n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*",
+        std::memcpy(&status, reply + win32::kReplyStatus, 4);
+        std::printf("hop=%u result=%u address=%s status=%u sent=%u\n", ttl, n,
+                    n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*", status,
                     win32::IcmpHandleProbesSent(handle));
         if (n == 1 && address == destination) break;
+        if (ttl == again) {
+            std::printf("again\n");
+            again = ttl = 0;
+        }
     }
     Dll_IcmpCloseHandle(handle);
     return 0;

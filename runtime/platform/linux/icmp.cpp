@@ -6,8 +6,12 @@
 //     right to open one), and serves fixed-size echo requests over a socket pair
 //     (formats/packet/echo_service.h). It is looked for beside the program, then in the package's
 //     folder, and started only from a file that is this user's own to run (io::WhyNotOwn).
-// Every channel draws its echo identifier and first sequence number at random, and takes only an
-// answer that carries both.
+// Every channel draws its echo identifier at random, and each probe's sequence number at random
+// (none twice in the channel's life: formats/packet/sequence_drawer.h), so a node that sees one
+// probe cannot forge an answer to another; only an answer that carries both is taken. (The helper
+// does the same for what it sends; the sequence number the program gives it is the request's tag.)
+// A helper channel never has more than kEchoServiceMaxOutstanding requests at the helper: past that
+// the helper would refuse them.
 //
 // A trace with a last hop may probe ahead (IcmpSendEchoAhead): asked for time-to-live n, the channel
 // also sends the probes for the hops after it, up to kAheadWindow in flight and never past the last
@@ -44,6 +48,7 @@
 #include "formats/io/io.h"
 #include "formats/packet/echo_service.h"
 #include "formats/packet/icmp_packet.h"
+#include "formats/packet/sequence_drawer.h"
 #include "runtime/core/files.h"
 #include "win32_api.h"
 
@@ -63,6 +68,7 @@ constexpr int kHelperStartMs = 5000;
 constexpr int kHelperGraceMs = 2000;
 // Probes in flight at once when probing ahead, as traceroute sends by default.
 constexpr unsigned kAheadWindow = 16;
+static_assert(kAheadWindow <= kEchoServiceMaxOutstanding, "a trace's window fits at the helper");
 
 // A probe sent ahead of the request that will ask for its answer.
 struct Probe {
@@ -100,8 +106,10 @@ struct Channel {
     int fd = -1; // the datagram socket, or the program's end of the helper's socket pair
     IcmpSocketKind kind = IcmpSocketKind::Datagram;
     pid_t helper = -1;
-    uint16_t identifier = 0; // datagram sockets: the one the socket is bound to
-    uint16_t sequence = 0;
+    uint16_t identifier = 0;                 // datagram sockets: the one the socket is bound to
+    SequenceDrawer sequences;                // under busy; datagram: the echoes' sequence numbers; helper: the tags
+    unsigned atHelper = 0;                   // under busy; requests handed to the helper and not yet answered
+    bool helperBroken = false;               // under busy; the helper was abandoned
     std::mutex busy;                         // one request at a time per handle
     Window window;                           // under busy
     std::unique_ptr<ReceiveBuffers> receive; // datagram channels; under busy
@@ -408,6 +416,7 @@ bool HelperCanCarry(std::span<const uint8_t> data) {
 // of this handle.
 void AbandonHelper(Channel &c) {
     if (c.helper > 0) ::kill(c.helper, SIGKILL);
+    c.helperBroken = true;
     for (auto &[ttl, probe] : c.window.probes)
         if (!probe.done) {
             probe.done = true;
@@ -415,19 +424,27 @@ void AbandonHelper(Channel &c) {
         }
 }
 
-// Hands one request to the helper under that tag; false when the helper cannot take it.
-bool SendToHelper(Channel &c, uint32_t destination, size_t dataSize, uint8_t ttl, uint8_t tos, uint32_t timeoutMs,
-                  uint16_t tag) {
+void CollectHelper(Channel &c, Clock::time_point until);
+
+// Hands one request to the helper under that tag; false when the helper cannot take it. Where the
+// channel already has kEchoServiceMaxOutstanding requests there (those of a window it left behind),
+// it first waits for their answers: the helper answers each by its own deadline.
+bool SendToHelper(Channel &c, uint32_t destination, size_t dataSize, uint8_t ttl, uint32_t timeoutMs, uint16_t tag) {
+    Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kEchoServiceMaxTimeoutMs + kHelperGraceMs);
+    while (c.atHelper >= kEchoServiceMaxOutstanding) {
+        if (c.helperBroken || Clock::now() >= limit) return false;
+        CollectHelper(c, limit);
+    }
     EchoServiceRequest r;
     r.destination = destination;
     r.timeoutMs = timeoutMs;
     r.dataSize = uint16_t(dataSize);
     r.ttl = ttl;
-    r.tos = tos;
     r.tag = tag;
     uint8_t record[kEchoRequestRecordSize];
     EncodeEchoRequest(r, record);
     if (::send(c.fd, record, sizeof record, MSG_NOSIGNAL) != ssize_t(sizeof record)) return false;
+    ++c.atHelper;
     ++c.probesSent;
     return true;
 }
@@ -446,6 +463,7 @@ HelperRead ReadFromHelper(Channel &c, Clock::time_point deadline, EchoServiceRes
     if (n < 0 && errno == EAGAIN) return HelperRead::Nothing;
     auto decoded = n > 0 ? DecodeEchoResponse({answer, size_t(n)}) : std::nullopt;
     if (!decoded || decoded->status == kEchoServiceReady) return HelperRead::Broken;
+    if (c.atHelper) --c.atHelper; // every request is answered once
     response = *decoded;
     return HelperRead::Response;
 }
@@ -466,12 +484,14 @@ uint32_t SendThroughHelper(Channel &c, const EchoRequest &request, const uint8_t
     uint8_t ttl = options ? options[kOptionTtl] : 128;
     uint8_t tos = options ? options[kOptionTos] : 0;
     timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
-    if (c.helper <= 0 || ttl == 0 || !HelperCanCarry(request.data)) {
+    // The helper refuses another type of service than the program's own, 0.
+    if (c.helper <= 0 || ttl == 0 || tos != 0 || !HelperCanCarry(request.data)) {
         WriteFailure(out, replySize, kIpGeneralFailure);
         return 0;
     }
+    bool sent = SendToHelper(c, request.destination, request.data.size(), ttl, timeoutMs, request.sequence);
+    // From the hand-over: waiting for room at the helper does not count.
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs + kHelperGraceMs);
-    bool sent = SendToHelper(c, request.destination, request.data.size(), ttl, tos, timeoutMs, request.sequence);
     while (sent) {
         EchoServiceResponse response;
         HelperRead read = ReadFromHelper(c, deadline, response);
@@ -555,18 +575,20 @@ void CollectHelper(Channel &c, Clock::time_point until) {
 void SendProbe(Channel &c, uint8_t ttl, uint32_t timeoutMs) {
     Window &w = c.window;
     Probe &p = w.probes[ttl];
-    p.sequence = c.sequence++;
+    p.sequence = c.sequences.Draw(Random16);
     p.done = true;
     p.status = kIpGeneralFailure;
     if (c.kind == IcmpSocketKind::Helper) {
         p.timeoutMs = std::clamp<uint32_t>(timeoutMs, 1, kEchoServiceMaxTimeoutMs);
         p.sent = Clock::now();
         p.deadline = p.sent + std::chrono::milliseconds(p.timeoutMs);
-        if (c.helper <= 0 || !HelperCanCarry(w.data)) return;
-        if (!SendToHelper(c, w.destination, w.data.size(), ttl, w.tos, p.timeoutMs, p.sequence)) {
+        if (c.helper <= 0 || w.tos != 0 || !HelperCanCarry(w.data)) return;
+        if (!SendToHelper(c, w.destination, w.data.size(), ttl, p.timeoutMs, p.sequence)) {
             AbandonHelper(c);
             return;
         }
+        p.sent = Clock::now(); // waiting for room at the helper does not count
+        p.deadline = p.sent + std::chrono::milliseconds(p.timeoutMs);
         p.done = false;
         return;
     }
@@ -611,9 +633,11 @@ uint32_t SendAhead(Channel &c, const EchoRequest &request, const uint8_t *option
     }
     if (c.kind == IcmpSocketKind::Helper) CollectHelper(c, Clock::now());
     else CollectDatagram(c);
-    // This hop's probe always; the ones after it while the target has not answered.
+    // This hop's probe always; the ones after it while the target has not answered, and for the
+    // helper while it has room for them (the probes of a window left behind may still be there).
     while (w.nextTtl <= lastTtl && w.nextTtl < unsigned(ttl) + kAheadWindow &&
-           (w.nextTtl == ttl || !w.targetAnswered)) {
+           (w.nextTtl == ttl ||
+            (!w.targetAnswered && (c.kind != IcmpSocketKind::Helper || c.atHelper < kEchoServiceMaxOutstanding)))) {
         SendProbe(c, uint8_t(w.nextTtl), timeoutMs);
         ++w.nextTtl;
     }
@@ -677,8 +701,6 @@ uint32_t IcmpCreateFile() {
         c->kind = IcmpSocketKind::Helper;
     }
     if (c->fd < 0) return 0;
-    // The helper draws its own identifier; the first sequence number is random for both.
-    c->sequence = Random16();
     std::lock_guard lock(g_mutex);
     uint32_t handle = g_nextHandle++;
     if (g_nextHandle == 0) g_nextHandle = 1;
@@ -722,7 +744,7 @@ uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *da
     if (lastTtl && ttl && ttl <= lastTtl)
         return SendAhead(*c, request, optionBytes, timeoutMs, lastTtl, out, replySize);
     c->window.open = false; // one probe at a time from here: whatever a window sent is left behind
-    request.sequence = c->sequence++;
+    request.sequence = c->sequences.Draw(Random16);
     if (c->kind == IcmpSocketKind::Helper)
         return SendThroughHelper(*c, request, optionBytes, timeoutMs, out, replySize);
     return SendThroughDatagram(*c, request, optionBytes, Clock::now() + std::chrono::milliseconds(timeoutMs), out,
