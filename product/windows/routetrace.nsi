@@ -1,4 +1,5 @@
-; The Windows installer: a per-machine install of routetrace.exe with QQWry.dat beside it into Program
+; The Windows installer: a per-machine install of routetrace.exe (and routetrace.com, its console
+; companion) with QQWry.dat beside it into Program
 ; Files, a Start menu entry, and an uninstaller registered in Apps & Features. /S installs and
 ; uninstalls without questions. Installing over an older version replaces its files in its folder.
 ; The uninstaller removes only what the installer put there: the user's history (lsjl.ini, in
@@ -35,6 +36,7 @@ Section "routetrace"
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "${STAGE}\routetrace.exe"
+  File "${STAGE}\routetrace.com"
   File "${STAGE}\QQWry.dat"
   File "${STAGE}\README.txt"
   File "${STAGE}\LICENSE.txt"
@@ -56,6 +58,7 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\routetrace.lnk"
   Delete "$INSTDIR\routetrace.exe"
+  Delete "$INSTDIR\routetrace.com"
   Delete "$INSTDIR\QQWry.dat"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"

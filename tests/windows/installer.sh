@@ -23,7 +23,7 @@ key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\routetrace'
 
 w "$setup" /S || { echo "the silent install failed"; exit 1; }
 folder="$WINEPREFIX/drive_c/Program Files/routetrace"
-for f in routetrace.exe QQWry.dat uninstall.exe README.txt LICENSE.txt; do
+for f in routetrace.exe routetrace.com QQWry.dat uninstall.exe README.txt LICENSE.txt; do
     [ -f "$folder/$f" ] || { echo "not installed: $f"; ls -la "$folder"; exit 1; }
 done
 link=$(find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/routetrace.lnk' | head -n 1)

@@ -4,7 +4,9 @@
 # handler; one row per hop with the router that answered, the target last, exit code 0, and the
 # target recorded in lsjl.ini beside the program (--record). The wine server runs inside the client's
 # namespace with a prefix of this test's own, and is stopped there.
-# usage: report_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE [QQWRY_DAT]   (exit 77: skipped)
+# With the console companion (routetrace.com) given, the same report is typed in cmd.exe: the rows
+# print in the console, and %ERRORLEVEL% is the report's exit code (0 reached, 2 wrong arguments).
+# usage: report_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE [QQWRY_DAT [ROUTETRACE_COM]]   (exit 77: skipped)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 topology=$1
@@ -25,3 +27,15 @@ printf '1\t192.0.2.2\n2\t198.51.100.2\n3\t198.51.100.6\n4\t203.0.113.2\n' > expe
 cmp -s hops expected || { echo "hops:"; cat hops; echo "expected:"; cat expected; exit 1; }
 grep -q "203.0.113.2" lsjl.ini || { echo "lsjl.ini does not hold the target:"; cat lsjl.ini 2>/dev/null; exit 1; }
 echo "lsjl.ini: $(tr -d '\r' < lsjl.ini | tr '\n' ' ')"
+[ -n "${4:-}" ] || exit 0
+cp "$4" "$work/routetrace.com"
+# A batch file: each of its lines is read when it runs, so %ERRORLEVEL% is the line before's.
+printf '@routetrace --report 203.0.113.2\r\n@echo code=%%ERRORLEVEL%%\r\n@routetrace --report\r\n@echo code=%%ERRORLEVEL%%\r\n' > run.bat
+in_client wine cmd /c run.bat > console.raw 2> console.errors || true
+tr -d '\r' < console.raw > console
+cat console
+grep -v '^code=' console | grep -v '^$' | cut -f1,2 > console.hops
+cmp -s console.hops expected || { echo "the console showed other rows:"; cat console console.errors; exit 1; }
+[ "$(grep '^code=' console | tr '\n' ' ')" = "code=0 code=2 " ] ||
+    { echo "the exit codes in the console:"; grep '^code=' console; cat console.errors; exit 1; }
+echo "console companion: rows in the console, exit codes 0 and 2"
