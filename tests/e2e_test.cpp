@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -72,7 +74,7 @@ class Desktop : public ::testing::Test {
             GTEST_SKIP() << "Xvfb and xdotool are needed (scripts/setup installs them)";
         menuBar_ = MenuBarHeight();
         display_ = ":" + std::to_string(50 + ::getpid() % 200);
-        xvfb_ = Spawn({"Xvfb", display_, "-screen", "0", "1024x900x24", "-nolisten", "tcp"});
+        xvfb_ = Spawn({"Xvfb", display_, "-screen", "0", screen_, "-nolisten", "tcp"});
         for (int i = 0; i < 100 && !std::filesystem::exists("/tmp/.X11-unix/X" + display_.substr(1)); ++i)
             std::this_thread::sleep_for(50ms);
         ::setenv("DISPLAY", display_.c_str(), 1);
@@ -105,10 +107,11 @@ class Desktop : public ::testing::Test {
         window_.pop_back();
         std::this_thread::sleep_for(300ms);
     }
-    // Clicks a point of the client area (below the menu bar) of the window at 50, 50. Nothing outside
-    // the program shows that it has taken a click or a key, so each one gets a moment to be handled.
+    // Clicks a point of the client area (below the menu bar) of the window at left_, top_. Nothing
+    // outside the program shows that it has taken a click or a key, so each gets a moment to be handled.
     void Click(int x, int y) {
-        Shell("xdotool mousemove " + std::to_string(50 + x) + " " + std::to_string(50 + menuBar_ + y) + " click 1");
+        Shell("xdotool mousemove " + std::to_string(left_ + x) + " " + std::to_string(top_ + menuBar_ + y) +
+              " click 1");
         std::this_thread::sleep_for(150ms);
     }
     void Key(const std::string &keys) {
@@ -138,7 +141,8 @@ class Desktop : public ::testing::Test {
     void ClickStart() { Click(485 + 50, 280 + 16); }
     void ClickClear() { Click(7 + 400 + 50, 10 + 20 + 16); }
     void ChooseExit() {
-        Shell("xdotool mousemove 72 " + std::to_string(50 + menuBar_ / 2) + " click 1");
+        Shell("xdotool mousemove " + std::to_string(left_ + 22) + " " + std::to_string(top_ + menuBar_ / 2) +
+              " click 1");
         std::this_thread::sleep_for(300ms);
         Key("Up Return"); // the last item of the menu: "退出"
     }
@@ -147,6 +151,14 @@ class Desktop : public ::testing::Test {
     std::string display_, prefix_, window_;
     pid_t xvfb_ = -1, program_ = -1;
     int menuBar_ = 0;
+    std::string screen_ = "1024x900x24";
+    int left_ = 50, top_ = 50; // where the window lies: the form's place where it fits
+};
+
+// A 1366 x 768 screen, as many laptops have, where the form's 800 pixels do not fit.
+class SmallScreen : public Desktop {
+  protected:
+    SmallScreen() { screen_ = "1366x768x24"; }
 };
 
 } // namespace
@@ -190,5 +202,32 @@ TEST_F(Desktop, ExitDuringATraceEndsAtOnceWithZero) {
     ChooseExit();
     // The trace has 250 silent hops of 2.4 s ahead of it: a program that waited for it would take ten minutes.
     EXPECT_EQ(WaitExit(program_, 30s), 0) << "the program must not wait for the trace";
+    program_ = -1;
+}
+
+TEST_F(SmallScreen, TheWindowLiesInsideTheScreenAndATraceStillFillsItsList) {
+    Start();
+    std::map<std::string, int> g;
+    std::istringstream shell(Shell("xdotool getwindowgeometry --shell " + window_));
+    for (std::string line; std::getline(shell, line);)
+        if (auto eq = line.find('='); eq != std::string::npos) g[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    EXPECT_GE(g["X"], 0);
+    EXPECT_GE(g["Y"], 0);
+    EXPECT_LE(g["X"] + g["WIDTH"], 1366);
+    EXPECT_LE(g["Y"] + g["HEIGHT"], 768) << "the window's lower edge is on the screen";
+    EXPECT_EQ(g["WIDTH"], 600) << "the form's width";
+    left_ = g["X"];
+    top_ = g["Y"];
+    Screenshot("window-1366x768.png");
+    ClickTargetBox();
+    Type("target.test");
+    ClickStart();
+    ASSERT_TRUE(WaitFor([&] { return Windows() == 2; }, 30s)) << "no end message: the trace did not reach the target";
+    Key("Return");
+    ASSERT_TRUE(WaitFor([&] { return Windows() == 1; }, 15s));
+    Screenshot("trace-finished-1366x768.png");
+    EXPECT_EQ(History(), HistoryFile("target.test|"));
+    ChooseExit();
+    EXPECT_EQ(WaitExit(program_, 15s), 0);
     program_ = -1;
 }

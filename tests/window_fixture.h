@@ -14,7 +14,10 @@
 #include <QTreeWidget>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "host_fixture.h"
@@ -33,7 +36,7 @@ namespace rt::testing {
 class WindowFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        UseOffscreenScreen();
         formBytes_ = MainWindowSegment();
         FrontEndOptions options;
         options.form = formBytes_;
@@ -54,6 +57,20 @@ class WindowFixture : public ::testing::Test {
     void TearDown() override {
         rt::Runtime::Instance().SetFrontEnd(rt::MakeConsoleFrontEnd());
         rt::Runtime::Instance().SetProgramFolder("");
+    }
+
+    // Qt's offscreen platform with one screen, by default 1600 x 1200 at 100 %, where the form fits;
+    // RT_TEST_SCREEN ("WIDTHxHEIGHT@SCALE", in Qt's device-independent pixels) chooses another. The
+    // platform reads it when the process's application object is made, in the first test.
+    void UseOffscreenScreen() {
+        int width = 1600, height = 1200;
+        double scale = 1;
+        if (const char *screen = std::getenv("RT_TEST_SCREEN"))
+            std::sscanf(screen, "%dx%d@%lf", &width, &height, &scale);
+        std::string config = folder_.file("offscreen.json");
+        std::ofstream(config) << "{\"screens\": [{\"name\": \"test\", \"x\": 0, \"y\": 0, \"width\": " << width
+                              << ", \"height\": " << height << ", \"logicalDpi\": 96, \"dpr\": " << scale << "}]}";
+        ::setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
     }
 
     template <typename W> W *Control(uint32_t id) { return qobject_cast<W *>(window_->control(id)); }

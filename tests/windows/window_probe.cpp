@@ -1,7 +1,9 @@
 // Reads the routetrace window of another process as a user sees it, for the window's end-to-end
-// test under wine. usage: window_probe layout | rows | message | dismiss | close
+// tests under wine. usage: window_probe layout | placement | rows | message | dismiss | close
 //   layout   each control's rectangle in the client area; fails when one leaves the client area or
 //            two overlap (a group box may hold the controls it frames)
+//   placement  the window's rectangle, its monitor's work area, whether it can be resized, the
+//            list's rectangle in the client area and how many rows it shows, each "NAME L T W H"
 //   rows     the result list's rows, their cells separated by tabs (UTF-8)
 //   message  the open message box of that process: its text (UTF-8); fails when none is open
 //   dismiss  presses the open message box's OK and waits until it has gone
@@ -94,6 +96,29 @@ int Layout(HWND main) {
     return problems == 0 ? 0 : 1;
 }
 
+std::string Rectangle(const char *name, const RECT &r) {
+    char b[120];
+    std::snprintf(b, sizeof b, "%s %ld %ld %ld %ld", name, r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return b;
+}
+
+int Placement(HWND main) {
+    RECT outer;
+    ::GetWindowRect(main, &outer);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(main, MONITOR_DEFAULTTONEAREST), &monitor);
+    Print(Rectangle("window", outer));
+    Print(Rectangle("workarea", monitor.rcWork));
+    Print(std::string("resizable ") + ((::GetWindowLongW(main, GWL_STYLE) & WS_THICKFRAME) ? "1" : "0"));
+    for (const Control &c : Controls(main))
+        if (c.cls == WC_LISTVIEWW) {
+            Print(Rectangle("list", c.rect));
+            Print("rows " + std::to_string(::SendMessageW(c.window, LVM_GETCOUNTPERPAGE, 0, 0)));
+        }
+    return 0;
+}
+
 // The list view's cells, read through memory of the window's own process: a list view answers
 // LVM_GETITEMTEXT into its caller's address space only.
 int Rows(HWND main) {
@@ -179,10 +204,11 @@ int main(int argc, char **argv) {
     HWND main = ::FindWindowW(L"RouteTraceWindow", nullptr);
     if (!main) return Print("no routetrace window"), 1;
     if (what == "layout") return Layout(main);
+    if (what == "placement") return Placement(main);
     if (what == "rows") return Rows(main);
     if (what == "message") return Message(main);
     if (what == "dismiss") return Dismiss(main);
     if (what == "close") return ::PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    Print("usage: window_probe layout | rows | message | dismiss | close");
+    Print("usage: window_probe layout | placement | rows | message | dismiss | close");
     return 2;
 }

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QUrl>
@@ -25,6 +26,7 @@
 
 #include "formats/form/form.h"
 #include "runtime/frontends/window_frontend.h"
+#include "runtime/frontends/window_placement.h"
 
 namespace rt {
 namespace {
@@ -52,6 +54,17 @@ class Picture : public QLabel {
     }
 };
 
+// The window's client area: tells when its size changed, so that the list can follow it.
+class ClientArea : public QWidget {
+  public:
+    std::function<void()> resized;
+
+  protected:
+    void resizeEvent(QResizeEvent *) override {
+        if (resized) resized();
+    }
+};
+
 class QtWindow final : public QtFrontEnd {
   public:
     QtWindow(FrontEndOptions options, form::Form form)
@@ -67,7 +80,7 @@ class QtWindow final : public QtFrontEnd {
         }
         // The layout's pixel geometry was designed for a 9-point interface font at 96 dpi: 12 pixels.
         QFont font = QApplication::font();
-        font.setPixelSize(12);
+        font.setPixelSize(kFormFontPixels);
         QApplication::setFont(font);
         gui_ = std::this_thread::get_id();
         context_ = std::make_unique<QObject>();
@@ -113,9 +126,7 @@ class QtWindow final : public QtFrontEnd {
             // The window's created event: the history is loaded before the user sees the window.
             Call(form_.Handler(form_.window.id, form::kEventCreated));
             main_->show();
-            // The designed rectangle is the outer one, frame and caption included.
-            QSize frame = main_->frameGeometry().size() - main_->size();
-            main_->resize(form_.window.width - frame.width(), form_.window.height - frame.height());
+            Place();
         });
     }
 
@@ -137,6 +148,83 @@ class QtWindow final : public QtFrontEnd {
     }
 
   private:
+    // ---- Where the window lies and what it shows ------------------------------------------------
+
+    // The form's rectangle where it fits the available part of its screen, otherwise inside it with
+    // a shorter list (Qt's geometry is in device-independent pixels: it scales by itself).
+    void Place() {
+        const form::Control *list = ListControl();
+        QScreen *screen = QGuiApplication::screenAt(QPoint(form_.window.left, form_.window.top));
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1 << 15, 1 << 15);
+        request_.workArea = {area.x(), area.y(), area.width(), area.height()};
+        request_.form = {form_.window.left, form_.window.top, form_.window.width, form_.window.height};
+        request_.listHeight = list ? list->height : 0;
+        request_.minListHeight = list ? FiveRows(list->id) : 0;
+        placement_ = PlaceWindow(request_);
+        // The designed rectangle is the outer one, frame and caption included.
+        QSize frame = main_->frameGeometry().size() - main_->size();
+        const PixelRect &r = placement_.window;
+        QSize inner(r.width - frame.width(), r.height - frame.height());
+        if (placement_.resizable) {
+            main_->setMinimumSize(placement_.minWidth - frame.width(), placement_.minHeight - frame.height());
+            main_->setMaximumSize(inner.width(), QWIDGETSIZE_MAX);
+            main_->resize(inner);
+        } else {
+            main_->setFixedSize(inner);
+        }
+        main_->move(r.left, r.top);
+        FitList(placement_.listHeight);
+    }
+
+    // The list takes the height it is given; what lies below it moves with its lower edge.
+    void FitList(int height) {
+        const form::Control *list = ListControl();
+        if (!list) return;
+        int shift = height - list->height;
+        for (const form::Control &c : form_.controls) {
+            QWidget *w = control(c.id);
+            if (c.id == list->id) w->resize(c.width, height);
+            else if (BelowTheList(form_, c)) w->move(c.left, c.top + shift);
+        }
+    }
+
+    // The list's height with its header and five rows, measured with a row of its own font.
+    int FiveRows(uint32_t unit) {
+        auto *list = qobject_cast<QTreeWidget *>(control(unit));
+        if (!list) return 0;
+        auto *row = new QTreeWidgetItem(list, QStringList{QStringLiteral("1")});
+        int rowHeight = std::max(list->visualItemRect(row).height(), list->fontMetrics().height());
+        delete row;
+        return list->header()->sizeHint().height() + 5 * rowHeight + 2 * list->frameWidth();
+    }
+
+    const form::Control *ListControl() const {
+        for (const form::Control &c : form_.controls)
+            if (c.type == form::kListView) return &c;
+        return nullptr;
+    }
+
+    // Each label shows its whole text: wider where the form leaves room to its right, otherwise
+    // in the next smaller font that fits.
+    void FitLabels() {
+        for (const form::Control &c : form_.controls) {
+            auto *label = qobject_cast<QLabel *>(control(c.id));
+            if (c.type != form::kLabel || !label) continue;
+            QFont font = label->font();
+            LabelFit fit =
+                FitLabel(c.width, RoomToTheRight(form_, c), font.pixelSize(), kSmallestFontPixels, [&](int pixels) {
+                    font.setPixelSize(pixels);
+                    return QFontMetrics(font).horizontalAdvance(label->text());
+                });
+            if (fit.fontPixels != label->font().pixelSize()) {
+                font.setPixelSize(fit.fontPixels);
+                label->setFont(font);
+            }
+            if (fit.width != c.width) label->resize(fit.width, c.height);
+        }
+    }
+
     bool OnGuiThread() const { return std::this_thread::get_id() == gui_; }
 
     // ---- The widgets mirror the model ----------------------------------------------------------
@@ -237,8 +325,11 @@ class QtWindow final : public QtFrontEnd {
         QPixmap icon = IconPixmap(form_.window.icon);
         if (!icon.isNull()) main_->setWindowIcon(QIcon(icon));
         main_->move(form_.window.left, form_.window.top);
-        auto *client = new QWidget(main_);
+        auto *client = new ClientArea;
         main_->setCentralWidget(client);
+        client->resized = [this] {
+            if (placement_.resizable) FitList(ListHeightFor(request_, main_->frameGeometry().height()));
+        };
 
         // The menu: entries at level 0, their items below.
         QMenu *menu = nullptr;
@@ -272,6 +363,7 @@ class QtWindow final : public QtFrontEnd {
         // Children of a group box stay above it; controls keep their stored order otherwise.
         for (const form::Control &c : form_.controls)
             if (c.type == form::kGroupBox) widgets_[c.id]->lower();
+        FitLabels();
         // What the program set before the window existed.
         for (const form::Control &c : form_.controls)
             for (auto change : {ControlModel::Change::Disabled, ControlModel::Change::Text, ControlModel::Change::Items,
@@ -345,6 +437,8 @@ class QtWindow final : public QtFrontEnd {
     std::thread::id gui_;
     QMainWindow *main_ = nullptr;
     std::map<uint32_t, QWidget *> widgets_;
+    PlacementRequest request_;
+    Placement placement_;
     std::mutex postMutex_;
 };
 

@@ -11,6 +11,10 @@ class Win32FrontEnd : public FormFrontEnd {
     // The calling thread becomes the window's thread; fails when the form segment is malformed.
     static FrontEndResult<Win32FrontEnd> Create(FrontEndOptions options);
 
+    // For tests: the native window (HWND) of the main window (by the window's identifier) or of a
+    // control (by its unit identifier); null before the window is shown or for an unknown unit.
+    virtual void *Native(uint32_t unit) const = 0;
+
   protected:
     using FormFrontEnd::FormFrontEnd;
 };
