@@ -140,14 +140,11 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         return r;
     }
     if (!wantReport) return refuse("these options go with --report");
+    // How a person starts a trace in the program's window: the report does the same.
     using namespace unit_id;
     report.targetBox = Id_TargetBox;
     report.sizeBox = Id_PacketSizeBox;
     report.startButton = Id_StartButton;
-    report.resultList = Id_ResultList;
-    report.addressBox = Id_AddressBox;
-    report.databaseMissing = rt::Utf8ToGbk("没找到数据库");
-    report.databaseFile = "QQWry.dat";
     report.icmpHint = "ICMP sockets cannot be opened here. Allow them for your group, for example with\n"
                       "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
                       "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"

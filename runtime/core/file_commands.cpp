@@ -1,10 +1,12 @@
 // The file commands: files by number, as the image opens, reads and closes them.
 
 #include <algorithm>
+#include <filesystem>
 
 #include "files.h"
 #include "os.h"
 #include "runtime.h"
+#include "trace_records.h"
 
 namespace rt {
 
@@ -12,17 +14,35 @@ namespace {
 
 int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
+// The folder a path names its file in: the current folder for a bare relative name.
+std::string FolderOf(const std::string &path) {
+    size_t slash = path.find_last_of("/\\");
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash ? slash : 1);
+    if (!folder.empty() && folder != ".") return folder;
+    std::error_code ec;
+    std::u8string here = std::filesystem::current_path(ec).u8string();
+    return std::string(here.begin(), here.end());
+}
+
 // FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
 // A file read by a relative path that the current folder lacks is looked for where an installed
-// program keeps its data.
+// program keeps its data; where it is nowhere, the trace's records hear where it was looked for.
 RtResult OpenFile(Args &a) {
     int32_t mode = int32_t(a.integer(1, 1));
     FileTable &files = a.runtime().files();
     int32_t number = files.Open(a.text(0), mode);
-    if (number == 0 && OpenMode(mode) == OpenMode::Read)
-        for (const std::string &candidate :
-             DataFileCandidates(NativePath(a.text(0)), a.runtime().ProgramFolder(), a.runtime().product().folder))
+    if (number == 0 && OpenMode(mode) == OpenMode::Read) {
+        std::string path = NativePath(a.text(0));
+        std::vector<std::string> candidates =
+            DataFileCandidates(path, a.runtime().ProgramFolder(), a.runtime().product().folder);
+        for (const std::string &candidate : candidates)
             if ((number = files.Open(candidate, mode)) != 0) break;
+        if (number == 0) {
+            std::vector<std::string> lookedIn = {FolderOf(path)};
+            for (const std::string &candidate : candidates) lookedIn.push_back(FolderOf(candidate));
+            Traces().FileMissing(path, std::move(lookedIn));
+        }
+    }
     return ResultOfInt(number);
 }
 
