@@ -127,7 +127,9 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
             continue;
         }
         const std::string &word = words[size_t(at)];
-        if (c == '?' || (index >= 0 && !FullLongName(word, kLongOptions[index].name)))
+        // A value given to an option that takes none is ':' for mingw-w64, '?' for glibc.
+        bool valueGiven = word.rfind("--", 0) == 0 && word.find('=') != std::string::npos;
+        if (c == '?' || (c == ':' && valueGiven) || (index >= 0 && !FullLongName(word, kLongOptions[index].name)))
             return refuse("unexpected argument \"" + word + "\"");
         // The option as it was named: -m, or --max-hops without its value.
         std::string name =
