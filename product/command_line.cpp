@@ -1,8 +1,12 @@
 #include "command_line.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "contract/form_layout.h"
@@ -26,6 +30,8 @@ constexpr const char kUsage[] =
     "  -q, -c N            probes per hop: 1 only (one probe per hop is the program's design)\n"
     "      --json          one JSON document instead of a line per hop\n"
     "      --record        add the target to the window's history, as the window does\n"
+    "      --              what follows is the target, even when it starts with -\n"
+    "options and TARGET come in any order.\n"
     "exit status: 0 reached, 1 not reached within the hops or the target did not resolve,\n"
     "             2 cannot run (arguments, ICMP unavailable), 130/143 interrupted (SIGINT/SIGTERM)\n";
 
@@ -48,19 +54,27 @@ std::optional<double> Seconds(const std::string &text, double lo, double hi) {
     return v;
 }
 
-struct Option {
-    const char *shortName; // "-m", or null
-    const char *longName;  // "--max-hops", or null
-    bool takesValue;
+// Options that have no short name.
+enum LongOnly : int { kReport = 0x100, kJson, kRecord };
+
+// "+": options end at the first other argument whatever POSIXLY_CORRECT says, and the parser below
+// takes that argument as the target and goes on, so options and the target come in any order with
+// or without it. ":": a missing value is told apart from an unknown option.
+constexpr const char kShortOptions[] = "+:m:w:s:q:c:nhV";
+const option kLongOptions[] = {
+    {"report", optional_argument, nullptr, kReport}, {"max-hops", required_argument, nullptr, 'm'},
+    {"wait", required_argument, nullptr, 'w'},       {"size", required_argument, nullptr, 's'},
+    {"numeric", no_argument, nullptr, 'n'},          {"json", no_argument, nullptr, kJson},
+    {"record", no_argument, nullptr, kRecord},       {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},          {nullptr, 0, nullptr, 0},
 };
 
-constexpr Option kOptions[] = {
-    {nullptr, "--report", true},  {"-m", "--max-hops", true}, {"-w", "--wait", true},     {"-s", "--size", true},
-    {"-n", "--numeric", false},   {"-q", nullptr, true},      {"-c", nullptr, true},      {nullptr, "--json", false},
-    {nullptr, "--record", false}, {"-h", "--help", false},    {"-V", "--version", false},
-};
-
-bool Is(const char *name, std::string_view word) { return name && word == name; }
+// Whether a word names a long option in full: getopt_long would also take a unique abbreviation.
+bool FullLongName(const std::string &word, const char *name) {
+    size_t n = std::strlen(name);
+    return word.size() >= n + 2 && word.compare(0, 2, "--") == 0 && word.compare(2, n, name) == 0 &&
+           (word.size() == n + 2 || word[n + 2] == '=');
+}
 
 } // namespace
 
@@ -83,55 +97,78 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
     };
     rt::ReportOptions report;
     bool wantReport = false, help = false, version = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string word = args[i], value;
-        bool inlineValue = false;
-        // --name=VALUE, and -mVALUE for a short option that takes one.
-        if (word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
-            value = word.substr(word.find('=') + 1);
-            word.resize(word.find('='));
-            inlineValue = true;
-        } else if (word.size() > 2 && word[0] == '-' && word[1] != '-') {
-            value = word.substr(2);
-            word.resize(2);
-            inlineValue = true;
+    std::optional<std::string> target;
+    // A target: the one argument that is no option, anywhere, or the value of --report=.
+    auto take = [&](const std::string &value) {
+        if (target) return false;
+        target = value;
+        return true;
+    };
+
+    std::vector<std::string> words = {"routetrace"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = int(words.size());
+    opterr = 0; // the program's own messages
+    optind = 0; // getopt starts afresh, in glibc and mingw-w64 alike
+    for (;;) {
+        const int at = std::max(optind, 1); // the word being read: options are never moved
+        int index = -1;
+        int c = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, &index);
+        if (c == -1) {
+            if (optind >= argc) break;
+            bool ended = optind == at + 1 && words[at] == "--";
+            for (int i = optind; i < (ended ? argc : optind + 1); ++i)
+                if (!take(words[i])) return refuse("unexpected argument \"" + words[i] + "\"");
+            if (ended) break;
+            ++optind;
+            continue;
         }
-        const Option *option = nullptr;
-        for (const Option &o : kOptions)
-            if (Is(o.shortName, word) || Is(o.longName, word)) option = &o;
-        if (!option) return refuse("unexpected argument \"" + args[i] + "\"");
-        if (option->takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) return refuse(word + " needs a value");
-            value = args[++i];
-        } else if (!option->takesValue && inlineValue) {
-            return refuse("unexpected argument \"" + args[i] + "\"");
-        }
-        if (word == "--report") {
+        const std::string &word = words[size_t(at)];
+        // A value given to an option that takes none is ':' for mingw-w64, '?' for glibc.
+        bool valueGiven = word.rfind("--", 0) == 0 && word.find('=') != std::string::npos;
+        if (c == '?' || (c == ':' && valueGiven) || (index >= 0 && !FullLongName(word, kLongOptions[index].name)))
+            return refuse("unexpected argument \"" + word + "\"");
+        // The option as it was named: -m, or --max-hops without its value.
+        std::string name =
+            word.rfind("--", 0) == 0 ? word.substr(0, word.find('=')) : std::string("-") + char(c == ':' ? optopt : c);
+        if (c == ':') return refuse(name + " needs a value");
+        const std::string value = optarg ? optarg : "";
+        switch (c) {
+        case kReport:
             wantReport = true;
-            report.target = value;
-        } else if (word == "-m" || word == "--max-hops") {
+            if (optarg && !take(value)) return refuse("unexpected argument \"" + word + "\"");
+            break;
+        case 'm': {
             auto n = WholeNumber(value, 1, 255);
-            if (!n) return refuse(word + " takes a whole number from 1 to 255, not \"" + value + "\"");
+            if (!n) return refuse(name + " takes a whole number from 1 to 255, not \"" + value + "\"");
             report.maxHops = int32_t(*n);
-        } else if (word == "-w" || word == "--wait") {
-            auto s = Seconds(value, 0.1, 10);
-            if (!s) return refuse(word + " takes seconds from 0.1 to 10, not \"" + value + "\"");
-            report.waitMs = uint32_t(std::lround(*s * 1000));
-        } else if (word == "-s" || word == "--size") {
+            break;
+        }
+        case 'w': {
+            auto seconds = Seconds(value, 0.1, 10);
+            if (!seconds) return refuse(name + " takes seconds from 0.1 to 10, not \"" + value + "\"");
+            report.waitMs = uint32_t(std::lround(*seconds * 1000));
+            break;
+        }
+        case 's': {
             auto n = WholeNumber(value, 32, 128);
-            if (!n) return refuse(word + " takes a whole number from 32 to 128, not \"" + value + "\"");
+            if (!n) return refuse(name + " takes a whole number from 32 to 128, not \"" + value + "\"");
             report.size = std::to_string(*n);
-        } else if (word == "-q" || word == "-c") {
-            if (value != "1") return refuse(word + " " + value + ": one probe per hop is all this program sends");
-        } else if (word == "--json") {
-            report.json = true;
-        } else if (word == "--record") {
-            report.record = true;
-        } else if (word == "-h" || word == "--help") {
-            help = true;
-        } else if (word == "-V" || word == "--version") {
-            version = true;
-        } // -n: hop addresses are never resolved anyway
+            break;
+        }
+        case 'q':
+        case 'c':
+            if (value != "1") return refuse(name + " " + value + ": one probe per hop is all this program sends");
+            break;
+        case kJson: report.json = true; break;
+        case kRecord: report.record = true; break;
+        case 'h': help = true; break;
+        case 'V': version = true; break;
+        default: break; // -n: hop addresses are never resolved anyway
+        }
     }
     if (help || version) {
         if (help) std::fputs(kUsage, out);
@@ -140,14 +177,13 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         return r;
     }
     if (!wantReport) return refuse("these options go with --report");
+    if (!target) return refuse("--report needs a value");
+    report.target = *target;
+    // How a person starts a trace in the program's window: the report does the same.
     using namespace unit_id;
     report.targetBox = Id_TargetBox;
     report.sizeBox = Id_PacketSizeBox;
     report.startButton = Id_StartButton;
-    report.resultList = Id_ResultList;
-    report.addressBox = Id_AddressBox;
-    report.databaseMissing = rt::Utf8ToGbk("没找到数据库");
-    report.databaseFile = "QQWry.dat";
     report.icmpHint = "ICMP sockets cannot be opened here. Allow them for your group, for example with\n"
                       "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
                       "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"

@@ -12,6 +12,9 @@ namespace product {
 // Texts are GBK, as the form segment stores them; handlers are named by their routines' symbols.
 form::Form MainWindow(std::vector<uint8_t> smallIcon, std::vector<uint8_t> largeIcon);
 
+// The result list's columns in the form's order, as the program's rows fill them.
+enum ResultColumn : int32_t { kHopColumn, kAddressColumn, kPlaceColumn, kTimeColumn };
+
 // The menu's unit identifiers (the program's code never names them).
 inline constexpr uint32_t kMenuAbout = 0x26010003, kMenuAboutItem = 0x26010004, kMenuSeparator = 0x26010005,
                           kMenuExit = 0x26010006;

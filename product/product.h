@@ -11,6 +11,9 @@ inline constexpr const char *kName = "routetrace";
 // The version, as the build states it (CMakeLists.txt).
 inline constexpr const char *kVersion = RT_VERSION;
 
+// The place database's file name, as the program opens it.
+inline constexpr const char *kPlaceDatabase = "QQWry.dat";
+
 // What stands for the maker's emblem in a terminal, which cannot show the picture.
 inline constexpr const char *kPictureLabel = "(Toviq)";
 

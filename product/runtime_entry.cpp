@@ -4,8 +4,11 @@
 #include <span>
 
 #include "command_line.h"
+#include "contract/form_layout.h"
+#include "main_window_form.h"
 #include "product.h"
 #include "runtime/core/image_loader.h"
+#include "runtime/core/trace_records.h"
 #include "runtime/frontends/console_frontend.h"
 #include "runtime/frontends/report/report_frontend.h"
 #include "runtime/platform/platform.h"
@@ -34,6 +37,8 @@ int32_t RunEntry(const void *image, EntryPlatform &platform) {
     // Until a window exists, the program's messages go to standard error.
     runtime.SetFrontEnd(rt::MakeConsoleFrontEnd());
     runtime.SetProduct({kName, kName});
+    // Where the program keeps its traces, so that the runtime records them for any front end.
+    rt::Traces().SetLayout({unit_id::Id_ResultList, kAddressColumn, kPlaceColumn, kTimeColumn, kPlaceDatabase});
     Request request = ParseCommandLine(platform.CommandLine());
     if (request.exitNow) runtime.Exit(*request.exitNow);
     // A script takes no start that failed for a finished trace.

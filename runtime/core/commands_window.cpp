@@ -1,8 +1,10 @@
 // Commands on the window's controls, the trace thread and web addresses. Each checks its arguments;
-// a control command changes the control model, which the front end shows.
+// a control command changes the control model, which the front end shows. The list commands also
+// tell the trace's records of the rows the program writes.
 #include <thread>
 
 #include "runtime.h"
+#include "trace_records.h"
 
 namespace rt {
 namespace {
@@ -54,13 +56,16 @@ RtResult EndProgram(Args &a) {
 // ListAppendRow: appends an empty row at the end; the six further arguments are left out. Its index.
 RtResult ListAppend(Args &a) {
     auto u = a.unit(0);
-    return ResultOfInt(Controls(a).AppendRow(u.unit));
+    int32_t row = Controls(a).AppendRow(u.unit);
+    Traces().RowAppended(u.unit, row);
+    return ResultOfInt(row);
 }
 
 // ListClear: removes all rows.
 RtResult ListClear(Args &a) {
     auto u = a.unit(0);
     Controls(a).ClearRows(u.unit);
+    Traces().RowsCleared(u.unit);
     return ResultOfNothing();
 }
 
@@ -72,6 +77,7 @@ RtResult ListSetCell(Args &a) {
         a.fail(RtErrorIndexBelowOne, "cell " + std::to_string(row) + ", " + std::to_string(column));
     if (!Controls(a).SetCell(u.unit, int32_t(row), int32_t(column), std::string(a.text(3))))
         a.fail(RtErrorIndexAboveBound, "cell " + std::to_string(row) + ", " + std::to_string(column));
+    Traces().CellWritten(u.unit, int32_t(row), int32_t(column), a.text(3));
     return ResultOfNothing();
 }
 

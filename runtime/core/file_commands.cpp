@@ -1,10 +1,12 @@
 // The file commands: files by number, as the image opens, reads and closes them.
 
 #include <algorithm>
+#include <filesystem>
 
 #include "files.h"
 #include "os.h"
 #include "runtime.h"
+#include "trace_records.h"
 
 namespace rt {
 
@@ -12,21 +14,37 @@ namespace {
 
 int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
+// The folder a path names its file in: the current folder for a bare relative name.
+std::string FolderOf(const std::string &path) {
+    size_t slash = path.find_last_of("/\\");
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash ? slash : 1);
+    if (!folder.empty() && folder != ".") return folder;
+    std::error_code ec;
+    std::u8string here = std::filesystem::current_path(ec).u8string();
+    return std::string(here.begin(), here.end());
+}
+
 // FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
 // A file read by a relative path that the current folder lacks is looked for where an installed
 // program keeps its data. One in the current folder or beside the program is taken only when it is
-// this user's own: another user may have put it there.
+// this user's own: another user may have put it there. Where it is nowhere, the trace's records hear
+// where it was looked for.
 RtResult OpenFile(Args &a) {
     int32_t mode = int32_t(a.integer(1, 1));
     FileTable &files = a.runtime().files();
     std::string native = NativePath(a.text(0));
+    bool reading = OpenMode(mode) == OpenMode::Read;
     std::vector<std::string> elsewhere;
-    if (OpenMode(mode) == OpenMode::Read)
-        elsewhere = DataFileCandidates(native, a.runtime().ProgramFolder(), a.runtime().product().folder);
+    if (reading) elsewhere = DataFileCandidates(native, a.runtime().ProgramFolder(), a.runtime().product().folder);
     // Where the places to look elsewhere are known, the path is relative: the current folder.
     int32_t number = elsewhere.empty() || UsableInPlace(FindExisting(native)) ? files.Open(native, mode) : 0;
     for (size_t i = 0; number == 0 && i < elsewhere.size(); ++i)
         if (i > 0 || UsableInPlace(FindExisting(elsewhere[i]))) number = files.Open(elsewhere[i], mode);
+    if (number == 0 && reading) {
+        std::vector<std::string> lookedIn = {FolderOf(native)};
+        for (const std::string &candidate : elsewhere) lookedIn.push_back(FolderOf(candidate));
+        Traces().FileMissing(native, std::move(lookedIn));
+    }
     return ResultOfInt(number);
 }
 

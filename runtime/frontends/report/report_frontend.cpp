@@ -6,51 +6,20 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <unistd.h>
 
 #include "formats/text/text.h"
 #include "runtime/core/echo_bounds.h"
-#include "runtime/core/files.h"
+#include "runtime/core/trace_records.h"
 
 namespace rt {
-
-std::string JsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        size_t n = Utf8CharLength(utf8.substr(i));
-        bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
-        if (n == 0) { // a byte that is not text: the replacement character keeps the document UTF-8
-            out += "\xEF\xBF\xBD";
-            ++i;
-            continue;
-        }
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F || c1) { // no control character reaches a log that shows the document
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\u%04x", c1 ? static_cast<unsigned char>(utf8[i + 1]) : c);
-                out += hex;
-            } else {
-                out.append(utf8.substr(i, n));
-            }
-        }
-        i += n;
-    }
-    return out + "\"";
-}
 
 namespace {
 
@@ -69,31 +38,41 @@ extern "C" void OnSignal(int signal) {
 }
 #endif
 
+// Hands the trace's records and facts to the report.
+class ReportListener final : public TraceListener {
+  public:
+    explicit ReportListener(Report &report) : report_(report) {}
+    void TraceStarted(const TraceRecord &) override;
+    void HopStarted(const TraceRecord &, const HopRecord &hop) override;
+    void HopCompleted(const TraceRecord &trace, const HopRecord &hop) override;
+    void FactNoted(const TraceFact &fact) override;
+
+  private:
+    Report &report_;
+};
+
 class Report final : public ReportFrontEnd {
   public:
     Report(ReportOptions options, form::Form form)
-        : ReportFrontEnd(std::move(form), options.routineAt), options_(std::move(options)) {
-        SetEchoBounds({options_.waitMs, uint32_t(options_.maxHops)}, [this](const EchoOutcome &o) {
-            std::lock_guard lock(timesMutex_);
-            if (o.answered) roundTrips_[o.ttl] = o.roundTripMs;
-            else roundTrips_.erase(o.ttl);
-        });
+        : ReportFrontEnd(std::move(form), options.routineAt), options_(std::move(options)),
+          listener_(std::make_shared<ReportListener>(*this)) {
+        SetEchoBounds({options_.waitMs, uint32_t(options_.maxHops)});
+        Traces().Subscribe(listener_);
         if (!options_.record) Runtime::Instance().HoldConfigurationWrites();
         WatchSignals();
     }
+    ~Report() override { Traces().Unsubscribe(listener_.get()); }
 
-    // A message keeps its place among the rows: one shown while a row is being filled follows that
-    // row, so the trace's closing message comes after the last hop on a terminal that shows both.
-    // The database's message comes once, with where the database was looked for.
+    // A message keeps its place among the rows: one shown while a hop is under way follows that
+    // hop, so the trace's closing message comes after the last hop on a terminal that shows both.
+    // The message the program shows for a missing place database comes once, with where the
+    // database was looked for.
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view>) override {
         std::lock_guard lock(printMutex_);
-        if (!options_.databaseMissing.empty() && text == options_.databaseMissing) {
-            if (databaseReported_) return;
-            databaseReported_ = true;
-            held_.push_back({controls().RowCount(options_.resultList), GbkToUtf8(text) + "\n" + DatabaseHint()});
-        } else {
-            held_.push_back({controls().RowCount(options_.resultList), GbkToUtf8(text)});
-        }
+        FactMessage told = factMessage_;
+        factMessage_ = FactMessage::None;
+        if (told == FactMessage::Drop) return;
+        held_.push_back({hopsStarted_, GbkToUtf8(text) + (told == FactMessage::Tell ? "\n" + databaseHint_ : "")});
         PrintHeldMessages(false);
     }
     void OpenUrl(std::string_view url) override { std::fprintf(options_.err, "%s\n", GbkToUtf8(url).c_str()); }
@@ -119,15 +98,17 @@ class Report final : public ReportFrontEnd {
         int32_t code;
         {
             std::lock_guard lock(printMutex_);
-            PrintCompletedRowsLocked(true);
+            TraceRecord trace = Traces().Current();
+            for (const HopRecord &hop : trace.hops) Take(trace, hop);
+            SettleFactMessage();
             PrintHeldMessages(true);
-            code = ExitCode();
-            if (code == kReportNoTrace && EchoHandleRefused())
+            code = ExitCode(trace);
+            if (code == kReportNoTrace && echoUnavailable_)
                 std::fprintf(options_.err, "%s: %s", options_.programName.c_str(), options_.icmpHint.c_str());
-            if (code == kReportNotReached && Address().empty())
+            if (code == kReportNotReached && nameUnresolved_)
                 std::fprintf(options_.err, "%s: %s: the name did not resolve to an IPv4 address\n",
                              options_.programName.c_str(), EscapeControls(options_.target).c_str());
-            if (options_.json) PrintJson(code == kReportReached, false);
+            if (options_.json) PrintJson(trace, code == kReportReached, false);
             std::fflush(options_.out);
             std::fflush(options_.err);
             finished_ = true;
@@ -135,13 +116,14 @@ class Report final : public ReportFrontEnd {
         Runtime::Instance().Exit(code);
     }
 
-    // On SIGINT or SIGTERM: the rows so far, as a whole document in JSON; the text keeps what it printed.
+    // On SIGINT or SIGTERM: the hops so far, as a whole document in JSON; the text keeps what it printed.
     void Interrupt(int signal) {
         {
             std::lock_guard lock(printMutex_);
             if (finished_) return; // the report is complete and about to end with its own code
+            SettleFactMessage();
             PrintHeldMessages(true);
-            if (options_.json) PrintJson(false, true);
+            if (options_.json) PrintJson(Traces().Current(), false, true);
             std::fflush(options_.out);
             std::fflush(options_.err);
             finished_ = true;
@@ -149,12 +131,39 @@ class Report final : public ReportFrontEnd {
         Runtime::Instance().Exit(kReportInterrupted + signal);
     }
 
-  private:
-    // Each completed row of the result list is printed as it completes.
-    void ControlChanged(uint32_t unit, ControlModel::Change change) override {
-        if (unit == options_.resultList && change == ControlModel::Change::Rows) PrintCompletedRows(false);
+    // ---- The trace's records, as the trace runs ----
+
+    // The program empties its list for a new trace: what was held belongs before it.
+    void NewTrace() {
+        std::lock_guard lock(printMutex_);
+        hopsStarted_ = 0;
+        if (taken_.empty()) return;
+        taken_.clear();
+        for (HeldMessage &m : held_) m.afterHops = 0;
+        PrintHeldMessages(false);
+    }
+    void HopStarted(int32_t hop) {
+        std::lock_guard lock(printMutex_);
+        SettleFactMessage();
+        hopsStarted_ = hop;
+    }
+    void HopCompleted(const TraceRecord &trace, const HopRecord &hop) {
+        std::lock_guard lock(printMutex_);
+        Take(trace, hop);
+    }
+    void Fact(const TraceFact &fact) {
+        std::lock_guard lock(printMutex_);
+        if (const auto *missing = std::get_if<PlaceDatabaseMissing>(&fact)) {
+            // The program tells of it in the message it shows next: said once, with where.
+            factMessage_ = databaseTold_ ? FactMessage::Drop : FactMessage::Tell;
+            if (!databaseTold_) databaseHint_ = DatabaseHint(*missing);
+            databaseTold_ = true;
+        }
+        nameUnresolved_ = nameUnresolved_ || std::holds_alternative<NameNotResolved>(fact);
+        echoUnavailable_ = echoUnavailable_ || std::holds_alternative<EchoUnavailable>(fact);
     }
 
+  private:
     void WatchSignals() {
         g_interruptible.store(this);
 #ifndef _WIN32
@@ -180,134 +189,92 @@ class Report final : public ReportFrontEnd {
 #endif
     }
 
-    std::string DatabaseHint() const {
-        std::string folder = Runtime::Instance().ProgramFolder();
-        std::error_code ec;
-        std::string hint = options_.programName + ": the place database " + options_.databaseFile +
-                           " was looked for in " + std::filesystem::current_path(ec).string();
-        for (const std::string &candidate :
-             DataFileCandidates(options_.databaseFile, folder, Runtime::Instance().product().folder))
-            hint += ", " + std::filesystem::path(candidate).parent_path().string();
+    std::string DatabaseHint(const PlaceDatabaseMissing &missing) const {
+        std::string hint = options_.programName + ": the place database " + missing.file + " was looked for in ";
+        for (size_t i = 0; i < missing.lookedIn.size(); ++i) hint += (i ? ", " : "") + missing.lookedIn[i];
         return EscapeControls(hint) + "; places stay empty.";
     }
 
-    std::string Address() { return controls().Text(options_.addressBox); }
-
-    // The rows the report shows: the trace's, up to the last allowed hop; none when the target
-    // did not resolve (the program then probes nothing meaningful).
-    int32_t ShownRows(bool all) {
-        int32_t rows = controls().RowCount(options_.resultList);
-        int32_t complete = all ? rows : rows - 1;
-        if (Address().empty()) return 0;
-        return std::min(complete, options_.maxHops);
+    // Under printMutex_: a database's hint that no message of the program's carried is said alone.
+    void SettleFactMessage() {
+        if (factMessage_ == FactMessage::Tell) held_.push_back({hopsStarted_, databaseHint_});
+        factMessage_ = FactMessage::None;
     }
 
-    // A row is complete once the next one is appended, or the trace has ended.
-    void PrintCompletedRows(bool all) {
-        std::lock_guard lock(printMutex_);
-        PrintCompletedRowsLocked(all);
-    }
-
-    void PrintCompletedRowsLocked(bool all) {
-        if (finished_) return;
-        int32_t rows = controls().RowCount(options_.resultList);
-        if (rows < printed_) { // the list was cleared for a new trace: what was held belongs before it
-            printed_ = 0;
-            for (HeldMessage &m : held_) m.afterRows = 0;
-            PrintHeldMessages(false);
+    // Under printMutex_: the next hop, printed where the report shows it: up to the last allowed
+    // hop, and none when the target did not resolve (the program then probes nothing meaningful).
+    void Take(const TraceRecord &trace, const HopRecord &hop) {
+        if (finished_ || hop.hop != int32_t(taken_.size()) + 1) return;
+        if (!trace.address || hop.hop > options_.maxHops) return;
+        if (!options_.json) {
+            std::string line = std::to_string(hop.hop);
+            if (hop.address.empty()) line += "\t*\t\t";
+            else
+                for (const std::string *field : {&hop.address, &hop.place, &hop.timeText})
+                    line += "\t" + EscapeControls(GbkToUtf8(*field));
+            std::fprintf(options_.out, "%s\n", line.c_str());
+            std::fflush(options_.out);
         }
-        int32_t complete = ShownRows(all);
-        while (printed_ < complete) {
-            if (!options_.json) {
-                std::string line = std::to_string(printed_ + 1);
-                if (Cell(printed_, 1).empty()) line += "\t*\t\t";
-                else
-                    line += "\t" + EscapeControls(Cell(printed_, 1)) + "\t" + EscapeControls(Cell(printed_, 2)) + "\t" +
-                            EscapeControls(Cell(printed_, 3));
-                std::fprintf(options_.out, "%s\n", line.c_str());
-                std::fflush(options_.out);
-            }
-            ++printed_;
-            PrintHeldMessages(false);
-        }
+        taken_.push_back(hop);
+        PrintHeldMessages(false);
     }
 
-    std::string Cell(int32_t row, int32_t column) {
-        return GbkToUtf8(controls().Cell(options_.resultList, row, column));
-    }
-
-    // Under printMutex_: the held messages whose rows have all been printed (all of them at the end).
+    // Under printMutex_: the held messages whose hops have all been printed (all of them at the end).
     void PrintHeldMessages(bool all) {
         size_t n = 0;
-        for (; n < held_.size() && (all || held_[n].afterRows <= printed_); ++n) {
+        for (; n < held_.size() && (all || held_[n].afterHops <= int32_t(taken_.size())); ++n) {
             std::fprintf(options_.err, "%s\n", held_[n].text.c_str());
             std::fflush(options_.err);
         }
         held_.erase(held_.begin(), held_.begin() + ptrdiff_t(n));
     }
 
-    // Reached: the last hop shown answered from the traced address. No hop at all: nothing could be sent.
-    int32_t ExitCode() {
-        int32_t rows = controls().RowCount(options_.resultList);
-        if (rows == 0) return kReportNoTrace;
-        std::string address = Address();
-        int32_t shown = ShownRows(true);
-        return !address.empty() && shown > 0 && controls().Cell(options_.resultList, shown - 1, 1) == address
-                   ? kReportReached
-                   : kReportNotReached;
+    // Reached: the last hop shown answered from the target. No hop at all: nothing could be sent.
+    int32_t ExitCode(const TraceRecord &trace) const {
+        if (trace.hops.empty()) return kReportNoTrace;
+        size_t shown = std::min(trace.hops.size(), size_t(options_.maxHops));
+        return trace.address && trace.hops[shown - 1].reached ? kReportReached : kReportNotReached;
     }
 
-    // Under printMutex_: the document of the rows printed so far.
-    void PrintJson(bool reached, bool interrupted) {
-        char started[32] = "";
-        if (const std::tm *t = std::gmtime(&started_)) std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", t);
-        char wait[32];
-        std::snprintf(wait, sizeof wait, "%g", options_.waitMs / 1000.0);
-        std::string address = GbkToUtf8(Address());
-        std::string out = "{\"target\": " + JsonString(options_.target) +
-                          ", \"address\": " + (address.empty() ? "null" : JsonString(address)) +
-                          ", \"started\": " + JsonString(started) +
-                          ", \"max_hops\": " + std::to_string(options_.maxHops) + ", \"wait\": " + wait +
-                          ", \"size\": " + (options_.size ? *options_.size : "32") +
-                          ", \"reached\": " + (reached ? "true" : "false") +
-                          ", \"interrupted\": " + (interrupted ? "true" : "false") + ", \"hops\": [";
-        std::map<uint32_t, uint32_t> roundTrips;
-        {
-            std::lock_guard lock(timesMutex_);
-            roundTrips = roundTrips_;
-        }
-        for (int32_t r = 0; r < printed_; ++r) {
-            out += std::string(r ? ", " : "") + "{\"hop\": " + std::to_string(r + 1);
-            std::string hop = Cell(r, 1), place = Cell(r, 2), time = Cell(r, 3);
-            auto rtt = roundTrips.find(uint32_t(r + 1));
-            if (hop.empty()) {
-                out += ", \"address\": null, \"place\": null, \"rtt_ms\": null, \"time\": null}";
-                continue;
-            }
-            out += ", \"address\": " + JsonString(hop) +
-                   ", \"place\": " + (place.empty() ? "null" : JsonString(place)) +
-                   ", \"rtt_ms\": " + (rtt != roundTrips.end() ? std::to_string(rtt->second) : "null") +
-                   ", \"time\": " + (time.empty() ? "null" : JsonString(time)) + "}";
-        }
-        out += "]}\n";
-        std::fputs(out.c_str(), options_.out);
+    // Under printMutex_: the document of the hops taken so far.
+    void PrintJson(const TraceRecord &trace, bool reached, bool interrupted) {
+        ReportDocument d;
+        d.target = options_.target;
+        d.address = trace.address;
+        d.started = started_;
+        d.maxHops = options_.maxHops;
+        d.waitMs = options_.waitMs;
+        d.size = options_.size ? std::stoi(*options_.size) : 32;
+        d.reached = reached;
+        d.interrupted = interrupted;
+        d.hops = taken_;
+        std::fputs(ReportJson(d).c_str(), options_.out);
     }
 
     ReportOptions options_;
+    std::shared_ptr<ReportListener> listener_;
     std::time_t started_ = 0;
     bool startedTrace_ = false;
     std::mutex printMutex_;
     bool finished_ = false; // the output is complete: nothing more is printed
-    bool databaseReported_ = false;
-    int32_t printed_ = 0; // rows printed (or, in JSON, taken into the document)
+    int32_t hopsStarted_ = 0;
+    std::vector<HopRecord> taken_; // the hops printed (or, in JSON, taken into the document)
     struct HeldMessage {
-        int32_t afterRows; // the rows there were when it was shown
+        int32_t afterHops; // the hops under way when it was shown
         std::string text;
     };
     std::vector<HeldMessage> held_;
-    std::mutex timesMutex_;
-    std::map<uint32_t, uint32_t> roundTrips_; // hop -> its answer's round trip, milliseconds
+    // What the next message the program shows is: its telling of a missing database, the first
+    // time with the hint, later not at all.
+    enum class FactMessage { None, Tell, Drop } factMessage_ = FactMessage::None;
+    bool databaseTold_ = false, nameUnresolved_ = false, echoUnavailable_ = false;
+    std::string databaseHint_;
 };
+
+void ReportListener::TraceStarted(const TraceRecord &) { report_.NewTrace(); }
+void ReportListener::HopStarted(const TraceRecord &, const HopRecord &hop) { report_.HopStarted(hop.hop); }
+void ReportListener::HopCompleted(const TraceRecord &trace, const HopRecord &hop) { report_.HopCompleted(trace, hop); }
+void ReportListener::FactNoted(const TraceFact &fact) { report_.Fact(fact); }
 
 } // namespace
 

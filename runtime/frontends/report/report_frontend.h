@@ -1,7 +1,8 @@
 // The window without a window, for scripts: the program's own start event fills the controls' model,
-// the start button's event runs the trace, and each row of the result list is printed as it completes.
-// The report bounds the trace (the wait of each hop, the last hop) through the runtime's echo bounds,
-// so the program's trace runs as it is, and numbers every hop: row n of the list is hop n.
+// the target and size are typed and the start button pressed as a person would, and the program's
+// trace runs as it is. What the report prints comes from the trace's records and facts
+// (runtime/core/trace_records.h), each hop as it completes; it never reads the window back. It
+// bounds the trace (the wait of each hop, the last hop) through the runtime's echo bounds.
 #pragma once
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "runtime/frontends/report/report_json.h"
 #include "runtime/frontends/window_frontend.h"
 
 namespace rt {
@@ -22,11 +24,9 @@ struct ReportOptions : FrontEndOptions {
     uint32_t waitMs = 2400;          // how long each hop waits for its answer
     bool json = false;               // one JSON document at the end instead of a line per hop
     bool record = false;             // the start event may add the target to the history file
-    // The units a report fills and reads.
-    uint32_t targetBox = 0, sizeBox = 0, startButton = 0, resultList = 0, addressBox = 0;
-    // The program's message (GBK) for a missing place database, shown once with where it was
-    // looked for, and the database's file name.
-    std::string databaseMissing, databaseFile;
+    // How a person starts a trace in the product's window: the boxes to type the target and the
+    // size into, and the button to press.
+    uint32_t targetBox = 0, sizeBox = 0, startButton = 0;
     // What to do where no ICMP socket can be opened: the product's advice (UTF-8, lines ending in
     // a line break), printed after the program's name.
     std::string icmpHint;
@@ -50,9 +50,5 @@ class ReportFrontEnd : public FormFrontEnd {
   protected:
     using FormFrontEnd::FormFrontEnd;
 };
-
-// A JSON string literal of text that should be UTF-8: a byte that is not part of a valid sequence
-// becomes U+FFFD, so the document stays valid whatever a target or a database holds.
-std::string JsonString(std::string_view utf8);
 
 } // namespace rt

@@ -7,36 +7,45 @@
 
 #include "formats/text/text.h"
 #include "runtime/core/echo_bounds.h"
+#include "runtime/core/trace_records.h"
 #include "win32_api.h"
 
 namespace rt::platform {
 namespace {
 
-// The echo commands as the program reaches them: the bounds a front end set apply here, and it hears
-// of every request. A trace with a last hop lets the ICMP layer probe the hops ahead of the one asked
-// for; without bounds, each request is one probe, as the program asks.
-uint32_t BoundedIcmpCreateFile() {
+// The echo and resolver commands as the program reaches them: the bounds a front end set apply
+// here, and the trace's records hear of every call. A trace with a last hop lets the ICMP layer
+// probe the hops ahead of the one asked for; without bounds, each request is one probe, as the
+// program asks.
+uint32_t RecordedIcmpCreateFile() {
     uint32_t handle = win32::IcmpCreateFile();
-    NoteEchoHandleOpened(handle != 0);
+    Traces().EchoChannelOpened(handle != 0);
     return handle;
+}
+
+int32_t RecordedIcmpCloseHandle(uint32_t handle) {
+    int32_t closed = win32::IcmpCloseHandle(handle);
+    Traces().EchoChannelClosed();
+    return closed;
 }
 
 uint32_t BoundedIcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
                              void *reply, uint32_t replySize, uint32_t timeoutMs) {
     EchoBounds bounds = CurrentEchoBounds();
-    EchoOutcome outcome;
-    if (options) outcome.ttl = static_cast<const uint8_t *>(options)[win32::kOptionTtl];
-    if (bounds.lastTtl && outcome.ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
+    uint8_t ttl = options ? static_cast<const uint8_t *>(options)[win32::kOptionTtl] : 0;
+    if (bounds.lastTtl && ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
+    EchoAsked asked{options, destination, dataSize, std::chrono::system_clock::now()};
     uint32_t n =
         win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize,
                                  bounds.waitMs ? bounds.waitMs : timeoutMs, uint8_t(std::min(bounds.lastTtl, 255u)));
-    if (n == 1 && replySize >= win32::kReplyHeaderSize) {
-        outcome.answered = true;
-        std::memcpy(&outcome.address, static_cast<const uint8_t *>(reply) + win32::kReplyAddress, 4);
-        std::memcpy(&outcome.roundTripMs, static_cast<const uint8_t *>(reply) + win32::kReplyRoundTripTime, 4);
-    }
-    NoteEchoOutcome(outcome);
+    Traces().EchoAnswered(asked, reply, replySize, n);
     return n;
+}
+
+uintptr_t RecordedGethostbyname(const char *name) {
+    uintptr_t host = win32::gethostbyname(name);
+    Traces().HostLookedUp(name, host);
+    return host;
 }
 
 struct Export {
@@ -51,11 +60,11 @@ const std::vector<Export> &Exports() {
     static const std::vector<Export> exports = {
         {"ws2_32", "WSAStartup", reinterpret_cast<void *>(&WSAStartup)},
         {"ws2_32", "WSACleanup", reinterpret_cast<void *>(&WSACleanup)},
-        {"ws2_32", "gethostbyname", reinterpret_cast<void *>(&gethostbyname)},
+        {"ws2_32", "gethostbyname", reinterpret_cast<void *>(&RecordedGethostbyname)},
         {"ws2_32", "inet_addr", reinterpret_cast<void *>(&inet_addr)},
         {"ws2_32", "inet_ntoa", reinterpret_cast<void *>(&inet_ntoa)},
-        {"icmp", "IcmpCreateFile", reinterpret_cast<void *>(&BoundedIcmpCreateFile)},
-        {"icmp", "IcmpCloseHandle", reinterpret_cast<void *>(&IcmpCloseHandle)},
+        {"icmp", "IcmpCreateFile", reinterpret_cast<void *>(&RecordedIcmpCreateFile)},
+        {"icmp", "IcmpCloseHandle", reinterpret_cast<void *>(&RecordedIcmpCloseHandle)},
         {"icmp", "IcmpSendEcho", reinterpret_cast<void *>(&BoundedIcmpSendEcho)},
         {"kernel32", "RtlMoveMemory", reinterpret_cast<void *>(&RtlMoveMemory)},
         {"kernel32", "GlobalSize", reinterpret_cast<void *>(&GlobalSize)},

@@ -1,6 +1,6 @@
 // The DLL commands on Windows: the system's own modules, loaded by name and asked for the function.
-// Nothing is emulated on this platform; the two echo commands are reached through the runtime's
-// echo bounds, as on Linux.
+// Nothing is emulated on this platform; the echo and resolver commands are reached through the
+// runtime's echo bounds and trace records, as on Linux.
 #include "system_dll.h"
 
 #include <cstring>
@@ -8,6 +8,7 @@
 
 #include "formats/text/wide.h"
 #include "runtime/core/echo_bounds.h"
+#include "runtime/core/trace_records.h"
 #include "runtime/platform/platform.h"
 
 namespace rt::platform {
@@ -15,34 +16,48 @@ namespace {
 
 // The system's functions, with the program's 32-bit convention.
 using CreateFn = HANDLE(WINAPI *)();
+using CloseFn = BOOL(WINAPI *)(HANDLE);
 using SendEchoFn = DWORD(WINAPI *)(HANDLE, DWORD, LPVOID, WORD, LPVOID, LPVOID, DWORD, DWORD);
+using HostByNameFn = void *(WINAPI *)(const char *);
 CreateFn g_create = nullptr;
+CloseFn g_close = nullptr;
 SendEchoFn g_sendEcho = nullptr;
+HostByNameFn g_hostByName = nullptr;
 
-// ICMP_ECHO_REPLY: the answering address, then the status, then the round trip in milliseconds.
-constexpr size_t kReplyAddress = 0, kReplyRoundTrip = 8, kReplyHeader = 28;
-
-HANDLE WINAPI BoundedIcmpCreateFile() {
+HANDLE WINAPI RecordedIcmpCreateFile() {
     HANDLE handle = g_create();
-    NoteEchoHandleOpened(handle != INVALID_HANDLE_VALUE && handle != nullptr);
+    Traces().EchoChannelOpened(handle != INVALID_HANDLE_VALUE && handle != nullptr);
     return handle;
+}
+
+BOOL WINAPI RecordedIcmpCloseHandle(HANDLE handle) {
+    BOOL closed = g_close(handle);
+    Traces().EchoChannelClosed();
+    return closed;
 }
 
 DWORD WINAPI BoundedIcmpSendEcho(HANDLE handle, DWORD destination, LPVOID data, WORD size, LPVOID options, LPVOID reply,
                                  DWORD replySize, DWORD timeout) {
     EchoBounds bounds = CurrentEchoBounds();
-    EchoOutcome outcome;
-    if (options) outcome.ttl = static_cast<const uint8_t *>(options)[0];
-    if (bounds.lastTtl && outcome.ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
+    uint8_t ttl = options ? static_cast<const uint8_t *>(options)[0] : 0;
+    if (bounds.lastTtl && ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
+    EchoAsked asked{options, destination, size, std::chrono::system_clock::now()};
     DWORD n =
         g_sendEcho(handle, destination, data, size, options, reply, replySize, bounds.waitMs ? bounds.waitMs : timeout);
-    if (n == 1 && reply && replySize >= kReplyHeader) {
-        outcome.answered = true;
-        std::memcpy(&outcome.address, static_cast<const uint8_t *>(reply) + kReplyAddress, 4);
-        std::memcpy(&outcome.roundTripMs, static_cast<const uint8_t *>(reply) + kReplyRoundTrip, 4);
-    }
-    NoteEchoOutcome(outcome);
+    Traces().EchoAnswered(asked, reply, replySize, n);
     return n;
+}
+
+void *WINAPI RecordedGethostbyname(const char *name) {
+    void *host = g_hostByName(name);
+    Traces().HostLookedUp(name, reinterpret_cast<uintptr_t>(host));
+    return host;
+}
+
+// The calls whose answers the trace's records take, in the place of the system's functions.
+template <typename Fn> void *Recorded(FARPROC found, Fn &original, void *recorded) {
+    original = reinterpret_cast<Fn>(reinterpret_cast<void *>(found));
+    return recorded;
 }
 
 } // namespace
@@ -78,14 +93,11 @@ void *FindDllFunction(std::string_view dll, std::string_view function) {
     if (!module) return nullptr;
     std::string name(function); // export names match exactly
     FARPROC found = ::GetProcAddress(module, name.c_str());
-    if (found && name == "IcmpCreateFile") {
-        g_create = reinterpret_cast<CreateFn>(reinterpret_cast<void *>(found));
-        return reinterpret_cast<void *>(&BoundedIcmpCreateFile);
-    }
-    if (found && name == "IcmpSendEcho") {
-        g_sendEcho = reinterpret_cast<SendEchoFn>(reinterpret_cast<void *>(found));
-        return reinterpret_cast<void *>(&BoundedIcmpSendEcho);
-    }
+    if (!found) return nullptr;
+    if (name == "IcmpCreateFile") return Recorded(found, g_create, reinterpret_cast<void *>(&RecordedIcmpCreateFile));
+    if (name == "IcmpCloseHandle") return Recorded(found, g_close, reinterpret_cast<void *>(&RecordedIcmpCloseHandle));
+    if (name == "IcmpSendEcho") return Recorded(found, g_sendEcho, reinterpret_cast<void *>(&BoundedIcmpSendEcho));
+    if (name == "gethostbyname") return Recorded(found, g_hostByName, reinterpret_cast<void *>(&RecordedGethostbyname));
     return reinterpret_cast<void *>(found);
 }
 

@@ -1,0 +1,114 @@
+// The command line in GNU order (getopt_long): the report's options and its target in any order,
+// with or without POSIXLY_CORRECT, on Linux and under wine (mingw-w64's getopt_long).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "product/command_line.h"
+
+namespace {
+
+struct Parsed {
+    product::Request request;
+    std::string out, err;
+};
+
+std::string ReadBack(FILE *f) {
+    std::string text;
+    std::rewind(f);
+    for (int c; (c = std::fgetc(f)) != EOF;) text += char(c);
+    std::fclose(f);
+    return text;
+}
+
+Parsed Parse(const std::vector<std::string> &args) {
+    FILE *out = std::tmpfile(), *err = std::tmpfile();
+    Parsed p;
+    p.request = product::ParseCommandLine(args, out, err);
+    p.out = ReadBack(out);
+    p.err = ReadBack(err);
+    return p;
+}
+
+void SetPosixlyCorrect(bool on) {
+#ifdef _WIN32
+    _putenv_s("POSIXLY_CORRECT", on ? "1" : "");
+#else
+    if (on) ::setenv("POSIXLY_CORRECT", "1", 1);
+    else ::unsetenv("POSIXLY_CORRECT");
+#endif
+}
+
+TEST(ReportCommandLine, OptionsAndTheTargetComeInAnyOrderWhateverPosixlyCorrectSays) {
+    const struct {
+        std::vector<std::string> args;
+        const char *target;
+        int maxHops;
+        bool json;
+    } cases[] = {
+        {{"--report", "-n", "target.test"}, "target.test", 30, false},
+        {{"--report", "-m", "3", "target.test"}, "target.test", 3, false},
+        {{"--report", "--json", "-m", "2", "target.test"}, "target.test", 2, true},
+        {{"target.test", "--report", "-m2"}, "target.test", 2, false},
+        {{"-nm", "4", "--report", "target.test"}, "target.test", 4, false},
+        {{"--report=target.test", "--json"}, "target.test", 30, true},
+        {{"--report", "--", "-odd.test"}, "-odd.test", 30, false},
+        {{"--report", "-m", "5", "--", "-"}, "-", 5, false},
+        {{"--report=-odd.test"}, "-odd.test", 30, false},
+        {{"--report", "-w", "--", "x"}, nullptr, 0, false}, // "--" is -w's value, and no number of seconds
+    };
+    for (bool posixlyCorrect : {false, true}) {
+        SetPosixlyCorrect(posixlyCorrect);
+        for (const auto &c : cases) {
+            Parsed p = Parse(c.args);
+            std::string words;
+            for (const std::string &a : c.args) words += a + " ";
+            SCOPED_TRACE(words + (posixlyCorrect ? "(POSIXLY_CORRECT)" : ""));
+            if (!c.target) {
+                EXPECT_EQ(p.request.exitNow, 2);
+                EXPECT_EQ(p.err.rfind("routetrace: -w takes seconds from 0.1 to 10, not \"--\"\n", 0), 0u) << p.err;
+                continue;
+            }
+            ASSERT_TRUE(p.request.report) << p.err;
+            EXPECT_EQ(p.err, "");
+            EXPECT_EQ(p.request.report->target, c.target);
+            EXPECT_EQ(p.request.report->maxHops, c.maxHops);
+            EXPECT_EQ(p.request.report->json, c.json);
+        }
+    }
+    SetPosixlyCorrect(false);
+}
+
+TEST(ReportCommandLine, AbbreviationsSecondTargetsAndMissingValuesEndWithTwo) {
+    const struct {
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {{"--report", "t", "--max", "3"}, "unexpected argument \"--max\""},
+        {{"--report", "t", "--max-hop=3"}, "unexpected argument \"--max-hop=3\""},
+        {{"--report", "t", "--rec"}, "unexpected argument \"--rec\""},
+        {{"--report", "t", "--re"}, "unexpected argument \"--re\""}, // --report or --record
+        {{"--report", "a", "b"}, "unexpected argument \"b\""},
+        {{"--report=a", "b"}, "unexpected argument \"b\""},
+        {{"--report", "a", "--", "b"}, "unexpected argument \"b\""},
+        {{"--report", "t", "-x"}, "unexpected argument \"-x\""},
+        {{"--report", "t", "-nx"}, "unexpected argument \"-nx\""},
+        {{"--report", "t", "--record=yes"}, "unexpected argument \"--record=yes\""},
+        {{"-m", "3", "--report"}, "--report needs a value"},
+        {{"--report", "t", "--max-hops"}, "--max-hops needs a value"},
+        {{"--report", "t", "-nw"}, "-w needs a value"},
+        {{"--report", "t", "--size=9"}, "--size takes a whole number from 32 to 128, not \"9\""},
+        {{"--report", "t", "-q3"}, "-q 3: one probe per hop is all this program sends"},
+    };
+    for (const auto &c : cases) {
+        Parsed p = Parse(c.args);
+        EXPECT_EQ(p.request.exitNow, 2) << c.message;
+        EXPECT_FALSE(p.request.report) << c.message;
+        EXPECT_EQ(p.err.rfind(std::string("routetrace: ") + c.message + "\nusage: routetrace", 0), 0u) << p.err;
+    }
+}
+
+} // namespace
