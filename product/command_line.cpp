@@ -30,6 +30,7 @@ constexpr const char kUsage[] =
     "  -q, -c N            probes per hop: 1 only (one probe per hop is the program's design)\n"
     "      --json          one JSON document instead of a line per hop\n"
     "      --record        add the target to the window's history, as the window does\n"
+    "      --asn           add each hop's network (AS number and name) from the offline table asn.dat\n"
     "      --              what follows is the target, even when it starts with -\n"
     "options and TARGET come in any order.\n"
     "exit status: 0 reached, 1 not reached within the hops or the target did not resolve,\n"
@@ -55,18 +56,24 @@ std::optional<double> Seconds(const std::string &text, double lo, double hi) {
 }
 
 // Options that have no short name.
-enum LongOnly : int { kReport = 0x100, kJson, kRecord };
+enum LongOnly : int { kReport = 0x100, kJson, kRecord, kAsn };
 
 // "+": options end at the first other argument whatever POSIXLY_CORRECT says, and the parser below
 // takes that argument as the target and goes on, so options and the target come in any order with
 // or without it. ":": a missing value is told apart from an unknown option.
 constexpr const char kShortOptions[] = "+:m:w:s:q:c:nhV";
 const option kLongOptions[] = {
-    {"report", optional_argument, nullptr, kReport}, {"max-hops", required_argument, nullptr, 'm'},
-    {"wait", required_argument, nullptr, 'w'},       {"size", required_argument, nullptr, 's'},
-    {"numeric", no_argument, nullptr, 'n'},          {"json", no_argument, nullptr, kJson},
-    {"record", no_argument, nullptr, kRecord},       {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},          {nullptr, 0, nullptr, 0},
+    {"report", optional_argument, nullptr, kReport},
+    {"max-hops", required_argument, nullptr, 'm'},
+    {"wait", required_argument, nullptr, 'w'},
+    {"size", required_argument, nullptr, 's'},
+    {"numeric", no_argument, nullptr, 'n'},
+    {"json", no_argument, nullptr, kJson},
+    {"record", no_argument, nullptr, kRecord},
+    {"asn", no_argument, nullptr, kAsn},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
 };
 
 // Whether a word names a long option in full: getopt_long would also take a unique abbreviation.
@@ -165,6 +172,7 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
             break;
         case kJson: report.json = true; break;
         case kRecord: report.record = true; break;
+        case kAsn: report.asn = true; break;
         case 'h': help = true; break;
         case 'V': version = true; break;
         default: break; // -n: hop addresses are never resolved anyway

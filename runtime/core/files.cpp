@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "formats/io/io.h"
@@ -49,6 +50,31 @@ void HoldNotices(bool hold) {
     if (hold) return;
     for (const std::string &line : n.kept) Say(line);
     n.kept.clear();
+}
+
+namespace {
+
+std::string CurrentFolder() {
+    std::error_code ec;
+    std::u8string here = std::filesystem::current_path(ec).u8string();
+    return ec ? std::string(".") : std::string(here.begin(), here.end());
+}
+
+} // namespace
+
+std::optional<std::string> FindDataFile(const std::string &name, const std::string &programFolder,
+                                        std::string_view productFolder, std::vector<std::string> *lookedIn) {
+    std::vector<std::string> places = {name};
+    for (std::string &candidate : DataFileCandidates(name, programFolder, productFolder))
+        places.push_back(std::move(candidate));
+    for (size_t i = 0; i < places.size(); ++i) {
+        std::string found = FindExisting(places[i]);
+        if (lookedIn) lookedIn->push_back(i == 0 ? CurrentFolder() : io::FolderOf(places[i]));
+        if (!os::Identify(found)) continue;
+        if (i < 2 && !UsableInPlace(found)) continue; // the current folder and the program's
+        return found;
+    }
+    return std::nullopt;
 }
 
 std::string NativePath(std::string_view path) {

@@ -50,6 +50,13 @@ void HoldNotices(bool hold);
 // it is missing (nothing to pass over) or this user's own; otherwise said once and false.
 bool UsableInPlace(const std::string &path);
 
+// The path of a data file the program reads by its bare name (the AS table): the current folder,
+// then the places of DataFileCandidates, the current folder and the program's own taken only when
+// the file there is the user's own (UsableInPlace). Nothing when none holds it; `lookedIn`, when
+// given, gets the folders looked in, in order.
+std::optional<std::string> FindDataFile(const std::string &name, const std::string &programFolder,
+                                        std::string_view productFolder, std::vector<std::string> *lookedIn = nullptr);
+
 enum class OpenMode : int32_t {
     Read = 1,      // existing file, reading
     Write = 2,     // existing file, writing

@@ -59,6 +59,7 @@ class Report final : public ReportFrontEnd {
         SetEchoBounds({options_.waitMs, uint32_t(options_.maxHops)});
         Traces().Subscribe(listener_);
         if (!options_.record) Runtime::Instance().HoldConfigurationWrites();
+        if (options_.asn) asn_.Load(options_.asnFile, options_.programName, options_.err);
         WatchSignals();
     }
     ~Report() override { Traces().Unsubscribe(listener_.get()); }
@@ -208,10 +209,11 @@ class Report final : public ReportFrontEnd {
         if (!trace.address || hop.hop > options_.maxHops) return;
         if (!options_.json) {
             std::string line = std::to_string(hop.hop);
-            if (hop.address.empty()) line += "\t*\t\t";
+            if (hop.address.empty()) line += options_.asn ? "\t*\t\t\t" : "\t*\t\t";
             else
                 for (const std::string *field : {&hop.address, &hop.place, &hop.timeText})
                     line += "\t" + EscapeControls(GbkToUtf8(*field));
+            if (options_.asn && !hop.address.empty()) line += "\t" + asn_.Column(hop);
             std::fprintf(options_.out, "%s\n", line.c_str());
             std::fflush(options_.out);
         }
@@ -248,10 +250,12 @@ class Report final : public ReportFrontEnd {
         d.reached = reached;
         d.interrupted = interrupted;
         d.hops = taken_;
+        d.asn = options_.asn ? &asn_ : nullptr;
         std::fputs(ReportJson(d).c_str(), options_.out);
     }
 
     ReportOptions options_;
+    AsTable asn_; // with --asn
     std::shared_ptr<ReportListener> listener_;
     std::time_t started_ = 0;
     bool startedTrace_ = false;

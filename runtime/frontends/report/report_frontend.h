@@ -24,6 +24,8 @@ struct ReportOptions : FrontEndOptions {
     uint32_t waitMs = 2400;          // how long each hop waits for its answer
     bool json = false;               // one JSON document at the end instead of a line per hop
     bool record = false;             // the start event may add the target to the history file
+    bool asn = false;                // each hop's AS from the offline table, in a column and in JSON
+    std::string asnFile = "asn.dat"; // the table's file name, looked for as the place database is
     // How a person starts a trace in the product's window: the boxes to type the target and the
     // size into, and the button to press.
     uint32_t targetBox = 0, sizeBox = 0, startButton = 0;

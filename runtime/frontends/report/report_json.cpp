@@ -55,11 +55,19 @@ std::string Dump(const Json &json) {
 // A record's text (GBK) as a string, or null where the program wrote nothing.
 Json TextOrNull(const std::string &gbk) { return gbk.empty() ? Json(nullptr) : Json(WellFormed(GbkToUtf8(gbk))); }
 
-Json HopJson(const HopRecord &hop) {
+// The hop's AS, where the table names one; null fields otherwise.
+void AddAs(Json &j, const HopRecord &hop, const AsTable &table) {
+    auto network = table.Of(hop);
+    j["asn"] = network ? Json(network->asn) : Json(nullptr);
+    j["as_name"] = network && !network->name.empty() ? Json(WellFormed(network->name)) : Json(nullptr);
+}
+
+Json HopJson(const HopRecord &hop, const AsTable *asn) {
     Json j;
     j["hop"] = hop.hop;
     if (hop.address.empty()) { // a silent hop
         for (const char *key : {"address", "place", "rtt_ms", "time"}) j[key] = nullptr;
+        if (asn) j["asn"] = j["as_name"] = nullptr;
         return j;
     }
     j["address"] = TextOrNull(hop.address);
@@ -68,6 +76,7 @@ Json HopJson(const HopRecord &hop) {
     for (const ProbeRecord &probe : hop.probes)
         if (probe.answer != AnswerKind::None) j["rtt_ms"] = probe.roundTripMs;
     j["time"] = TextOrNull(hop.timeText);
+    if (asn) AddAs(j, hop, *asn);
     return j;
 }
 
@@ -86,7 +95,7 @@ std::string ReportJson(const ReportDocument &d) {
     j["reached"] = d.reached;
     j["interrupted"] = d.interrupted;
     j["hops"] = Json::array();
-    for (const HopRecord &hop : d.hops) j["hops"].push_back(HopJson(hop));
+    for (const HopRecord &hop : d.hops) j["hops"].push_back(HopJson(hop, d.asn));
     return Dump(j) + "\n";
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "runtime/core/trace_records.h"
+#include "runtime/frontends/report/report_asn.h"
 
 namespace rt {
 
@@ -22,6 +23,7 @@ struct ReportDocument {
     int32_t size = 0;
     bool reached = false, interrupted = false;
     std::span<const HopRecord> hops; // the hops the report took, in order
+    const AsTable *asn = nullptr;    // with --asn: each hop's "asn" (number or null) and "as_name"
 };
 
 // The document on one line, ending in a line break.
