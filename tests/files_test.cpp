@@ -169,6 +169,29 @@ TEST(UserFiles, AFileIsTakenAsTheUsersOwnOnlyWhenNoOneElseCouldHavePutItThere) {
     EXPECT_EQ(rt::io::WhyNotOwn(dir.file("link")).value_or(""), "it is a link");
     EXPECT_EQ(rt::io::WhyNotOwn(dir.file("folder")).value_or(""), "it is not a regular file");
 }
+
+// A database linked into a copy's folder by its user is used where nobody else could have put the
+// link or the file it leads to.
+TEST(UserFiles, ALinkIsUsedOnlyWhenItAndWhatItLeadsToAreTheUsersOwn) {
+    struct Case {
+        const char *what;
+        uid_t linkOwner, targetOwner; // 0: the user
+        bool usable;
+    } cases[] = {
+        {"the user's link to the user's file", 0, 0, true},
+        {"another user's link", 65534, 0, false},
+        {"the user's link to another user's file", 0, 65534, false},
+    };
+    for (const Case &c : cases) {
+        if ((c.linkOwner || c.targetOwner) && ::geteuid() != 0) continue;
+        TempDir dir;
+        dir.write("QQWry.real", "x");
+        std::filesystem::create_symlink(dir.file("QQWry.real"), dir.file("QQWry.dat"));
+        ASSERT_EQ(::lchown(dir.file("QQWry.dat").c_str(), c.linkOwner ? c.linkOwner : ::geteuid(), gid_t(-1)), 0);
+        ASSERT_EQ(::chown(dir.file("QQWry.real").c_str(), c.targetOwner ? c.targetOwner : ::geteuid(), gid_t(-1)), 0);
+        EXPECT_EQ(rt::UsableInPlace(dir.file("QQWry.dat")), c.usable) << c.what;
+    }
+}
 #endif
 
 #ifndef _WIN32 // Windows lets no program cut short a file another has open, nor replace it by a rename

@@ -42,7 +42,8 @@ RtResult OpenFile(Args &a) {
         if (i > 0 || UsableInPlace(FindExisting(elsewhere[i]))) number = files.Open(elsewhere[i], mode);
     if (number == 0 && reading) {
         std::vector<std::string> lookedIn = {FolderOf(native)};
-        for (const std::string &candidate : elsewhere) lookedIn.push_back(FolderOf(candidate));
+        for (const std::string &candidate : elsewhere) // the current folder may be the program's
+            if (std::string folder = FolderOf(candidate); folder != lookedIn.front()) lookedIn.push_back(folder);
         Traces().FileMissing(native, std::move(lookedIn));
     }
     return ResultOfInt(number);

@@ -47,7 +47,8 @@ void NotePassedOver(const std::string &path, std::string_view why);
 void HoldNotices(bool hold);
 
 // Whether a file of the program's found beside it or in the current folder may be used: true when
-// it is missing (nothing to pass over) or this user's own; otherwise said once and false.
+// it is missing (nothing to pass over) or this user's own (io::WhyNotOwn; a link only where nobody
+// else could have put it and the file it leads to passes as well); otherwise said once and false.
 bool UsableInPlace(const std::string &path);
 
 // The path of a data file the program reads by its bare name (the AS table): the current folder,

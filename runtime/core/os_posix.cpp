@@ -42,6 +42,26 @@ std::string FindExisting(const std::string &path) {
     return found;
 }
 
+namespace {
+
+// io::WhyNotOwn, except that a link is taken where nobody else could have put it or changed it (the
+// user's own or root's, in a folder no one else may write) and the file it leads to passes the rule
+// itself: as safe as that file, and what a user who links a database into a copy's folder expects.
+// A link to nothing lends nothing: it reads as a missing file.
+std::optional<std::string> WhyNotOwnInPlace(const std::string &path, const struct stat &st) {
+    if (!S_ISLNK(st.st_mode)) return io::WhyNotOwn(path, &st);
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) return "it is a link that belongs to another user";
+    if (auto why = io::WhyFolderNotOwn(io::FolderOf(path))) return why;
+    char *real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::nullopt;
+    std::string target = real;
+    std::free(real);
+    if (auto why = io::WhyNotOwn(target)) return "it is a link to " + target + ": " + *why;
+    return std::nullopt;
+}
+
+} // namespace
+
 bool UsableInPlace(const std::string &path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
@@ -61,7 +81,7 @@ bool UsableInPlace(const std::string &path) {
     if (it != known.end() && it->second.device == st.st_dev && it->second.inode == st.st_ino &&
         it->second.changed.tv_sec == st.st_ctim.tv_sec && it->second.changed.tv_nsec == st.st_ctim.tv_nsec)
         return it->second.usable;
-    auto why = io::WhyNotOwn(path, &st);
+    auto why = WhyNotOwnInPlace(path, st);
     if (why) NotePassedOver(path, *why);
     if (known.size() >= 16) known.clear(); // a few files at most are ever asked about
     known[path] = {st.st_dev, st.st_ino, st.st_ctim, !why};
