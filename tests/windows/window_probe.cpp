@@ -8,6 +8,9 @@
 //   message  the open message box of that process: its text (UTF-8); fails when none is open
 //   dismiss  presses the open message box's OK and waits until it has gone
 //   close    asks the window to close
+//   dialog   a setup wizard's window (a dialog of its own): its caption, then the text of each
+//            visible control, one per line (UTF-8)
+//   next     presses that wizard's Next button
 #include <windows.h>
 
 #include <commctrl.h>
@@ -196,11 +199,52 @@ int Message(HWND main) {
     return 0;
 }
 
+BOOL CALLBACK FindWizard(HWND w, LPARAM lp) {
+    if (!::IsWindowVisible(w) || ClassOf(w) != L"#32770") return TRUE;
+    reinterpret_cast<Search *>(lp)->box = w;
+    return FALSE;
+}
+
+HWND Wizard() {
+    Search s{0, nullptr};
+    ::EnumWindows(FindWizard, reinterpret_cast<LPARAM>(&s));
+    return s.box;
+}
+
+std::wstring TextOf(HWND w) {
+    std::wstring text(1 << 15, L'\0'); // a licence text fits
+    // WM_GETTEXT is copied across processes by the system: another process's control reads too.
+    auto n = ::SendMessageW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(size_t(n > 0 ? n : 0));
+    return text;
+}
+
+BOOL CALLBACK PrintText(HWND w, LPARAM) {
+    std::wstring text = TextOf(w);
+    if (::IsWindowVisible(w) && !text.empty()) Print(Utf8(text));
+    return TRUE;
+}
+
+int Dialog(HWND wizard) {
+    Print(Utf8(TextOf(wizard)));
+    ::EnumChildWindows(wizard, PrintText, 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     ::SetProcessDPIAware(); // rectangles in the screen's own pixels
     std::string what = argc > 1 ? argv[1] : "";
+    if (what == "dialog" || what == "next") {
+        HWND wizard = Wizard();
+        if (!wizard) return Print("no wizard"), 1;
+        if (what == "dialog") return Dialog(wizard);
+        return ::PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                              reinterpret_cast<LPARAM>(::GetDlgItem(wizard, IDOK)))
+                   ? 0
+                   : 1;
+    }
     HWND main = ::FindWindowW(L"RouteTraceWindow", nullptr);
     if (!main) return Print("no routetrace window"), 1;
     if (what == "layout") return Layout(main);
@@ -209,6 +253,6 @@ int main(int argc, char **argv) {
     if (what == "message") return Message(main);
     if (what == "dismiss") return Dismiss(main);
     if (what == "close") return ::PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    Print("usage: window_probe layout | placement | rows | message | dismiss | close");
+    Print("usage: window_probe layout | placement | rows | message | dismiss | close | dialog | next");
     return 2;
 }
