@@ -75,6 +75,21 @@ LangString HistorySection ${LANG_ENGLISH} "Delete the target history (lsjl.ini)"
 LangString HistorySection ${LANG_SIMPCHINESE} "删除追踪目标的历史记录（lsjl.ini）"
 
 Function .onInit
+  ; /S /AllUsers without administrator rights ends at once with its exit code: a silent install
+  ; shows no message that nobody is there to close.
+  ${If} ${Silent}
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/AllUsers" $1
+    ${IfNot} ${Errors}
+      UserInfo::GetAccountType
+      Pop $1
+      ${If} $1 != "Admin"
+      ${AndIf} $1 != "Power"
+        Call RefuseAllUsers
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 
