@@ -1,8 +1,8 @@
 #!/bin/sh
 # The installer speaks its user's language: on a system whose locale is Simplified Chinese its
-# caption and pages are Chinese (the welcome page, then the licence page with the place data's
-# attribution), elsewhere English. The locale is generated into the test's own folder (LOCPATH),
-# so the machine's locales stay as they are. Under wine and Xvfb, with a prefix of the test's own.
+# caption and pages are Chinese (the welcome page, the licence page with the place data's
+# attribution, the choice of for whom with the current user chosen), elsewhere English. The locale
+# is generated into the test's own folder (LOCPATH), so the machine's locales stay as they are. Under wine and Xvfb, with a prefix of the test's own.
 # usage: installer_language.sh TOPOLOGY_SCRIPT SETUP_EXE VERSION   (exit 77: skipped)
 # Environment: PROBE (tests/windows/window_probe.exe).
 set -eu
@@ -40,8 +40,8 @@ wizard_texts() {
 fail=0
 expect() { grep -qF -- "$2" "$1" || { echo "$3: no \"$2\" in:"; cat "$1"; fail=1; }; }
 
-# locale | caption | a text of the welcome page | the licence page's title
-while IFS='|' read -r locale caption welcome licence; do
+# locale | caption | a text of the welcome page | the licence page's title | the current user's choice
+while IFS='|' read -r locale caption welcome licence mode; do
     in_client env LOCPATH="$work/locale" LANG="$locale" LC_ALL="$locale" timeout 120 wine "$setup" >/dev/null 2>&1 &
     installer=$!
     wizard_texts "$work/welcome"
@@ -54,12 +54,19 @@ while IFS='|' read -r locale caption welcome licence; do
     done
     expect "$work/licence" "$licence" "$locale licence page"
     expect "$work/licence" "QQWry.dat" "$locale licence text"
+    # Past the licence, for whom: the current user is chosen unless the user chooses otherwise.
+    probe next >/dev/null
+    t=100
+    until probe dialog > "$work/mode" 2>/dev/null && grep -qF "$mode" "$work/mode"; do
+        t=$((t - 1)); [ $t -gt 0 ] || break; sleep 0.2
+    done
+    expect "$work/mode" "[x] $mode" "$locale: for whom"
     head -n 1 "$work/welcome"
     in_client wine taskkill /f /im "$(basename "$setup")" >/dev/null 2>&1 || true
     wait "$installer" 2>/dev/null || true
     installer=""
 done <<EOT
-zh_CN.UTF-8|routetrace $version 安装|欢迎使用|许可证协议
-C.UTF-8|routetrace $version Setup|Welcome to|License Agreement
+zh_CN.UTF-8|routetrace $version 安装|欢迎使用|许可证协议|只为我自己安装
+C.UTF-8|routetrace $version Setup|Welcome to|License Agreement|Install just for me
 EOT
 exit $fail

@@ -9,7 +9,7 @@
 //   dismiss  presses the open message box's OK and waits until it has gone
 //   close    asks the window to close
 //   dialog   a setup wizard's window (a dialog of its own): its caption, then the text of each
-//            visible control, one per line (UTF-8)
+//            visible control, one per line (UTF-8), "[x] " before a ticked or chosen button's
 //   next     presses that wizard's Next button
 #include <windows.h>
 
@@ -221,7 +221,10 @@ std::wstring TextOf(HWND w) {
 
 BOOL CALLBACK PrintText(HWND w, LPARAM) {
     std::wstring text = TextOf(w);
-    if (::IsWindowVisible(w) && !text.empty()) Print(Utf8(text));
+    if (!::IsWindowVisible(w) || text.empty()) return TRUE;
+    // A ticked check box or chosen radio button shows as such.
+    bool checked = ClassOf(w) == L"Button" && ::SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    Print((checked ? "[x] " : "") + Utf8(text));
     return TRUE;
 }
 
