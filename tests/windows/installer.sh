@@ -7,7 +7,9 @@
 # /S uninstall removes the program, its entry and the runtime it unpacked (%TEMP%\Q_N52544331) and
 # keeps lsjl.ini. /S /AllUsers installs into Program Files (HKLM); the program there keeps its history
 # in %APPDATA%\routetrace (wine has no ACLs: the folder is made immutable instead, as Program Files
-# is to a user), and /S uninstall removes everything but that history. Every wine step has a timeout.
+# is to a user); a later /S by an administrator updates that install in place rather than adding
+# one of the user's own; /S uninstall removes everything but that history. Every wine step has a
+# timeout.
 # usage: installer.sh TOPOLOGY_SCRIPT SETUP_EXE VERSION   (exit 77: skipped)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -107,6 +109,11 @@ echo "traced; uninstalled the per-user copy: the runtime folder is gone, lsjl.in
 w "$setup" /S /AllUsers || { echo "the silent install for all users failed"; exit 1; }
 folder="$WINEPREFIX/drive_c/Program Files/routetrace"
 installed "$folder" HKLM "$WINEPREFIX/drive_c/ProgramData"
+# A later /S by an administrator updates that install where it is, rather than adding a second
+# copy of the user's own.
+w "$setup" /S || { echo "installing over the copy for all users failed"; exit 1; }
+[ -f "$folder/routetrace.exe" ] && [ -z "$(find "$users" -path '*/Programs/routetrace/routetrace.exe')" ] &&
+    ! w reg query "HKCU\\$key" >/dev/null 2>&1 || { echo "a second install beside the one for all users"; exit 1; }
 chattr +i "$folder" || { echo "skipped: the install folder cannot be made immutable"; exit 77; }
 trace "C:\\Program Files\\routetrace\\routetrace.exe"
 history=$(find "$users" -path '*/routetrace/lsjl.ini' ! -path '*/Programs/*' | head -n 1)
