@@ -2,7 +2,8 @@
 # The installer speaks its user's language: on a system whose locale is Simplified Chinese its
 # caption and pages are Chinese (the welcome page, the licence page with the place data's
 # attribution, the choice of for whom with the current user chosen), elsewhere English. The locale
-# is generated into the test's own folder (LOCPATH), so the machine's locales stay as they are. Under wine and Xvfb, with a prefix of the test's own.
+# is generated into the test's own folder (LOCPATH), so the machine's locales stay as they are. The
+# uninstaller's wizard deletes the history only when its box is ticked. Under wine and Xvfb, with a prefix of the test's own.
 # usage: installer_language.sh TOPOLOGY_SCRIPT SETUP_EXE VERSION   (exit 77: skipped)
 # Environment: PROBE (tests/windows/window_probe.exe).
 set -eu
@@ -69,4 +70,26 @@ done <<EOT
 zh_CN.UTF-8|routetrace $version 安装|欢迎使用|许可证协议|只为我自己安装
 C.UTF-8|routetrace $version Setup|Welcome to|License Agreement|Install just for me
 EOT
+
+# The uninstaller's wizard deletes the history only with its box ticked: installed for the current
+# user with a history beside the program, uninstalled with "Delete the target history" ticked, the
+# folder goes with it. (/S, which never ticks it, keeps the history: installer.sh.)
+in_client env LANG=C.UTF-8 LC_ALL=C.UTF-8 timeout 120 wine "$setup" /S || { echo "the silent install failed"; exit 1; }
+folder=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Programs/routetrace' -type d | head -n 1)
+[ -n "$folder" ] && printf '[History]\r\n' > "$folder/lsjl.ini" || { echo "not installed"; exit 1; }
+in_client env LANG=C.UTF-8 LC_ALL=C.UTF-8 timeout 120 wine "$folder/uninstall.exe" >/dev/null 2>&1 &
+installer=$!
+wizard_texts "$work/confirm"
+probe next >/dev/null
+t=100
+until probe dialog > "$work/components" 2>/dev/null && grep -q 'Delete the target history' "$work/components"; do
+    t=$((t - 1)); [ $t -gt 0 ] || break; sleep 0.2
+done
+probe tick 1 >/dev/null || { echo "the history's box could not be ticked"; fail=1; }
+probe next >/dev/null
+t=300
+while [ -e "$folder" ]; do
+    t=$((t - 1)); [ $t -gt 0 ] || { echo "the history stayed with its box ticked:"; ls -la "$folder"; fail=1; break; }; sleep 0.2
+done
+[ $fail -ne 0 ] || echo "uninstalled with the history's box ticked: the folder and lsjl.ini are gone"
 exit $fail

@@ -11,11 +11,13 @@
 //   dialog   a setup wizard's window (a dialog of its own): its caption, then the text of each
 //            visible control, one per line (UTF-8), "[x] " before a ticked or chosen button's
 //   next     presses that wizard's Next button
+//   tick N   ticks the Nth item (from 0) of that wizard's components tree
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,20 @@ BOOL CALLBACK PrintText(HWND w, LPARAM) {
     return TRUE;
 }
 
+// Ticks the check box of the Nth top-level item (from 0) of the wizard's components tree, as a
+// user does with the keyboard: the item is selected, then Space pressed.
+int Tick(HWND wizard, int n) {
+    HWND tree = ::FindWindowExW(wizard, nullptr, L"#32770", nullptr); // the page inside the wizard
+    tree = tree ? ::FindWindowExW(tree, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+    if (!tree) return Print("no components tree"), 1;
+    auto item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (int i = 0; i < n && item; ++i) item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+    if (!item) return Print("no such item"), 1;
+    ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
+    ::SendMessageW(tree, WM_CHAR, VK_SPACE, 0);
+    return 0;
+}
+
 int Dialog(HWND wizard) {
     Print(Utf8(TextOf(wizard)));
     ::EnumChildWindows(wizard, PrintText, 0);
@@ -239,10 +255,11 @@ int Dialog(HWND wizard) {
 int main(int argc, char **argv) {
     ::SetProcessDPIAware(); // rectangles in the screen's own pixels
     std::string what = argc > 1 ? argv[1] : "";
-    if (what == "dialog" || what == "next") {
+    if (what == "dialog" || what == "next" || what == "tick") {
         HWND wizard = Wizard();
         if (!wizard) return Print("no wizard"), 1;
         if (what == "dialog") return Dialog(wizard);
+        if (what == "tick") return Tick(wizard, argc > 2 ? std::atoi(argv[2]) : 0);
         return ::PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                               reinterpret_cast<LPARAM>(::GetDlgItem(wizard, IDOK)))
                    ? 0
@@ -256,6 +273,6 @@ int main(int argc, char **argv) {
     if (what == "message") return Message(main);
     if (what == "dismiss") return Dismiss(main);
     if (what == "close") return ::PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    Print("usage: window_probe layout | placement | rows | message | dismiss | close | dialog | next");
+    Print("usage: window_probe layout | placement | rows | message | dismiss | close | dialog | next | tick N");
     return 2;
 }
