@@ -16,8 +16,19 @@ namespace product {
 
 namespace {
 
+// What a report's interruption and the window's fallback are called where the program runs: Windows
+// has no terminal window to fall back to, and Ctrl-C (in the console that started routetrace.com) is
+// its only interruption.
+#ifdef _WIN32
+#define RT_USAGE_WINDOW "open the window"
+#define RT_USAGE_INTERRUPTED "130 interrupted (Ctrl-C)"
+#else
+#define RT_USAGE_WINDOW "open the window (or, without a display, the terminal window)"
+#define RT_USAGE_INTERRUPTED "130/143 interrupted (SIGINT/SIGTERM)"
+#endif
+
 constexpr const char kUsage[] =
-    "usage: routetrace                     open the window (or, without a display, the terminal window)\n"
+    "usage: routetrace                     " RT_USAGE_WINDOW "\n"
     "       routetrace --report TARGET [OPTIONS]\n"
     "                                      trace TARGET without a window and print each hop:\n"
     "                                      HOP, ADDRESS, PLACE, TIME (tab-separated, UTF-8)\n"
@@ -34,7 +45,7 @@ constexpr const char kUsage[] =
     "      --              what follows is the target, even when it starts with -\n"
     "options and TARGET come in any order.\n"
     "exit status: 0 reached, 1 not reached within the hops or the target did not resolve,\n"
-    "             2 cannot run (arguments, ICMP unavailable), 130/143 interrupted (SIGINT/SIGTERM)\n";
+    "             2 cannot run (arguments, ICMP unavailable), " RT_USAGE_INTERRUPTED "\n";
 
 // A whole number from lo to hi written in full, or nothing.
 std::optional<long> WholeNumber(const std::string &text, long lo, long hi) {

@@ -111,4 +111,18 @@ TEST(ReportCommandLine, AbbreviationsSecondTargetsAndMissingValuesEndWithTwo) {
     }
 }
 
+// --help names only what the system it runs on has: on Windows no terminal window and no signals.
+TEST(ReportCommandLine, HelpSpeaksOfWhatThisSystemHas) {
+    Parsed p = Parse({"--help"});
+    EXPECT_EQ(p.request.exitNow, 0);
+#ifdef _WIN32
+    for (const char *word : {"terminal", "SIGINT", "SIGTERM", "143", "display"})
+        EXPECT_EQ(p.out.find(word), std::string::npos) << word << " in:\n" << p.out;
+    EXPECT_NE(p.out.find("130 interrupted (Ctrl-C)"), std::string::npos) << p.out;
+#else
+    EXPECT_NE(p.out.find("130/143 interrupted (SIGINT/SIGTERM)"), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find("the terminal window"), std::string::npos) << p.out;
+#endif
+}
+
 } // namespace

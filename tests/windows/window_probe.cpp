@@ -8,11 +8,16 @@
 //   message  the open message box of that process: its text (UTF-8); fails when none is open
 //   dismiss  presses the open message box's OK and waits until it has gone
 //   close    asks the window to close
+//   dialog   a setup wizard's window (a dialog of its own): its caption, then the text of each
+//            visible control, one per line (UTF-8), "[x] " before a ticked or chosen button's
+//   next     presses that wizard's Next button
+//   tick N   ticks the Nth item (from 0) of that wizard's components tree
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -196,11 +201,70 @@ int Message(HWND main) {
     return 0;
 }
 
+BOOL CALLBACK FindWizard(HWND w, LPARAM lp) {
+    if (!::IsWindowVisible(w) || ClassOf(w) != L"#32770") return TRUE;
+    reinterpret_cast<Search *>(lp)->box = w;
+    return FALSE;
+}
+
+HWND Wizard() {
+    Search s{0, nullptr};
+    ::EnumWindows(FindWizard, reinterpret_cast<LPARAM>(&s));
+    return s.box;
+}
+
+std::wstring TextOf(HWND w) {
+    std::wstring text(1 << 15, L'\0'); // a licence text fits
+    // WM_GETTEXT is copied across processes by the system: another process's control reads too.
+    auto n = ::SendMessageW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(size_t(n > 0 ? n : 0));
+    return text;
+}
+
+BOOL CALLBACK PrintText(HWND w, LPARAM) {
+    std::wstring text = TextOf(w);
+    if (!::IsWindowVisible(w) || text.empty()) return TRUE;
+    // A ticked check box or chosen radio button shows as such.
+    bool checked = ClassOf(w) == L"Button" && ::SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    Print((checked ? "[x] " : "") + Utf8(text));
+    return TRUE;
+}
+
+// Ticks the check box of the Nth top-level item (from 0) of the wizard's components tree, as a
+// user does with the keyboard: the item is selected, then Space pressed.
+int Tick(HWND wizard, int n) {
+    HWND tree = ::FindWindowExW(wizard, nullptr, L"#32770", nullptr); // the page inside the wizard
+    tree = tree ? ::FindWindowExW(tree, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+    if (!tree) return Print("no components tree"), 1;
+    auto item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (int i = 0; i < n && item; ++i) item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+    if (!item) return Print("no such item"), 1;
+    ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
+    ::SendMessageW(tree, WM_CHAR, VK_SPACE, 0);
+    return 0;
+}
+
+int Dialog(HWND wizard) {
+    Print(Utf8(TextOf(wizard)));
+    ::EnumChildWindows(wizard, PrintText, 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     ::SetProcessDPIAware(); // rectangles in the screen's own pixels
     std::string what = argc > 1 ? argv[1] : "";
+    if (what == "dialog" || what == "next" || what == "tick") {
+        HWND wizard = Wizard();
+        if (!wizard) return Print("no wizard"), 1;
+        if (what == "dialog") return Dialog(wizard);
+        if (what == "tick") return Tick(wizard, argc > 2 ? std::atoi(argv[2]) : 0);
+        return ::PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                              reinterpret_cast<LPARAM>(::GetDlgItem(wizard, IDOK)))
+                   ? 0
+                   : 1;
+    }
     HWND main = ::FindWindowW(L"RouteTraceWindow", nullptr);
     if (!main) return Print("no routetrace window"), 1;
     if (what == "layout") return Layout(main);
@@ -209,6 +273,6 @@ int main(int argc, char **argv) {
     if (what == "message") return Message(main);
     if (what == "dismiss") return Dismiss(main);
     if (what == "close") return ::PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    Print("usage: window_probe layout | placement | rows | message | dismiss | close");
+    Print("usage: window_probe layout | placement | rows | message | dismiss | close | dialog | next | tick N");
     return 2;
 }
