@@ -1,12 +1,14 @@
 // Probing ahead without a network: the scheduler and the channel that drives it, over a fake
 // transport on a fake clock. A trace asks for hop 1, 2, 3 ... and stops where the target answered,
-// as the program's own trace does.
+// as the program's own trace does. Last, the echo bounds that every platform applies to each request.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
 #include "fakes/fake_echo_transport.h"
+#include "runtime/core/echo_bounds.h"
+#include "runtime/core/echo_records.h"
 #include "runtime/platform/echo_channel.h"
 
 namespace {
@@ -183,6 +185,45 @@ TEST(ProbeScheduler, FilesOnlyTheVerdictThatBelongsToTheProbe) {
         EXPECT_EQ(result->status, c.status) << c.what;
         EXPECT_EQ(result->overdue, c.overdue) << c.what;
     }
+}
+
+} // namespace
+
+namespace {
+
+// The rule both platforms' echo commands follow: the report's wait and last hop.
+TEST(EchoBounds, ARequestPastTheLastHopIsNotSentAndTheOthersWaitAsTheBoundsSay) {
+    const struct {
+        const char *what;
+        rt::EchoBounds bounds;
+        uint8_t ttl;
+        bool sent;
+        uint32_t waitMs;
+        uint8_t lastTtl;
+    } cases[] = {
+        {"no bounds", {0, 0}, 40, true, 2400, 0},
+        {"the last hop", {1000, 30}, 30, true, 1000, 30},
+        {"past the last hop", {1000, 30}, 31, false, 0, 0},
+        {"a last hop past the largest time-to-live", {0, 300}, 255, true, 2400, 255},
+    };
+    for (const auto &c : cases) {
+        rt::SetEchoBounds(c.bounds);
+        uint8_t options[8] = {c.ttl};
+        uint8_t reply[rt::kReplyHeaderSize] = {};
+        bool sent = false;
+        uint32_t waitMs = 0;
+        uint8_t lastTtl = 0;
+        rt::SendBoundedEcho({0x0100007F, options, 0, reply, sizeof reply, 2400}, [&](uint32_t w, uint8_t last) {
+            sent = true;
+            waitMs = w;
+            lastTtl = last;
+            return 0u;
+        });
+        EXPECT_EQ(sent, c.sent) << c.what;
+        EXPECT_EQ(waitMs, c.waitMs) << c.what;
+        EXPECT_EQ(lastTtl, c.lastTtl) << c.what;
+    }
+    rt::SetEchoBounds({});
 }
 
 } // namespace
