@@ -12,16 +12,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 
 #include "formats/io/io.h"
 #include "formats/packet/echo_service.h"
 #include "runtime/core/files.h"
+#include "runtime/platform/platform.h"
 #include "runtime/platform/probe_scheduler.h"
-
-// The helper's file name and its package's folder come from the product's build, which makes it.
-#if !defined(RT_ICMP_HELPER) || !defined(RT_ICMP_HELPER_FOLDER)
-#error "the product's build names the ICMP helper (RT_ICMP_HELPER, RT_ICMP_HELPER_FOLDER)"
-#endif
 
 namespace rt::platform {
 namespace {
@@ -97,14 +94,32 @@ int StartCheckedHelper(const std::string &path, pid_t &pid) {
     return fd;
 }
 
+// Where the product said its helper is (function-local: a product may say so from a static
+// initialiser of its own).
+std::mutex &PlaceMutex() {
+    static std::mutex m;
+    return m;
+}
+EchoHelperPlace &Place() {
+    static EchoHelperPlace place;
+    return place;
+}
+
 // The helper beside the program first (a portable copy brings its own), then the package's.
 int OpenHelper(pid_t &pid) {
+    EchoHelperPlace place;
+    {
+        std::lock_guard lock(PlaceMutex());
+        place = Place();
+    }
+    if (place.fileName.empty() || place.fileName.find('/') != std::string::npos) return -1;
     std::string folder = OwnFolder();
     if (!folder.empty()) {
-        int fd = StartCheckedHelper(folder + RT_ICMP_HELPER, pid);
+        int fd = StartCheckedHelper(folder + place.fileName, pid);
         if (fd >= 0) return fd;
     }
-    return StartCheckedHelper(RT_ICMP_HELPER_FOLDER "/" RT_ICMP_HELPER, pid);
+    if (place.packageFolder.empty()) return -1;
+    return StartCheckedHelper(place.packageFolder + "/" + place.fileName, pid);
 }
 
 // The helper sends "a" bytes only (what the program's probes carry), at most kEchoServiceMaxData.
@@ -125,6 +140,11 @@ std::optional<EchoAnswer> AnswerOf(const EchoServiceResponse &response) {
 }
 
 } // namespace
+
+void SetEchoHelperPlace(EchoHelperPlace place) {
+    std::lock_guard lock(PlaceMutex());
+    Place() = std::move(place);
+}
 
 std::unique_ptr<HelperTransport> HelperTransport::Open() {
     pid_t pid = -1;
