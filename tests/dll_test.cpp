@@ -81,19 +81,19 @@ TEST_F(DllCommands, EchoOnLoopbackFillsTheReplyAndNeverWritesPastIt) {
     const char data[] = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
     ASSERT_EQ(Dll_IcmpSendEcho(handle, htonl(0x7F000001), data, 32, options, reply, 64, 1000), 1u);
     uint32_t address, status, rtt;
-    std::memcpy(&address, reply + win32::kReplyAddress, 4);
-    std::memcpy(&status, reply + win32::kReplyStatus, 4);
-    std::memcpy(&rtt, reply + win32::kReplyRoundTripTime, 4);
+    std::memcpy(&address, reply + rt::kReplyAddress, 4);
+    std::memcpy(&status, reply + rt::kReplyStatus, 4);
+    std::memcpy(&rtt, reply + rt::kReplyRoundTripTime, 4);
     EXPECT_EQ(address, htonl(0x7F000001));
     EXPECT_EQ(status, win32::kIpSuccess);
     EXPECT_LT(rtt, 1000u);
-    EXPECT_EQ(std::memcmp(reply + win32::kReplyHeaderSize, data, 32), 0) << "the echoed data follows the reply record";
+    EXPECT_EQ(std::memcmp(reply + rt::kReplyHeaderSize, data, 32), 0) << "the echoed data follows the reply record";
     for (size_t i = 64; i < sizeof reply; ++i) EXPECT_EQ(reply[i], 0xEE) << "byte " << i << " past the reply size";
 
     EXPECT_EQ(Dll_IcmpSendEcho(handle, htonl(0x7F000001), data, 32, options, reply, 20, 100), 0u)
         << "a reply size below the reply record";
     EXPECT_EQ(Dll_IcmpSendEcho(handle, 0xFFFFFFFF, data, 32, options, reply, 64, 100), 0u);
-    std::memcpy(&status, reply + win32::kReplyStatus, 4);
+    std::memcpy(&status, reply + rt::kReplyStatus, 4);
     EXPECT_EQ(status, win32::kIpBadDestination) << "broadcast is never probed";
     EXPECT_EQ(Dll_IcmpSendEcho(handle, 0, data, 32, options, reply, 64, 100), 0u);
     EXPECT_EQ(Dll_IcmpCloseHandle(handle), 1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "echo_records.h"
 #include "formats/packet/icmp_packet.h"
 
 namespace rt {
@@ -12,10 +13,6 @@ namespace {
 // The 32-bit records the DLL commands pass, by their fields' offsets.
 // hostent: name, aliases (4 bytes each), address type, address length (2 each), address list.
 constexpr size_t kHostLength = 10, kHostAddressList = 12, kHostSize = 16;
-// ICMP_ECHO_REPLY: address, status, round trip (4 bytes each) ... 28 bytes before the data.
-constexpr size_t kReplyAddress = 0, kReplyStatus = 4, kReplyRoundTrip = 8, kReplyHeader = 28;
-// IP_OPTION_INFORMATION: the time-to-live is its first byte.
-constexpr size_t kOptionTtl = 0;
 
 template <typename T> T Read(const void *at, size_t offset) {
     T v;
@@ -207,10 +204,10 @@ void TraceRecorder::EchoAnswered(const EchoAsked &asked, const void *reply, uint
     probe.sent = asked.sent;
     probe.dataSize = asked.dataSize;
     probe.destination = asked.destination;
-    if (replies == 1 && reply && replySize >= kReplyHeader) {
+    if (replies == 1 && reply && replySize >= kReplyHeaderSize) {
         probe.answer = KindOf(replies, Read<uint32_t>(reply, kReplyStatus));
         probe.from = Read<uint32_t>(reply, kReplyAddress);
-        probe.roundTripMs = Read<uint32_t>(reply, kReplyRoundTrip);
+        probe.roundTripMs = Read<uint32_t>(reply, kReplyRoundTripTime);
     }
     std::vector<Notice> notices;
     {

@@ -77,9 +77,9 @@ int Echo(int argc, char **argv) {
     stop = true;
     if (pinger.joinable()) pinger.join();
     uint32_t address, status, rtt;
-    std::memcpy(&address, reply + win32::kReplyAddress, 4);
-    std::memcpy(&status, reply + win32::kReplyStatus, 4);
-    std::memcpy(&rtt, reply + win32::kReplyRoundTripTime, 4);
+    std::memcpy(&address, reply + rt::kReplyAddress, 4);
+    std::memcpy(&status, reply + rt::kReplyStatus, 4);
+    std::memcpy(&rtt, reply + rt::kReplyRoundTripTime, 4);
     const char *k = win32::IcmpHandleKind(handle) == win32::IcmpSocketKind::Helper ? "helper" : "datagram";
     std::printf("result=%u address=%s status=%u rtt=%u kind=%s noise=%d\n", n,
                 reinterpret_cast<const char *>(Dll_inet_ntoa(address)), status, rtt, k, noiseAnswers.load());
@@ -107,8 +107,8 @@ int Trace(int argc, char **argv) {
         uint32_t n = Dll_IcmpSendEcho(handle, destination, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 32, options, reply,
                                       sizeof reply, 2400);
         uint32_t address = 0, status = 0;
-        std::memcpy(&address, reply + win32::kReplyAddress, 4);
-        std::memcpy(&status, reply + win32::kReplyStatus, 4);
+        std::memcpy(&address, reply + rt::kReplyAddress, 4);
+        std::memcpy(&status, reply + rt::kReplyStatus, 4);
         std::printf("hop=%u result=%u address=%s status=%u sent=%u\n", ttl, n,
                     n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*", status,
                     win32::IcmpHandleProbesSent(handle));

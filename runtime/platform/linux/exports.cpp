@@ -31,15 +31,11 @@ int32_t RecordedIcmpCloseHandle(uint32_t handle) {
 
 uint32_t BoundedIcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
                              void *reply, uint32_t replySize, uint32_t timeoutMs) {
-    EchoBounds bounds = CurrentEchoBounds();
-    uint8_t ttl = options ? static_cast<const uint8_t *>(options)[win32::kOptionTtl] : 0;
-    if (bounds.lastTtl && ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
-    EchoAsked asked{options, destination, dataSize, std::chrono::system_clock::now()};
-    uint32_t n =
-        win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize,
-                                 bounds.waitMs ? bounds.waitMs : timeoutMs, uint8_t(std::min(bounds.lastTtl, 255u)));
-    Traces().EchoAnswered(asked, reply, replySize, n);
-    return n;
+    return SendBoundedEcho({destination, options, dataSize, reply, replySize, timeoutMs},
+                           [&](uint32_t waitMs, uint8_t lastTtl) {
+                               return win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply,
+                                                               replySize, waitMs, lastTtl);
+                           });
 }
 
 uintptr_t RecordedGethostbyname(const char *name) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "formats/packet/icmp_packet.h"
+#include "runtime/core/echo_records.h"
 
 namespace rt::win32 {
 
@@ -41,21 +42,7 @@ struct HostEnt32 {
 static_assert(sizeof(HostEnt32) == 16);
 
 // ---- ICMP.DLL ----------------------------------------------------------------------------------
-// IP_OPTION_INFORMATION of 32-bit Windows: the first 8 bytes of the option record.
-inline constexpr uint32_t kOptionTtl = 0;
-inline constexpr uint32_t kOptionTos = 1;
-inline constexpr uint32_t kOptionFlags = 2;
-inline constexpr uint8_t kIpFlagDontFragment = 0x02;
-
-// ICMP_ECHO_REPLY of 32-bit Windows, 28 bytes, followed by the echoed data.
-inline constexpr uint32_t kReplyAddress = 0;       // u32, network byte order
-inline constexpr uint32_t kReplyStatus = 4;        // u32, an IpStatus
-inline constexpr uint32_t kReplyRoundTripTime = 8; // u32, milliseconds
-inline constexpr uint32_t kReplyDataSize = 12;     // u16
-inline constexpr uint32_t kReplyReserved = 14;     // u16, number of replies in the buffer
-inline constexpr uint32_t kReplyData = 16;         // u32, address of the data (0 above 4 GiB)
-inline constexpr uint32_t kReplyOptions = 20;      // 8 bytes: ttl, tos, flags, size, data address
-inline constexpr uint32_t kReplyHeaderSize = 28;
+// The option record and the reply: runtime/core/echo_records.h.
 
 // 0 when no ICMP socket can be opened.
 uint32_t IcmpCreateFile();

@@ -38,14 +38,10 @@ BOOL WINAPI RecordedIcmpCloseHandle(HANDLE handle) {
 
 DWORD WINAPI BoundedIcmpSendEcho(HANDLE handle, DWORD destination, LPVOID data, WORD size, LPVOID options, LPVOID reply,
                                  DWORD replySize, DWORD timeout) {
-    EchoBounds bounds = CurrentEchoBounds();
-    uint8_t ttl = options ? static_cast<const uint8_t *>(options)[0] : 0;
-    if (bounds.lastTtl && ttl > bounds.lastTtl) return 0; // past the last hop: nothing is sent
-    EchoAsked asked{options, destination, size, std::chrono::system_clock::now()};
-    DWORD n =
-        g_sendEcho(handle, destination, data, size, options, reply, replySize, bounds.waitMs ? bounds.waitMs : timeout);
-    Traces().EchoAnswered(asked, reply, replySize, n);
-    return n;
+    // The system's IcmpSendEcho sends one probe per request: the trace's last hop bounds it alone.
+    return SendBoundedEcho({destination, options, size, reply, replySize, timeout}, [&](uint32_t waitMs, uint8_t) {
+        return g_sendEcho(handle, destination, data, size, options, reply, replySize, waitMs);
+    });
 }
 
 void *WINAPI RecordedGethostbyname(const char *name) {
