@@ -1,7 +1,6 @@
 // The file commands: files by number, as the image opens, reads and closes them.
 
 #include <algorithm>
-#include <filesystem>
 
 #include "files.h"
 #include "os.h"
@@ -14,16 +13,6 @@ namespace {
 
 int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
-// The folder a path names its file in: the current folder for a bare relative name.
-std::string FolderOf(const std::string &path) {
-    size_t slash = path.find_last_of("/\\");
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash ? slash : 1);
-    if (!folder.empty() && folder != ".") return folder;
-    std::error_code ec;
-    std::u8string here = std::filesystem::current_path(ec).u8string();
-    return std::string(here.begin(), here.end());
-}
-
 // FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
 // A file read by a relative path that the current folder lacks is looked for where an installed
 // program keeps its data. One in the current folder or beside the program is taken only when it is
@@ -33,20 +22,14 @@ RtResult OpenFile(Args &a) {
     int32_t mode = int32_t(a.integer(1, 1));
     FileTable &files = a.runtime().files();
     std::string native = NativePath(a.text(0));
-    bool reading = OpenMode(mode) == OpenMode::Read;
-    std::vector<std::string> elsewhere;
-    if (reading) elsewhere = DataFileCandidates(native, a.runtime().ProgramFolder(), a.runtime().product().folder);
-    // Where the places to look elsewhere are known, the path is relative: the current folder.
-    int32_t number = elsewhere.empty() || UsableInPlace(FindExisting(native)) ? files.Open(native, mode) : 0;
-    for (size_t i = 0; number == 0 && i < elsewhere.size(); ++i)
-        if (i > 0 || UsableInPlace(FindExisting(elsewhere[i]))) number = files.Open(elsewhere[i], mode);
-    if (number == 0 && reading) {
-        std::vector<std::string> lookedIn = {FolderOf(native)};
-        for (const std::string &candidate : elsewhere) // the current folder may be the program's
-            if (std::string folder = FolderOf(candidate); folder != lookedIn.front()) lookedIn.push_back(folder);
-        Traces().FileMissing(native, std::move(lookedIn));
+    if (OpenMode(mode) != OpenMode::Read) return ResultOfInt(files.Open(native, mode));
+    std::vector<DataPlace> places = DataFilePlaces(native, a.runtime().ProgramFolder(), a.runtime().product().folder);
+    for (const DataPlace &place : places) {
+        if (place.checked && !UsableInPlace(FindExisting(place.path))) continue;
+        if (int32_t number = files.Open(place.path, mode)) return ResultOfInt(number);
     }
-    return ResultOfInt(number);
+    Traces().FileMissing(native, FoldersOf(places));
+    return ResultOfInt(0);
 }
 
 // FileClose: close.

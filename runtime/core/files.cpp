@@ -62,18 +62,33 @@ std::string CurrentFolder() {
 
 } // namespace
 
+std::vector<DataPlace> DataFilePlaces(const std::string &path, const std::string &programFolder,
+                                      std::string_view productFolder) {
+    std::vector<std::string> elsewhere = DataFileCandidates(path, programFolder, productFolder);
+    // A path with places elsewhere is relative: the first place is the current folder.
+    std::vector<DataPlace> places = {{path, !elsewhere.empty()}};
+    for (size_t i = 0; i < elsewhere.size(); ++i) places.push_back({elsewhere[i], i == 0}); // the program's folder
+    return places;
+}
+
+std::vector<std::string> FoldersOf(const std::vector<DataPlace> &places) {
+    std::vector<std::string> folders;
+    for (const DataPlace &place : places) {
+        std::string folder = io::FolderOf(place.path);
+        if (folder == ".") folder = CurrentFolder();
+        if (folders.empty() || folders.back() != folder) folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
 std::optional<std::string> FindDataFile(const std::string &name, const std::string &programFolder,
                                         std::string_view productFolder, std::vector<std::string> *lookedIn) {
-    std::vector<std::string> places = {name};
-    for (std::string &candidate : DataFileCandidates(name, programFolder, productFolder))
-        places.push_back(std::move(candidate));
-    for (size_t i = 0; i < places.size(); ++i) {
-        std::string found = FindExisting(places[i]);
-        if (lookedIn) lookedIn->push_back(i == 0 ? CurrentFolder() : io::FolderOf(places[i]));
-        if (!os::Identify(found)) continue;
-        if (i < 2 && !UsableInPlace(found)) continue; // the current folder and the program's
-        return found;
+    std::vector<DataPlace> places = DataFilePlaces(name, programFolder, productFolder);
+    for (const DataPlace &place : places) {
+        std::string found = FindExisting(place.path);
+        if (os::Identify(found) && (!place.checked || UsableInPlace(found))) return found;
     }
+    if (lookedIn) *lookedIn = FoldersOf(places);
     return std::nullopt;
 }
 

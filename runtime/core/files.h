@@ -51,10 +51,21 @@ void HoldNotices(bool hold);
 // else could have put it and the file it leads to passes as well); otherwise said once and false.
 bool UsableInPlace(const std::string &path);
 
-// The path of a data file the program reads by its bare name (the AS table): the current folder,
-// then the places of DataFileCandidates, the current folder and the program's own taken only when
-// the file there is the user's own (UsableInPlace). Nothing when none holds it; `lookedIn`, when
-// given, gets the folders looked in, in order.
+// The places, in order, where a file read by a path is looked for: the path itself, and for a
+// relative one (the current folder) the places of DataFileCandidates after it. A checked place (the
+// current folder, the program's) yields its file only when it is the user's own (UsableInPlace).
+struct DataPlace {
+    std::string path; // the file's path there
+    bool checked;     // another user may have put a file there
+};
+std::vector<DataPlace> DataFilePlaces(const std::string &path, const std::string &programFolder,
+                                      std::string_view productFolder);
+// The folders of the places, each once, as a message names them (the current one in full).
+std::vector<std::string> FoldersOf(const std::vector<DataPlace> &places);
+
+// The path of a data file the program reads by its bare name (the AS table): the first of its
+// DataFilePlaces that holds it and may be used; nothing when none does. `lookedIn`, when given, gets
+// the folders looked in, in order, each once.
 std::optional<std::string> FindDataFile(const std::string &name, const std::string &programFolder,
                                         std::string_view productFolder, std::vector<std::string> *lookedIn = nullptr);
 
