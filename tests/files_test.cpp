@@ -1,8 +1,10 @@
 // File commands as the location lookup uses them.
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -216,5 +218,69 @@ TEST(FileCommands, AFileChangedWhileOpenNeverFaultsAndIsReadAnewAtItsNextOpening
     EXPECT_EQ(Read(before, 9), "new");
     EXPECT_EQ(Read(after, 9), "newer");
     for (int32_t f : {kept, fresh, before, after}) CallUnchecked(cmd::FileClose, ArgInt(f));
+}
+
+// A file in the current folder is checked as the user's own and opened on one status read: whatever
+// replaces it between two openings is what the second one reads.
+TEST(FileCommands, AFileInTheCurrentFolderIsReadAnewWhateverReplacedIt) {
+    TempDir dir;
+    std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    auto readDb = [] {
+        int32_t f = Open("db");
+        std::string bytes = f ? Read(f, 9) : "(not opened)";
+        CallUnchecked(cmd::FileClose, ArgInt(f));
+        return bytes;
+    };
+    auto stamp = [&](const char *name, time_t seconds) {
+        timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ::utimensat(AT_FDCWD, dir.file(name).c_str(), times, AT_SYMLINK_NOFOLLOW);
+    };
+    dir.write("db", "first");
+    stamp("db", 1000000);
+    EXPECT_EQ(readDb(), "first");
+    struct Step {
+        const char *what;
+        std::function<void()> replace;
+        const char *reads;
+    };
+    const Step steps[] = {
+        {"written over in place, same size",
+         [&] {
+             dir.write("db", "again");
+             stamp("db", 2000000);
+         },
+         "again"},
+        {"replaced by a rename",
+         [&] {
+             dir.write("next", "renamed");
+             std::filesystem::rename(dir.file("next"), dir.file("db"));
+         },
+         "renamed"},
+        {"replaced by a link to a file of the user's own",
+         [&] {
+             dir.write("target", "linked");
+             std::filesystem::remove(dir.file("db"));
+             std::filesystem::create_symlink(dir.file("target"), dir.file("db"));
+         },
+         "linked"},
+        {"the link's file written over",
+         [&] {
+             dir.write("target", "target2");
+             stamp("target", 3000000);
+         },
+         "target2"},
+        {"the link replaced by a regular file again",
+         [&] {
+             std::filesystem::remove(dir.file("db"));
+             dir.write("db", "plain");
+         },
+         "plain"},
+    };
+    for (const Step &step : steps) {
+        step.replace();
+        EXPECT_EQ(readDb(), step.reads) << step.what;
+    }
+    std::filesystem::current_path(here);
 }
 #endif

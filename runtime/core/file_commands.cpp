@@ -18,16 +18,24 @@ int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 // program keeps its data. One in the current folder or beside the program is taken only when it is
 // this user's own: another user may have put it there. Where it is nowhere, the trace's records hear
 // where it was looked for.
+int32_t OpenInPlace(FileTable &files, const DataPlace &place, int32_t mode) {
+    if (!place.checked) return files.Open(place.path, mode);
+    PlacedFile found = CheckPlace(place.path);
+    if (!found.usable) return 0;
+    return files.Open(found.path, mode, found.identity ? &*found.identity : nullptr);
+}
+
 RtResult OpenFile(Args &a) {
     int32_t mode = int32_t(a.integer(1, 1));
     FileTable &files = a.runtime().files();
     std::string native = NativePath(a.text(0));
     if (OpenMode(mode) != OpenMode::Read) return ResultOfInt(files.Open(native, mode));
+    // The place database is opened at every lookup and nearly always found by its path itself: that
+    // place is tried before the others are worked out from the program's folder and the environment.
+    if (int32_t number = OpenInPlace(files, {native, HasOtherPlaces(native)}, mode)) return ResultOfInt(number);
     std::vector<DataPlace> places = DataFilePlaces(native, a.runtime().ProgramFolder(), a.runtime().product().folder);
-    for (const DataPlace &place : places) {
-        if (place.checked && !UsableInPlace(FindExisting(place.path))) continue;
-        if (int32_t number = files.Open(place.path, mode)) return ResultOfInt(number);
-    }
+    for (size_t i = 1; i < places.size(); ++i)
+        if (int32_t number = OpenInPlace(files, places[i], mode)) return ResultOfInt(number);
     Traces().FileMissing(native, FoldersOf(places));
     return ResultOfInt(0);
 }

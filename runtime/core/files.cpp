@@ -66,7 +66,7 @@ std::vector<DataPlace> DataFilePlaces(const std::string &path, const std::string
                                       std::string_view productFolder) {
     std::vector<std::string> elsewhere = DataFileCandidates(path, programFolder, productFolder);
     // A path with places elsewhere is relative: the first place is the current folder.
-    std::vector<DataPlace> places = {{path, !elsewhere.empty()}};
+    std::vector<DataPlace> places = {{path, HasOtherPlaces(path)}};
     for (size_t i = 0; i < elsewhere.size(); ++i) places.push_back({elsewhere[i], i == 0}); // the program's folder
     return places;
 }
@@ -235,7 +235,7 @@ std::shared_ptr<const FileTable::Mapping> FileTable::KnownMapping(const os::File
     return nullptr;
 }
 
-int32_t FileTable::Open(std::string_view path, int32_t mode) {
+int32_t FileTable::Open(std::string_view path, int32_t mode, const os::FileIdentity *seen) {
     std::string native = NativePath(path);
     if (native.empty()) return 0;
     os::Access access;
@@ -249,7 +249,7 @@ int32_t FileTable::Open(std::string_view path, int32_t mode) {
     // A file read before and unchanged since (same device, inode, size and time) costs one stat: its
     // bytes are still in memory. Where the platform keeps no mapping there is nothing to ask for.
     if (access == os::Access::Read && HoldsMappings())
-        if (auto id = os::Identify(native))
+        if (auto id = seen ? std::optional(*seen) : os::Identify(native))
             if (auto known = KnownMapping(*id)) return Add(std::make_unique<File>(os::kNoHandle, std::move(known)));
     os::FileIdentity id;
     os::Handle file = os::Open(native, access, &id);

@@ -12,10 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "os.h"
+
 namespace rt {
-namespace os {
-struct FileIdentity;
-}
 
 // A Windows-style path as the image writes it (".\QQWry.dat", "folder\lsjl.ini") made native:
 // backslashes become slashes.
@@ -51,6 +50,21 @@ void HoldNotices(bool hold);
 // else could have put it and the file it leads to passes as well); otherwise said once and false.
 bool UsableInPlace(const std::string &path);
 
+// A file at a place another user may have put it, looked at once: the path it has there (in another
+// letter case where only that exists), whether it may be used (UsableInPlace), and for a regular
+// file that is no link, its identity from the same status read. The place database is opened at
+// every lookup: that one read serves both the check and the opening.
+struct PlacedFile {
+    std::string path;
+    bool usable;
+    std::optional<os::FileIdentity> identity;
+};
+PlacedFile CheckPlace(const std::string &path);
+
+// Whether a file read by this path is looked for in other places too, when the path itself holds
+// none (a relative path: the current folder comes first).
+bool HasOtherPlaces(const std::string &path);
+
 // The places, in order, where a file read by a path is looked for: the path itself, and for a
 // relative one (the current folder) the places of DataFileCandidates after it. A checked place (the
 // current folder, the program's) yields its file only when it is the user's own (UsableInPlace).
@@ -83,8 +97,9 @@ class FileTable {
     FileTable();
     ~FileTable();
 
-    // A new file number, or 0 when the file cannot be opened in that mode.
-    int32_t Open(std::string_view path, int32_t mode);
+    // A new file number, or 0 when the file cannot be opened in that mode. `seen`, when given, is the
+    // identity the caller has just read of the file at that path (CheckPlace): no second read is made.
+    int32_t Open(std::string_view path, int32_t mode, const os::FileIdentity *seen = nullptr);
     bool Close(int32_t number);
     // Moves the read position; positions before the start are refused.
     bool Seek(int32_t number, SeekOrigin origin, int64_t distance);

@@ -24,6 +24,15 @@
 
 namespace rt {
 
+namespace os {
+namespace {
+FileIdentity IdentityOf(const struct stat &st) {
+    return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
+            int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+} // namespace
+} // namespace os
+
 std::string FindExisting(const std::string &path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return path;
@@ -62,9 +71,10 @@ std::optional<std::string> WhyNotOwnInPlace(const std::string &path, const struc
 
 } // namespace
 
-bool UsableInPlace(const std::string &path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+namespace {
+
+// UsableInPlace for a file whose status (not following a link) has just been read.
+bool UsableInPlace(const std::string &path, const struct stat &st) {
     // The place database is opened at every lookup: a file seen before, unchanged since (same inode
     // and status change time, which a chmod or chown moves), keeps its verdict. Its folders can be
     // changed only by this user or root.
@@ -87,6 +97,29 @@ bool UsableInPlace(const std::string &path) {
     known[path] = {st.st_dev, st.st_ino, st.st_ctim, !why};
     return !why;
 }
+
+} // namespace
+
+bool UsableInPlace(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return UsableInPlace(path, st);
+}
+
+PlacedFile CheckPlace(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) return {path, false, std::nullopt};
+        // Only when nothing has the exact name is a name in another letter case looked for.
+        std::string other = FindExisting(path);
+        return {other, other == path || UsableInPlace(other), std::nullopt};
+    }
+    bool usable = UsableInPlace(path, st);
+    if (!S_ISREG(st.st_mode)) return {path, usable, std::nullopt};
+    return {path, usable, os::IdentityOf(st)};
+}
+
+bool HasOtherPlaces(const std::string &path) { return !path.empty() && path[0] != '/'; }
 
 namespace {
 
@@ -116,7 +149,7 @@ std::string UserFile(const std::string &path, const std::string &programFolder, 
 
 std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder,
                                             std::string_view productFolder) {
-    if (path.empty() || path[0] == '/') return {};
+    if (!HasOtherPlaces(path)) return {};
     std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
     std::vector<std::string> candidates = {programFolder + "/" + relative};
     if (productFolder.empty()) return candidates;
@@ -155,14 +188,7 @@ MappingInfo FindMapping(const void *address) {
 }
 
 namespace os {
-namespace {
-
-FileIdentity IdentityOf(const struct stat &st) {
-    return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
-            int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
-} // namespace
+namespace {} // namespace
 
 std::optional<FileIdentity> Identify(const std::string &path) {
     struct stat st;

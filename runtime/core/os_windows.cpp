@@ -63,6 +63,10 @@ bool UsableInPlace(const std::string &) { return true; }
 // Windows compares names without regard to letter case itself.
 std::string FindExisting(const std::string &path) { return path; }
 
+PlacedFile CheckPlace(const std::string &path) { return {path, true, std::nullopt}; }
+
+bool HasOtherPlaces(const std::string &path) { return !path.empty() && !IsAbsolute(path); }
+
 // A program folder the user may not write to (Program Files) keeps the user's files in
 // %APPDATA%\PRODUCT.
 std::string UserFile(const std::string &path, const std::string &programFolder, std::string_view productFolder) {
@@ -77,7 +81,7 @@ std::string UserFile(const std::string &path, const std::string &programFolder, 
 // A relative file the current folder lacks is looked for beside the program.
 std::vector<std::string> DataFileCandidates(const std::string &path, const std::string &programFolder,
                                             std::string_view) {
-    if (path.empty() || IsAbsolute(path)) return {};
+    if (!HasOtherPlaces(path)) return {};
     std::string relative = path.rfind("./", 0) == 0 ? path.substr(2) : path;
     return {programFolder + "\\" + relative};
 }
