@@ -76,20 +76,19 @@ std::optional<EchoClock::time_point> SystemEchoTransport::Send(const EchoProbe &
 }
 
 std::optional<EchoHeard> SystemEchoTransport::Receive(EchoClock::time_point until) {
-    for (;;) {
-        if (!heard_.empty()) {
-            EchoHeard heard = heard_.front();
-            heard_.pop_front();
-            return heard;
-        }
-        if (broken_) return std::nullopt;
+    // Requests left behind end here too, unseen; each wait is cut to what is left of it.
+    while (heard_.empty() && !broken_) {
         DWORD ms = MillisecondsUntil(Now(), until);
         if (pending_.empty()) {
             if (ms) ::Sleep(ms);
-            return std::nullopt;
+            break;
         }
-        if (!WaitForOne(ms)) return std::nullopt;
+        if (!WaitForOne(ms)) break;
     }
+    if (heard_.empty()) return std::nullopt;
+    EchoHeard heard = heard_.front();
+    heard_.pop_front();
+    return heard;
 }
 
 void SystemEchoTransport::Forget() {
@@ -124,7 +123,7 @@ void SystemEchoTransport::Finish(size_t index) {
 }
 
 bool SystemEchoTransport::WaitForOne(DWORD ms) {
-    HANDLE events[kMaxInFlight];
+    HANDLE events[kMaxInFlight] = {};
     DWORD n = DWORD(std::min<size_t>(pending_.size(), kMaxInFlight));
     for (DWORD i = 0; i < n; ++i) events[i] = pending_[i].event;
     DWORD w = ::WaitForMultipleObjects(n, events, FALSE, ms);
