@@ -29,7 +29,8 @@ int main(int argc, char **argv) {
     if (argc < 2 || argc > 4) return 2;
     long count = argc >= 3 ? std::atol(argv[2]) : -1;
     bool outgoing = argc == 4 && std::strcmp(argv[3], "out") == 0;
-    int fd = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+    // Every protocol: a packet that leaves is shown only to such sockets; IP is picked out below.
+    int fd = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
     if (fd < 0) return 1;
     timeval tick{0, 100000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
@@ -51,7 +52,8 @@ int main(int argc, char **argv) {
             std::puts("mark");
             continue;
         }
-        if (n < 28 || (from.sll_pkttype == PACKET_OUTGOING) != outgoing) continue;
+        if (n < 28 || from.sll_protocol != htons(ETH_P_IP) || (from.sll_pkttype == PACKET_OUTGOING) != outgoing)
+            continue;
         size_t header = size_t(packet[0] & 15) * 4;
         if (packet[9] != IPPROTO_ICMP || size_t(n) < header + 8 || packet[header] != 8) continue;
         std::printf("%u %zu\n", packet[8], size_t(n) - header - 8);
