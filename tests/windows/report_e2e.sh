@@ -4,8 +4,9 @@
 # handler; one row per hop with the router that answered, the target last, exit code 0, and the
 # target recorded in lsjl.ini beside the program (--record). The wine server runs inside the client's
 # namespace with a prefix of this test's own, and is stopped there.
-# With the console companion (routetrace.com) given, the same report is typed in cmd.exe: the rows
-# print in the console, and %ERRORLEVEL% is the report's exit code (0 reached, 2 wrong arguments).
+# With the console companion (routetrace.com) given, the same report is typed in cmd.exe, the target
+# by its name (target.test, from the client's hosts file): the rows print in the console, and
+# %ERRORLEVEL% is the report's exit code (0 reached, 2 wrong arguments).
 # usage: report_e2e.sh TOPOLOGY_SCRIPT ROUTETRACE_EXE [QQWRY_DAT [ROUTETRACE_COM]]   (exit 77: skipped)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,7 +31,7 @@ echo "lsjl.ini: $(tr -d '\r' < lsjl.ini | tr '\n' ' ')"
 [ -n "${4:-}" ] || exit 0
 cp "$4" "$work/routetrace.com"
 # A batch file: each of its lines is read when it runs, so %ERRORLEVEL% is the line before's.
-printf '@routetrace --report 203.0.113.2\r\n@echo code=%%ERRORLEVEL%%\r\n@routetrace --report\r\n@echo code=%%ERRORLEVEL%%\r\n' > run.bat
+printf '@routetrace --report target.test\r\n@echo code=%%ERRORLEVEL%%\r\n@routetrace --report\r\n@echo code=%%ERRORLEVEL%%\r\n' > run.bat
 in_client wine cmd /c run.bat > console.raw 2> console.errors || true
 tr -d '\r' < console.raw > console
 cat console

@@ -1,15 +1,25 @@
 // The DLL commands on Windows: the system's own modules, loaded by name and asked for the function.
 // Nothing is emulated on this platform; the echo and resolver commands are reached through the
-// runtime's echo bounds and trace records, as on Linux.
+// runtime's echo bounds and trace records, as on Linux. Each ICMP handle gets a channel over the
+// system's asynchronous echo call (system_echo_transport.h), so a trace with a last hop probes ahead
+// as on Linux; where the system lacks that call, each request goes to its IcmpSendEcho as it is.
+#define _CRT_RAND_S // rand_s: the system's random numbers, for the probes' sequence numbers
+#include <stdlib.h>
+
 #include "system_dll.h"
 
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "formats/text/wide.h"
 #include "runtime/core/echo_bounds.h"
 #include "runtime/core/trace_records.h"
+#include "runtime/platform/echo_request.h"
 #include "runtime/platform/platform.h"
+#include "system_echo_transport.h"
 
 namespace rt::platform {
 namespace {
@@ -23,25 +33,63 @@ CreateFn g_create = nullptr;
 CloseFn g_close = nullptr;
 SendEchoFn g_sendEcho = nullptr;
 HostByNameFn g_hostByName = nullptr;
+SystemEchoCalls g_echoCalls; // the asynchronous echo call, where the ICMP module has it
+
+uint16_t Random16() {
+    unsigned v = 0;
+    while (rand_s(&v) != 0) {}
+    return uint16_t(v);
+}
+
+// The channel of each ICMP handle the program holds.
+std::mutex g_mutex;
+std::map<HANDLE, std::shared_ptr<EchoChannel>> g_channels;
+
+std::shared_ptr<EchoChannel> FindChannel(HANDLE handle) {
+    std::lock_guard lock(g_mutex);
+    auto it = g_channels.find(handle);
+    return it == g_channels.end() ? nullptr : it->second;
+}
 
 HANDLE WINAPI RecordedIcmpCreateFile() {
     HANDLE handle = g_create();
-    Traces().EchoChannelOpened(handle != INVALID_HANDLE_VALUE && handle != nullptr);
+    bool opened = handle != INVALID_HANDLE_VALUE && handle != nullptr;
+    if (opened && g_echoCalls.sendEcho2 && g_echoCalls.parseReplies) {
+        auto channel =
+            std::make_shared<EchoChannel>(std::make_unique<SystemEchoTransport>(handle, g_echoCalls), Random16);
+        std::lock_guard lock(g_mutex);
+        g_channels[handle] = std::move(channel);
+    }
+    Traces().EchoChannelOpened(opened);
     return handle;
 }
 
 BOOL WINAPI RecordedIcmpCloseHandle(HANDLE handle) {
+    std::shared_ptr<EchoChannel> channel;
+    {
+        std::lock_guard lock(g_mutex);
+        if (auto it = g_channels.find(handle); it != g_channels.end()) {
+            channel = std::move(it->second);
+            g_channels.erase(it);
+        }
+    }
+    // The handle first: the system then ends the requests still in flight, which the channel's
+    // transport waits for as it goes.
     BOOL closed = g_close(handle);
+    channel.reset();
     Traces().EchoChannelClosed();
     return closed;
 }
 
 DWORD WINAPI BoundedIcmpSendEcho(HANDLE handle, DWORD destination, LPVOID data, WORD size, LPVOID options, LPVOID reply,
                                  DWORD replySize, DWORD timeout) {
-    // The system's IcmpSendEcho sends one probe per request: the trace's last hop bounds it alone.
-    return SendBoundedEcho({destination, options, size, reply, replySize, timeout}, [&](uint32_t waitMs, uint8_t) {
-        return g_sendEcho(handle, destination, data, size, options, reply, replySize, waitMs);
-    });
+    return SendBoundedEcho(
+        {destination, options, size, reply, replySize, timeout}, [&](uint32_t waitMs, uint8_t lastTtl) {
+            if (auto channel = FindChannel(handle))
+                return SendEchoRequest(*channel, {destination, data, size, options, reply, replySize, waitMs}, lastTtl);
+            // Without the asynchronous call: one probe per request, which the trace's last hop bounds alone.
+            return uint32_t(g_sendEcho(handle, destination, data, size, options, reply, replySize, waitMs));
+        });
 }
 
 void *WINAPI RecordedGethostbyname(const char *name) {
@@ -50,9 +98,13 @@ void *WINAPI RecordedGethostbyname(const char *name) {
     return host;
 }
 
+template <typename Fn> void Take(FARPROC found, Fn &function) {
+    function = reinterpret_cast<Fn>(reinterpret_cast<void *>(found));
+}
+
 // The calls whose answers the trace's records take, in the place of the system's functions.
 template <typename Fn> void *Recorded(FARPROC found, Fn &original, void *recorded) {
-    original = reinterpret_cast<Fn>(reinterpret_cast<void *>(found));
+    Take(found, original);
     return recorded;
 }
 
@@ -90,7 +142,12 @@ void *FindDllFunction(std::string_view dll, std::string_view function) {
     std::string name(function); // export names match exactly
     FARPROC found = ::GetProcAddress(module, name.c_str());
     if (!found) return nullptr;
-    if (name == "IcmpCreateFile") return Recorded(found, g_create, reinterpret_cast<void *>(&RecordedIcmpCreateFile));
+    if (name == "IcmpCreateFile") {
+        // The same module's asynchronous echo call serves the handles it opens.
+        Take(::GetProcAddress(module, "IcmpSendEcho2"), g_echoCalls.sendEcho2);
+        Take(::GetProcAddress(module, "IcmpParseReplies"), g_echoCalls.parseReplies);
+        return Recorded(found, g_create, reinterpret_cast<void *>(&RecordedIcmpCreateFile));
+    }
     if (name == "IcmpCloseHandle") return Recorded(found, g_close, reinterpret_cast<void *>(&RecordedIcmpCloseHandle));
     if (name == "IcmpSendEcho") return Recorded(found, g_sendEcho, reinterpret_cast<void *>(&BoundedIcmpSendEcho));
     if (name == "gethostbyname") return Recorded(found, g_hostByName, reinterpret_cast<void *>(&RecordedGethostbyname));
