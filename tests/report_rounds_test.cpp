@@ -87,18 +87,7 @@ std::vector<std::string> TextLines(const std::string &text) {
 QJsonObject HopOf(const QJsonObject &doc, int hop) { return doc["hops"].toArray()[hop - 1].toObject(); }
 
 // CSV lines split at commas (the test network's fields hold none).
-std::vector<std::vector<std::string>> CsvRows(const std::string &out) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> fields;
-        std::istringstream in(line);
-        for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
-        if (!line.empty() && line.back() == ',') fields.push_back("");
-        rows.push_back(fields);
-    }
-    return rows;
-}
+std::vector<std::vector<std::string>> CsvRows(const std::string &out) { return Fields(out, ','); }
 
 } // namespace
 
@@ -225,14 +214,14 @@ TEST_F(ReportNetwork, TheTableAndTheCsvOfRoundsHoldEveryHop) {
 }
 
 TEST_F(ReportNetwork, EachResponderOfALoadBalancedHopIsListedWithItsOwnAs) {
-    undo_.push_back("one-path " + prefix_ + " r1");
-    std::string why = Topology("two-paths " + prefix_ + " r1");
-    if (!why.empty()) GTEST_SKIP() << "no nftables numgen marks here (nft and the kernel's nf_tables): " << why;
     auto table = asn::Write({{QqwryBuilder::Ip("198.51.100.0"), QqwryBuilder::Ip("198.51.100.3"), 64497, "ONE"},
                              {QqwryBuilder::Ip("198.51.100.8"), QqwryBuilder::Ip("198.51.100.11"), 64499, "OTHER"}},
                             20260617);
     ASSERT_TRUE(table);
     folder_.write("asn.dat", std::string(table->begin(), table->end()));
+    undo_.push_back("one-path " + prefix_ + " r1");
+    std::string why = Topology("two-paths " + prefix_ + " r1");
+    if (!why.empty()) GTEST_SKIP() << "no nftables numgen marks here (nft and the kernel's nf_tables): " << why;
     Outcome r = Report("--report 203.0.113.2 -c 6 -i 0.1 --json --asn");
     EXPECT_EQ(r.code, 0) << r.err;
     QJsonObject hop = HopOf(Document(r.out), 2);
