@@ -38,8 +38,15 @@ constexpr const char kUsage[] =
     "  -w, --wait SECONDS  how long each hop waits for its answer, 0.1 to 10 (default 2.4)\n"
     "  -s, --size N        characters per packet, 32 to 128 (default 32)\n"
     "  -n, --numeric       accepted: hop addresses are never resolved to names\n"
-    "  -q, -c N            probes per hop: 1 only (one probe per hop is the program's design)\n"
-    "      --json          one JSON document instead of a line per hop\n"
+    "  -q N                probes per hop in a round: 1 only (one probe per hop is the program's design)\n"
+    "  -c, --cycles N      trace N rounds, 1 to 1000 (default 1); more than one prints each hop's\n"
+    "                      loss and round trips over the rounds in a table, and every address that\n"
+    "                      answered at it\n"
+    "  -i, --interval SECONDS\n"
+    "                      from one round's start to the next, 0.1 to 60 (default 1); a slow round\n"
+    "                      sets the pace, rounds never overlap\n"
+    "      --json          one JSON document instead of a line per hop (or the table)\n"
+    "      --csv           the figures over the rounds as CSV, one line per hop and address\n"
     "      --record        add the target to the window's history, as the window does\n"
     "      --asn           add each hop's network (AS number and name) from the offline table asn.dat\n"
     "      --              what follows is the target, even when it starts with -\n"
@@ -67,19 +74,22 @@ std::optional<double> Seconds(const std::string &text, double lo, double hi) {
 }
 
 // Options that have no short name.
-enum LongOnly : int { kReport = 0x100, kJson, kRecord, kAsn };
+enum LongOnly : int { kReport = 0x100, kJson, kRecord, kAsn, kCsv };
 
 // "+": options end at the first other argument whatever POSIXLY_CORRECT says, and the parser below
 // takes that argument as the target and goes on, so options and the target come in any order with
 // or without it. ":": a missing value is told apart from an unknown option.
-constexpr const char kShortOptions[] = "+:m:w:s:q:c:nhV";
+constexpr const char kShortOptions[] = "+:m:w:s:q:c:i:nhV";
 const option kLongOptions[] = {
     {"report", optional_argument, nullptr, kReport},
     {"max-hops", required_argument, nullptr, 'm'},
     {"wait", required_argument, nullptr, 'w'},
     {"size", required_argument, nullptr, 's'},
     {"numeric", no_argument, nullptr, 'n'},
+    {"cycles", required_argument, nullptr, 'c'},
+    {"interval", required_argument, nullptr, 'i'},
     {"json", no_argument, nullptr, kJson},
+    {"csv", no_argument, nullptr, kCsv},
     {"record", no_argument, nullptr, kRecord},
     {"asn", no_argument, nullptr, kAsn},
     {"help", no_argument, nullptr, 'h'},
@@ -178,9 +188,21 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
             break;
         }
         case 'q':
-        case 'c':
             if (value != "1") return refuse(name + " " + value + ": one probe per hop is all this program sends");
             break;
+        case 'c': {
+            auto n = WholeNumber(value, 1, 1000);
+            if (!n) return refuse(name + " takes a whole number from 1 to 1000, not \"" + value + "\"");
+            report.cycles = uint32_t(*n);
+            break;
+        }
+        case 'i': {
+            auto seconds = Seconds(value, 0.1, 60);
+            if (!seconds) return refuse(name + " takes seconds from 0.1 to 60, not \"" + value + "\"");
+            report.intervalMs = uint32_t(std::lround(*seconds * 1000));
+            break;
+        }
+        case kCsv: report.csv = true; break;
         case kJson: report.json = true; break;
         case kRecord: report.record = true; break;
         case kAsn: report.asn = true; break;
@@ -197,6 +219,7 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
     }
     if (!wantReport) return refuse("these options go with --report");
     if (!target) return refuse("--report needs a value");
+    if (report.json && report.csv) return refuse("--json and --csv cannot go together");
     report.target = *target;
     // How a person starts a trace in the program's window: the report does the same.
     using namespace unit_id;

@@ -47,14 +47,20 @@ std::optional<asn::Network> AsTable::Of(const HopRecord &hop) const {
     if (!table_) return std::nullopt;
     for (auto probe = hop.probes.rbegin(); probe != hop.probes.rend(); ++probe) {
         if (probe->answer == AnswerKind::None || probe->from == 0) continue;
-        const auto *b = reinterpret_cast<const uint8_t *>(&probe->from); // network byte order
-        return table_->Lookup(uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3]);
+        return Of(probe->from);
     }
     return std::nullopt;
 }
 
-std::string AsTable::Column(const HopRecord &hop) const {
-    auto network = Of(hop);
+std::optional<asn::Network> AsTable::Of(uint32_t address) const {
+    if (!table_ || address == 0) return std::nullopt;
+    const auto *b = reinterpret_cast<const uint8_t *>(&address); // network byte order
+    return table_->Lookup(uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3]);
+}
+
+std::string AsTable::Column(const HopRecord &hop) const { return Column(Of(hop)); }
+
+std::string AsTable::Column(std::optional<asn::Network> network) {
     if (!network) return "-";
     std::string column = "AS" + std::to_string(network->asn);
     if (!network->name.empty()) column += " " + EscapeControls(std::string(network->name));

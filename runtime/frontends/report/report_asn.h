@@ -21,10 +21,13 @@ class AsTable {
     // The network of the address the hop answered from; nothing for a silent hop, an address the
     // table names no network for (the documentation ranges, private ones), or without a table.
     std::optional<asn::Network> Of(const HopRecord &hop) const;
+    // The network of an address (network byte order): each responder of a hop has its own.
+    std::optional<asn::Network> Of(uint32_t address) const;
 
     // The hop's AS as a column shows it: "AS4134 CHINANET", "AS4134" without a name, "-" where the
     // table names none; control characters escaped as places are.
     std::string Column(const HopRecord &hop) const;
+    static std::string Column(std::optional<asn::Network> network);
 
   private:
     std::string bytes_; // the table's file, which table_ reads

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <variant>
@@ -17,7 +19,9 @@
 
 #include "formats/text/text.h"
 #include "runtime/core/echo_bounds.h"
+#include "runtime/core/path_stats.h"
 #include "runtime/core/trace_records.h"
+#include "runtime/frontends/report/report_rounds.h"
 
 namespace rt {
 
@@ -73,6 +77,8 @@ class Report final : public ReportFrontEnd {
         FactMessage told = factMessage_;
         factMessage_ = FactMessage::None;
         if (told == FactMessage::Drop) return;
+        // Over rounds, the program says the same things every round: each is said once.
+        if (Rounds() && !said_.insert(std::string(text)).second) return;
         held_.push_back({hopsStarted_, GbkToUtf8(text) + (told == FactMessage::Tell ? "\n" + databaseHint_ : "")});
         PrintHeldMessages(false);
     }
@@ -85,6 +91,7 @@ class Report final : public ReportFrontEnd {
     void ShowWindow(uint32_t window) override {
         if (window != form_.windowId) return;
         started_ = std::time(nullptr);
+        roundStarted_ = std::chrono::steady_clock::now();
         Call(form_.Handler(form_.window.id, form::kEventCreated));
         controls().SetText(options_.targetBox, Utf8ToGbk(options_.target));
         if (options_.size) controls().SetText(options_.sizeBox, Utf8ToGbk(*options_.size));
@@ -95,6 +102,7 @@ class Report final : public ReportFrontEnd {
     // Waits for the trace to end (its thread returns after the last allowed hop, which the echo
     // bounds make quick), prints what is left, and ends the program with the report's code.
     void RunEvents() override {
+        if (Rounds()) RunRounds();
         if (startedTrace_) Runtime::Instance().WaitForThreads();
         int32_t code;
         {
@@ -104,11 +112,7 @@ class Report final : public ReportFrontEnd {
             SettleFactMessage();
             PrintHeldMessages(true);
             code = ExitCode(trace);
-            if (code == kReportNoTrace && echoUnavailable_)
-                std::fprintf(options_.err, "%s: %s", options_.programName.c_str(), options_.icmpHint.c_str());
-            if (code == kReportNotReached && nameUnresolved_)
-                std::fprintf(options_.err, "%s: %s: the name did not resolve to an IPv4 address\n",
-                             options_.programName.c_str(), EscapeControls(options_.target).c_str());
+            ReportProblems(code);
             if (options_.json) PrintJson(trace, code == kReportReached, false);
             std::fflush(options_.out);
             std::fflush(options_.err);
@@ -119,12 +123,14 @@ class Report final : public ReportFrontEnd {
 
     // On SIGINT or SIGTERM: the hops so far, as a whole document in JSON; the text keeps what it printed.
     void Interrupt(int signal) {
+        FinishObserver();
         {
             std::lock_guard lock(printMutex_);
             if (finished_) return; // the report is complete and about to end with its own code
             SettleFactMessage();
             PrintHeldMessages(true);
-            if (options_.json) PrintJson(Traces().Current(), false, true);
+            if (Rounds()) PrintRounds(StatsSoFar(), true);
+            else if (options_.json) PrintJson(Traces().Current(), false, true);
             std::fflush(options_.out);
             std::fflush(options_.err);
             finished_ = true;
@@ -165,6 +171,108 @@ class Report final : public ReportFrontEnd {
     }
 
   private:
+    // A report over rounds prints the hops' figures at the end; one round prints each hop's row.
+    bool Rounds() const { return options_.cycles > 1 || options_.csv || options_.observer; }
+
+    // The rounds, one after another, each the program's own trace started as a person starts it.
+    // The first resolves the target; later ones trace the address it resolved to. A round starts
+    // at the later of the last one's start plus the interval and its end: rounds never overlap.
+    [[noreturn]] void RunRounds() {
+        bool sawHops = false;
+        for (uint32_t round = 1;; ++round) {
+            if (startedTrace_) Runtime::Instance().WaitForThreads();
+            TraceRecord trace = Traces().Current();
+            PathStats stats;
+            {
+                std::lock_guard lock(printMutex_);
+                if (finished_) break; // interrupted: the signal's thread prints and ends
+                builder_.AddRound(trace, options_.maxHops);
+                roundsAdded_ = round;
+                stats = builder_.Stats();
+            }
+            sawHops = sawHops || !trace.hops.empty();
+            if (options_.observer) options_.observer->RoundEnded(stats);
+            if (round >= options_.cycles || !trace.address || trace.hops.empty()) break;
+            const auto due = std::max(roundStarted_ + std::chrono::milliseconds(options_.intervalMs),
+                                      std::chrono::steady_clock::now());
+            RoundsNext next = RoundsNext::Go;
+            if (options_.observer) next = options_.observer->WaitForNextRound(due);
+            else std::this_thread::sleep_until(due);
+            if (next == RoundsNext::Stop) break;
+            if (next == RoundsNext::Reset) {
+                {
+                    std::lock_guard lock(printMutex_);
+                    builder_.Reset();
+                    stats = builder_.Stats();
+                }
+                options_.observer->RoundEnded(stats);
+            }
+            StartRound(*trace.address);
+        }
+        FinishObserver();
+        int32_t code;
+        {
+            std::lock_guard lock(printMutex_);
+            if (finished_) { // interrupted: the signal's thread ends the process
+                for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+            }
+            TraceRecord trace = Traces().Current();
+            SettleFactMessage();
+            PrintHeldMessages(true);
+            const PathStats &stats = builder_.Stats();
+            code = stats.reached ? kReportReached : sawHops ? kReportNotReached : kReportNoTrace;
+            ReportProblems(code);
+            PrintRounds(stats, false);
+            finished_ = true;
+        }
+        Runtime::Instance().Exit(code);
+    }
+
+    // The next round: the resolved address typed into the target box and the start button pressed.
+    // The program's start event would add the target to the history again: from now on it is held.
+    void StartRound(uint32_t address) {
+        Runtime::Instance().HoldConfigurationWrites();
+        {
+            std::lock_guard lock(printMutex_);
+            ++roundsStarted_;
+            taken_.clear(); // the last round's hops, which it has taken in
+        }
+        roundStarted_ = std::chrono::steady_clock::now();
+        controls().SetText(options_.targetBox, DottedAddress(address));
+        Call(form_.Handler(options_.startButton, form::kEventClicked));
+    }
+
+    // The live view gives the terminal back, once, before the final figures are printed.
+    void FinishObserver() {
+        if (options_.observer && !observerFinished_.exchange(true)) options_.observer->Finish();
+    }
+
+    // Under printMutex_: the figures of the rounds taken in, and of the one under way as far as it came.
+    PathStats StatsSoFar() const {
+        if (roundsStarted_ == roundsAdded_) return builder_.Stats();
+        PathStatsBuilder builder = builder_;
+        TraceRecord partial = Traces().Current();
+        partial.hops.resize(std::min(partial.hops.size(), taken_.size()));
+        builder.AddRound(partial, options_.maxHops);
+        return builder.Stats();
+    }
+
+    // Under printMutex_: the final figures in the form asked for.
+    void PrintRounds(const PathStats &stats, bool interrupted) {
+        const AsTable *asn = options_.asn ? &asn_ : nullptr;
+        if (options_.json) {
+            ReportDocument d = Document(stats.address, stats.reached, interrupted);
+            d.stats = &stats;
+            d.cycles = options_.cycles;
+            d.intervalMs = options_.intervalMs;
+            std::fputs(ReportJson(d).c_str(), options_.out);
+        } else {
+            std::fputs((options_.csv ? RoundsCsv(stats, asn) : RoundsTable(stats, asn)).c_str(), options_.out);
+        }
+        std::fflush(options_.out);
+        std::fflush(options_.err);
+    }
+
     void WatchSignals() {
         g_interruptible.store(this);
 #ifndef _WIN32
@@ -207,7 +315,7 @@ class Report final : public ReportFrontEnd {
     void Take(const TraceRecord &trace, const HopRecord &hop) {
         if (finished_ || hop.hop != int32_t(taken_.size()) + 1) return;
         if (!trace.address || hop.hop > options_.maxHops) return;
-        if (!options_.json) {
+        if (!options_.json && !Rounds()) {
             std::string line = std::to_string(hop.hop);
             if (hop.address.empty()) line += options_.asn ? "\t*\t\t\t" : "\t*\t\t";
             else
@@ -223,12 +331,22 @@ class Report final : public ReportFrontEnd {
 
     // Under printMutex_: the held messages whose hops have all been printed (all of them at the end).
     void PrintHeldMessages(bool all) {
+        if (Rounds() && !all) return; // the rows come at the end: so do the messages
         size_t n = 0;
         for (; n < held_.size() && (all || held_[n].afterHops <= int32_t(taken_.size())); ++n) {
             std::fprintf(options_.err, "%s\n", held_[n].text.c_str());
             std::fflush(options_.err);
         }
         held_.erase(held_.begin(), held_.begin() + ptrdiff_t(n));
+    }
+
+    // Under printMutex_: why the trace could not run, or found no path.
+    void ReportProblems(int32_t code) {
+        if (code == kReportNoTrace && echoUnavailable_)
+            std::fprintf(options_.err, "%s: %s", options_.programName.c_str(), options_.icmpHint.c_str());
+        if (code == kReportNotReached && nameUnresolved_)
+            std::fprintf(options_.err, "%s: %s: the name did not resolve to an IPv4 address\n",
+                         options_.programName.c_str(), EscapeControls(options_.target).c_str());
     }
 
     // Reached: the last hop shown answered from the target. No hop at all: nothing could be sent.
@@ -240,24 +358,35 @@ class Report final : public ReportFrontEnd {
 
     // Under printMutex_: the document of the hops taken so far.
     void PrintJson(const TraceRecord &trace, bool reached, bool interrupted) {
+        ReportDocument d = Document(trace.address, reached, interrupted);
+        d.hops = taken_;
+        std::fputs(ReportJson(d).c_str(), options_.out);
+    }
+
+    // What every document holds besides the hops.
+    ReportDocument Document(std::optional<uint32_t> address, bool reached, bool interrupted) const {
         ReportDocument d;
         d.target = options_.target;
-        d.address = trace.address;
+        d.address = address;
         d.started = started_;
         d.maxHops = options_.maxHops;
         d.waitMs = options_.waitMs;
         d.size = options_.size ? std::stoi(*options_.size) : 32;
         d.reached = reached;
         d.interrupted = interrupted;
-        d.hops = taken_;
         d.asn = options_.asn ? &asn_ : nullptr;
-        std::fputs(ReportJson(d).c_str(), options_.out);
+        return d;
     }
 
     ReportOptions options_;
     AsTable asn_; // with --asn
     std::shared_ptr<ReportListener> listener_;
     std::time_t started_ = 0;
+    std::chrono::steady_clock::time_point roundStarted_;
+    PathStatsBuilder builder_;                     // the rounds taken in (under printMutex_)
+    uint32_t roundsStarted_ = 1, roundsAdded_ = 0; // the first round starts with the window
+    std::atomic<bool> observerFinished_{false};
+    std::set<std::string> said_; // the messages shown over rounds
     bool startedTrace_ = false;
     std::mutex printMutex_;
     bool finished_ = false; // the output is complete: nothing more is printed

@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "runtime/frontends/report/report_json.h"
+#include "runtime/frontends/report/rounds_observer.h"
 #include "runtime/frontends/window_frontend.h"
 
 namespace rt {
@@ -26,6 +28,14 @@ struct ReportOptions : FrontEndOptions {
     bool record = false;             // the start event may add the target to the history file
     bool asn = false;                // each hop's AS from the offline table, in a column and in JSON
     std::string asnFile = "asn.dat"; // the table's file name, looked for as the place database is
+    // Rounds: the trace runs this many times, a round starting intervalMs after the last one started
+    // (or when it ended, if later). More than one round, or CSV, prints the hops' figures over the
+    // rounds (a table, JSON or CSV) at the end instead of a line per hop.
+    uint32_t cycles = 1;
+    uint32_t intervalMs = 1000;
+    bool csv = false;
+    // What watches the rounds as they run (the live view), or none.
+    std::shared_ptr<RoundsObserver> observer;
     // How a person starts a trace in the product's window: the boxes to type the target and the
     // size into, and the button to press.
     uint32_t targetBox = 0, sizeBox = 0, startButton = 0;
@@ -38,7 +48,7 @@ struct ReportOptions : FrontEndOptions {
 
 // Exit codes of a report.
 enum ReportExit : int32_t {
-    kReportReached = 0,       // the trace reached the target
+    kReportReached = 0,       // the trace reached the target (over rounds: in some round)
     kReportNotReached = 1,    // it ran out of hops, or the target did not resolve
     kReportNoTrace = 2,       // it cannot run: arguments, sockets or ICMP, start-up
     kReportInterrupted = 128, // plus the signal's number: 130 SIGINT, 143 SIGTERM

@@ -1,6 +1,8 @@
 #include "report_json.h"
 
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -80,21 +82,64 @@ Json HopJson(const HopRecord &hop, const AsTable *asn) {
     return j;
 }
 
+// A figure rounded to thousandths, so that a document shows 0.3 rather than 0.30000000000000004.
+Json Figure(double value) { return std::round(value * 1000) / 1000; }
+
+// The version of the document over rounds, which grows only by adding fields.
+constexpr int kRoundsVersion = 1;
+
+Json RoundsHopJson(const HopStats &h, const AsTable *asn) {
+    Json j;
+    j["hop"] = h.hop;
+    j["sent"] = h.sent;
+    j["received"] = h.received;
+    j["loss_pct"] = Figure(h.LossPercent());
+    const std::pair<const char *, double> figures[] = {{"last_ms", h.lastMs},       {"avg_ms", h.averageMs},
+                                                       {"best_ms", h.bestMs},       {"worst_ms", h.worstMs},
+                                                       {"stdev_ms", h.deviationMs}, {"jitter_ms", h.jitterMs}};
+    for (const auto &[key, ms] : figures) j[key] = h.received ? Figure(ms) : Json(nullptr);
+    j["responders"] = Json::array();
+    for (const ResponderStats &r : h.responders) {
+        Json responder;
+        responder["address"] = DottedAddress(r.address);
+        responder["place"] = TextOrNull(r.place);
+        responder["answers"] = r.answers;
+        if (asn) {
+            auto network = asn->Of(r.address);
+            responder["asn"] = network ? Json(network->asn) : Json(nullptr);
+            responder["as_name"] = network && !network->name.empty() ? Json(WellFormed(network->name)) : Json(nullptr);
+        }
+        j["responders"].push_back(std::move(responder));
+    }
+    return j;
+}
+
 } // namespace
 
 std::string ReportJson(const ReportDocument &d) {
     char started[32] = "";
     if (const std::tm *t = std::gmtime(&d.started)) std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", t);
     Json j;
+    if (d.stats) j["version"] = kRoundsVersion;
     j["target"] = WellFormed(d.target);
     j["address"] = d.address ? Json(DottedAddress(*d.address)) : Json(nullptr);
     j["started"] = started;
     j["max_hops"] = d.maxHops;
     j["wait"] = d.waitMs / 1000.0;
     j["size"] = d.size;
+    if (d.stats) {
+        j["cycles"] = d.cycles;
+        j["interval"] = d.intervalMs / 1000.0;
+        j["rounds"] = d.stats->rounds;
+        j["rtt_precision_ms"] = 1; // the echo call measures whole milliseconds, on every platform
+    }
     j["reached"] = d.reached;
     j["interrupted"] = d.interrupted;
     j["hops"] = Json::array();
+    if (d.stats) {
+        for (const HopStats &h : d.stats->hops) j["hops"].push_back(RoundsHopJson(h, d.asn));
+        return Dump(j) + "\n";
+    }
     for (const HopRecord &hop : d.hops) j["hops"].push_back(HopJson(hop, d.asn));
     return Dump(j) + "\n";
 }

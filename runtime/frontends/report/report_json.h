@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/core/path_stats.h"
 #include "runtime/core/trace_records.h"
 #include "runtime/frontends/report/report_asn.h"
 
@@ -24,6 +25,9 @@ struct ReportDocument {
     bool reached = false, interrupted = false;
     std::span<const HopRecord> hops; // the hops the report took, in order
     const AsTable *asn = nullptr;    // with --asn: each hop's "asn" (number or null) and "as_name"
+    // A report over rounds (-c, --csv): the hops' figures instead of the rows, and the rounds asked.
+    const PathStats *stats = nullptr;
+    uint32_t cycles = 1, intervalMs = 1000;
 };
 
 // The document on one line, ending in a line break.
