@@ -147,6 +147,7 @@ TEST_F(WatchScreen, FurtherRespondersAndWhatDoesNotFit) {
     EXPECT_NE(s.lines[7].find("  3 *"), std::string::npos) << s.lines[7];
     EXPECT_NE(s.lines[7].find("100.0%  12"), std::string::npos) << s.lines[7];
     EXPECT_EQ(s.lines[7].find(".5"), std::string::npos) << "no round trips without an answer: " << s.lines[7];
+    EXPECT_EQ(s.lines[7].substr(s.lines[7].size() - 4), "   -") << s.lines[7];
 
     // A path longer than the terminal: the last line counts what is not shown.
     while (stats.hops.size() < 30) stats.hops.push_back(Hop(int32_t(stats.hops.size() + 1), {}));

@@ -67,14 +67,11 @@ std::vector<Column> Cells(const ScreenState &state) {
         if (!hop.responders.empty()) responder(hop.responders[0], cells);
         cells[kLoss] = Figure(hop.LossPercent(), "%");
         cells[kSent] = std::to_string(hop.sent);
-        if (hop.received) // a hop that never answered has no round trips to show
-            for (auto [col, value] : {std::pair{kLast, hop.lastMs},
-                                      {kAverage, hop.averageMs},
-                                      {kBest, hop.bestMs},
-                                      {kWorst, hop.worstMs},
-                                      {kDeviation, hop.deviationMs},
-                                      {kJitter, hop.jitterMs}})
-                cells[size_t(col)] = Figure(value);
+        // A hop that never answered has no round trips: "-", as in the report's table.
+        const std::pair<Col, double> times[] = {{kLast, hop.lastMs},           {kAverage, hop.averageMs},
+                                                {kBest, hop.bestMs},           {kWorst, hop.worstMs},
+                                                {kDeviation, hop.deviationMs}, {kJitter, hop.jitterMs}};
+        for (auto [col, value] : times) cells[size_t(col)] = hop.received ? Figure(value) : "-";
         line(std::move(cells));
         for (size_t i = 1; i < hop.responders.size(); ++i) {
             std::vector<std::string> more(kCount);
