@@ -177,6 +177,12 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
             word.rfind("--", 0) == 0 ? word.substr(0, word.find('=')) : std::string("-") + char(c == ':' ? optopt : c);
         if (c == ':') return refuse(name + " needs a value");
         const std::string value = optarg ? optarg : "";
+        // A value that did not read within its range: the option is refused, saying what it takes.
+        std::optional<std::string> outOfRange;
+        auto within = [&](auto parsed, const char *takes) {
+            if (!parsed) outOfRange = name + " takes " + takes + ", not \"" + value + "\"";
+            return parsed.value_or(0);
+        };
         switch (c) {
         case kWatch: // a report whose rounds are shown as they run
             watch = true;
@@ -206,19 +212,13 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         case 'q':
             if (value != "1") return refuse(name + " " + value + ": one probe per hop is all this program sends");
             break;
-        case 'c': {
-            auto n = WholeNumber(value, 1, 1000);
-            if (!n) return refuse(name + " takes a whole number from 1 to 1000, not \"" + value + "\"");
-            report.cycles = uint32_t(*n);
+        case 'c':
+            report.cycles = uint32_t(within(WholeNumber(value, 1, 1000), "a whole number from 1 to 1000"));
             cyclesGiven = true;
             break;
-        }
-        case 'i': {
-            auto seconds = Seconds(value, 0.1, 60);
-            if (!seconds) return refuse(name + " takes seconds from 0.1 to 60, not \"" + value + "\"");
-            report.intervalMs = uint32_t(std::lround(*seconds * 1000));
+        case 'i':
+            report.intervalMs = uint32_t(std::lround(within(Seconds(value, 0.1, 60), "seconds from 0.1 to 60") * 1000));
             break;
-        }
         case kCsv: report.csv = true; break;
         case kJson: report.json = true; break;
         case kRecord: report.record = true; break;
@@ -227,6 +227,7 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         case 'V': version = true; break;
         default: break; // -n: hop addresses are never resolved anyway
         }
+        if (outOfRange) return refuse(*outOfRange);
     }
     if (help || version) {
         if (help) std::fputs(kUsage, out);

@@ -85,6 +85,26 @@ TEST(ReportCommandLine, EachOptionReachesTheReport) {
     }
 }
 
+TEST(ReportCommandLine, RoundsAndTheirFormReachTheReport) {
+    const struct {
+        std::vector<std::string> args;
+        uint32_t cycles, intervalMs;
+        bool csv;
+    } cases[] = {
+        {{"--report", "t"}, 1, 1000, false},
+        {{"--report", "t", "-c", "10", "-i", "0.2"}, 10, 200, false},
+        {{"--report", "t", "--cycles=1000", "--interval=60", "--csv"}, 1000, 60000, true},
+        {{"-c1", "-i0.1", "--report", "t"}, 1, 100, false},
+    };
+    for (const auto &c : cases) {
+        Parsed p = Parse(c.args);
+        ASSERT_TRUE(p.request.report) << p.err;
+        EXPECT_EQ(p.request.report->cycles, c.cycles);
+        EXPECT_EQ(p.request.report->intervalMs, c.intervalMs);
+        EXPECT_EQ(p.request.report->csv, c.csv);
+    }
+}
+
 TEST(ReportCommandLine, EachWrongArgumentEndsWithTwoItsMessageAndTheUsage) {
     const struct {
         std::vector<std::string> args;
@@ -105,7 +125,11 @@ TEST(ReportCommandLine, EachWrongArgumentEndsWithTwoItsMessageAndTheUsage) {
         {{"--report", "t", "--size", "abc"}, "--size takes a whole number from 32 to 128, not \"abc\""},
         {{"--report", "t", "--size", "31"}, "--size takes a whole number from 32 to 128, not \"31\""},
         {{"--report", "t", "-q", "3"}, "-q 3: one probe per hop is all this program sends"},
-        {{"--report", "t", "-c", "2"}, "-c 2: one probe per hop is all this program sends"},
+        {{"--report", "t", "-c", "0"}, "-c takes a whole number from 1 to 1000, not \"0\""},
+        {{"--report", "t", "--cycles=1001"}, "--cycles takes a whole number from 1 to 1000, not \"1001\""},
+        {{"--report", "t", "-i", "0.05"}, "-i takes seconds from 0.1 to 60, not \"0.05\""},
+        {{"--report", "t", "--interval", "61"}, "--interval takes seconds from 0.1 to 60, not \"61\""},
+        {{"--report", "t", "--json", "--csv"}, "--json and --csv cannot go together"},
     };
     for (const auto &c : cases) {
         Parsed p = Parse(c.args);

@@ -6,6 +6,7 @@
 #
 # usage: topology.sh up PREFIX | down PREFIX | drop-time-exceeded PREFIX ROUTER
 #        | restore-time-exceeded PREFIX ROUTER | silence PREFIX NODE
+#        | rate-limit PREFIX ROUTER | no-rate-limit PREFIX ROUTER | two-paths PREFIX | one-path PREFIX
 # Namespaces are named PREFIX-client, PREFIX-r1 ... PREFIX-target. The client's hosts file
 # (/etc/netns/PREFIX-client/hosts) names the target "target.test".
 set -eu
@@ -63,6 +64,35 @@ restore-time-exceeded)
     run "$r" ip rule del iif lo table 100 priority 100
     run "$r" ip route del blackhole 192.0.2.0/30 table 100
     ;;
+rate-limit)
+    # As many routers on the Internet do: after a burst, one Time Exceeded in two seconds toward
+    # each address, so that a router traced round after round loses most of its answers.
+    run "$3" sysctl -qw net.ipv4.icmp_ratelimit=2000
+    ;;
+no-rate-limit)
+    run "$3" sysctl -qw net.ipv4.icmp_ratelimit=0
+    ;;
+two-paths)
+    # A load-balanced hop: r1 reaches r2 over a second link too (198.51.100.9 -- 198.51.100.10) and
+    # sends every other probe whose time-to-live runs out at r2 across it (an nftables counter
+    # marks them, a rule routes the marked ones); r2 answers from the address the probe came in on.
+    link r1 b1 198.51.100.9/30 r2 a1 198.51.100.10/30
+    run r2 sysctl -qw net.ipv4.icmp_errors_use_inbound_ifaddr=1
+    run r2 sysctl -qw net.ipv4.conf.all.rp_filter=0
+    run r2 sysctl -qw net.ipv4.conf.a1.rp_filter=0
+    run r1 ip route add 203.0.113.0/30 via 198.51.100.10 table 101
+    run r1 ip rule add fwmark 1 table 101 priority 101
+    printf '%s\n' 'table ip twopaths {' ' chain prerouting {' \
+        '  type filter hook prerouting priority mangle; policy accept;' \
+        '  ip protocol icmp ip ttl 2 meta mark set numgen inc mod 2' ' }' '}' | run r1 nft -f -
+    ;;
+one-path)
+    run r1 nft delete table ip twopaths || true
+    run r1 ip rule del fwmark 1 table 101 priority 101 || true
+    run r1 ip route flush table 101 || true
+    run r1 ip link del b1 || true
+    run r2 sysctl -qw net.ipv4.icmp_errors_use_inbound_ifaddr=0
+    ;;
 silence)
     # The node answers no echo request.
     run "$3" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
@@ -72,7 +102,7 @@ down)
     rm -rf "/etc/netns/$p-client"
     ;;
 *)
-    echo "usage: $0 up|down|drop-time-exceeded|restore-time-exceeded|silence PREFIX [NODE]" >&2
+    echo "usage: $0 up|down|drop-time-exceeded|restore-time-exceeded|silence|rate-limit|no-rate-limit|two-paths|one-path PREFIX [NODE]" >&2
     exit 2
     ;;
 esac

@@ -210,28 +210,32 @@ class Report final : public ReportFrontEnd {
             StartRound(*trace.address);
         }
         FinishObserver();
-        int32_t code;
+        int32_t code = kReportInterrupted;
         {
             std::lock_guard lock(printMutex_);
-            if (finished_) { // interrupted: the signal's thread ends the process
-                for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-            }
-            TraceRecord trace = Traces().Current();
-            SettleFactMessage();
-            PrintHeldMessages(true);
-            const PathStats &stats = builder_.Stats();
-            code = stats.reached ? kReportReached : sawHops ? kReportNotReached : kReportNoTrace;
-            ReportProblems(code);
-            PrintRounds(stats, false);
-            finished_ = true;
+            if (!finished_) code = FinishRounds(sawHops);
         }
+        // Interrupted: the signal's thread has printed the figures and ends the process.
+        while (code == kReportInterrupted) std::this_thread::sleep_for(std::chrono::hours(1));
         Runtime::Instance().Exit(code);
+    }
+
+    // Under printMutex_: the final figures and the report's code.
+    int32_t FinishRounds(bool sawHops) {
+        SettleFactMessage();
+        PrintHeldMessages(true);
+        const PathStats &stats = builder_.Stats();
+        int32_t code = stats.reached ? kReportReached : sawHops ? kReportNotReached : kReportNoTrace;
+        ReportProblems(code);
+        PrintRounds(stats, false);
+        finished_ = true;
+        return code;
     }
 
     // The next round: the resolved address typed into the target box and the start button pressed.
     // The program's start event would add the target to the history again: from now on it is held.
     void StartRound(uint32_t address) {
-        Runtime::Instance().HoldConfigurationWrites();
+        if (roundsStarted_ == 1) Runtime::Instance().HoldConfigurationWrites();
         {
             std::lock_guard lock(printMutex_);
             ++roundsStarted_;

@@ -20,6 +20,12 @@ std::string Fixed(double value, int decimals) {
 // A responder's place as the report shows it: UTF-8, control characters escaped.
 std::string PlaceText(const ResponderStats &r) { return EscapeControls(GbkToUtf8(r.place)); }
 
+// A responder's address; where a hop had several, with how many times each answered.
+std::string AddressText(const HopStats &h, const ResponderStats &r) {
+    std::string text = DottedAddress(r.address);
+    return h.responders.size() > 1 ? text + " (" + std::to_string(r.answers) + ")" : text;
+}
+
 // The AS column of an address: "-" where the table names no network.
 std::string AsText(const AsTable *asn, uint32_t address) { return asn ? AsTable::Column(asn->Of(address)) : ""; }
 
@@ -71,13 +77,13 @@ std::string RoundsTable(const PathStats &stats, const AsTable *asn) {
         std::vector<std::string> line = {std::to_string(h.hop), "*", "", asn ? "-" : ""};
         if (!h.responders.empty()) {
             const ResponderStats &first = h.responders.front();
-            line = {std::to_string(h.hop), DottedAddress(first.address), PlaceText(first), AsText(asn, first.address)};
+            line = {std::to_string(h.hop), AddressText(h, first), PlaceText(first), AsText(asn, first.address)};
         }
         for (std::string &cell : Figures(h)) line.push_back(std::move(cell));
         lines.push_back(std::move(line));
         for (size_t i = 1; i < h.responders.size(); ++i) {
             const ResponderStats &r = h.responders[i];
-            lines.push_back({"", DottedAddress(r.address), PlaceText(r), AsText(asn, r.address)});
+            lines.push_back({"", AddressText(h, r), PlaceText(r), AsText(asn, r.address)});
         }
     }
     std::vector<size_t> widths(heading.size(), 0);

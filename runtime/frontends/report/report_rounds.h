@@ -11,7 +11,8 @@
 namespace rt {
 
 // The table: a heading, then one line per hop with its first responder and its figures, and one
-// line of its own for each further responder. Columns are aligned on a terminal's cells, a CJK
+// line of its own for each further responder (where there are several, each address with its count
+// of answers). Columns are aligned on a terminal's cells, a CJK
 // character taking two. With `asn`, each responder's AS follows its place.
 std::string RoundsTable(const PathStats &stats, const AsTable *asn);
 
