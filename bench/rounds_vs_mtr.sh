@@ -10,9 +10,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
-rounds=${ROUNDS:-10}
-interval=${INTERVAL:-0.2}
-ratelimit=${RATELIMIT_MS:-1000}
+rounds=${ROUNDS:-10} interval=${INTERVAL:-0.2} ratelimit=${RATELIMIT_MS:-1000}
 command -v mtr >/dev/null || { echo "skipped: mtr is not installed (scripts/setup installs mtr-tiny)"; exit 0; }
 [ "$(id -u)" -eq 0 ] || { echo "skipped: building network namespaces needs root"; exit 0; }
 prefix="rtrr$$"

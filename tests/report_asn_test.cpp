@@ -11,17 +11,7 @@ using namespace rt::testing;
 namespace {
 
 // The fields of each row, split at tabs.
-std::vector<std::vector<std::string>> Rows(const std::string &out) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> fields;
-        std::istringstream in(line);
-        for (std::string f; std::getline(in, f, '\t');) fields.push_back(f);
-        rows.push_back(fields);
-    }
-    return rows;
-}
+std::vector<std::vector<std::string>> Rows(const std::string &out) { return Fields(out, '\t'); }
 
 } // namespace
 

@@ -32,6 +32,21 @@ struct Outcome {
     std::string out, err;
 };
 
+// The lines of a report's output, each split into its fields at `separator` (a line that ends in
+// one has an empty last field).
+inline std::vector<std::vector<std::string>> Fields(const std::string &out, char separator) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream in(line);
+        for (std::string f; std::getline(in, f, separator);) fields.push_back(f);
+        if (!line.empty() && line.back() == separator) fields.push_back("");
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
 class ReportNetwork : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {

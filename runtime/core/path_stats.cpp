@@ -61,7 +61,7 @@ void PathStatsBuilder::AddRound(const TraceRecord &round, int32_t lastHop) {
             // The sample's standard deviation, as route tracers show it; 0 for a single answer.
             h.deviationMs = h.received > 1 ? std::sqrt(r.squares / (h.received - 1)) : 0.0;
             h.jitterMs = h.received > 1 ? r.jitterSum / (h.received - 1) : 0.0;
-            Heard(h, probe->from, hop.place);
+            if (probe->from) Heard(h, probe->from, hop.place);
         }
         if (hop.reached) {
             stats_.reached = true;
