@@ -26,12 +26,22 @@ namespace {
 #define RT_USAGE_WINDOW "open the window (or, without a display, the terminal window)"
 #define RT_USAGE_INTERRUPTED "130/143 interrupted (SIGINT/SIGTERM)"
 #endif
+// The live view needs a terminal of the kind Linux programs draw on.
+#ifdef _WIN32
+#define RT_USAGE_WATCH ""
+#else
+#define RT_USAGE_WATCH                                                                                     \
+    "       routetrace --watch TARGET [OPTIONS]\n"                                                         \
+    "                                      the rounds as a full-screen table in the terminal, refreshed\n" \
+    "                                      after each one until q or Ctrl-C (or -c N rounds); p pauses,\n" \
+    "                                      r resets the figures; then the table is printed\n"
+#endif
 
 constexpr const char kUsage[] =
     "usage: routetrace                     " RT_USAGE_WINDOW "\n"
     "       routetrace --report TARGET [OPTIONS]\n"
     "                                      trace TARGET without a window and print each hop:\n"
-    "                                      HOP, ADDRESS, PLACE, TIME (tab-separated, UTF-8)\n"
+    "                                      HOP, ADDRESS, PLACE, TIME (tab-separated, UTF-8)\n" RT_USAGE_WATCH
     "       routetrace -h | --help | -V | --version\n"
     "options of a report:\n"
     "  -m, --max-hops N    the last hop probed, 1 to 255 (default 30)\n"
@@ -74,7 +84,7 @@ std::optional<double> Seconds(const std::string &text, double lo, double hi) {
 }
 
 // Options that have no short name.
-enum LongOnly : int { kReport = 0x100, kJson, kRecord, kAsn, kCsv };
+enum LongOnly : int { kReport = 0x100, kJson, kRecord, kAsn, kCsv, kWatch };
 
 // "+": options end at the first other argument whatever POSIXLY_CORRECT says, and the parser below
 // takes that argument as the target and goes on, so options and the target come in any order with
@@ -82,6 +92,7 @@ enum LongOnly : int { kReport = 0x100, kJson, kRecord, kAsn, kCsv };
 constexpr const char kShortOptions[] = "+:m:w:s:q:c:i:nhV";
 const option kLongOptions[] = {
     {"report", optional_argument, nullptr, kReport},
+    {"watch", optional_argument, nullptr, kWatch},
     {"max-hops", required_argument, nullptr, 'm'},
     {"wait", required_argument, nullptr, 'w'},
     {"size", required_argument, nullptr, 's'},
@@ -110,12 +121,14 @@ const char *const kNoWindowHint =
     "routetrace: no display and no terminal to show the window in.\n"
     "To trace without a window, run a report: routetrace --report TARGET (see routetrace --help).";
 
+const char *const kWatchHint = "For scripts, run a report over rounds instead: routetrace --report -c N TARGET";
+
 Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *err) {
     Request r;
     bool asked = false;
     for (const std::string &a : args)
-        asked = asked || a == "--report" || a.rfind("--report=", 0) == 0 || a == "-h" || a == "--help" || a == "-V" ||
-                a == "--version";
+        asked = asked || a == "--report" || a.rfind("--report=", 0) == 0 || a == "--watch" ||
+                a.rfind("--watch=", 0) == 0 || a == "-h" || a == "--help" || a == "-V" || a == "--version";
     if (!asked) return r; // the window, whatever else is there
 
     auto refuse = [&](const std::string &why) {
@@ -124,7 +137,7 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         return r;
     };
     rt::ReportOptions report;
-    bool wantReport = false, help = false, version = false;
+    bool wantReport = false, watch = false, cyclesGiven = false, help = false, version = false;
     std::optional<std::string> target;
     // A target: the one argument that is no option, anywhere, or the value of --report=.
     auto take = [&](const std::string &value) {
@@ -171,6 +184,9 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
             return parsed.value_or(0);
         };
         switch (c) {
+        case kWatch: // a report whose rounds are shown as they run
+            watch = true;
+            [[fallthrough]];
         case kReport:
             wantReport = true;
             if (optarg && !take(value)) return refuse("unexpected argument \"" + word + "\"");
@@ -196,7 +212,10 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         case 'q':
             if (value != "1") return refuse(name + " " + value + ": one probe per hop is all this program sends");
             break;
-        case 'c': report.cycles = uint32_t(within(WholeNumber(value, 1, 1000), "a whole number from 1 to 1000")); break;
+        case 'c':
+            report.cycles = uint32_t(within(WholeNumber(value, 1, 1000), "a whole number from 1 to 1000"));
+            cyclesGiven = true;
+            break;
         case 'i':
             report.intervalMs = uint32_t(std::lround(within(Seconds(value, 0.1, 60), "seconds from 0.1 to 60") * 1000));
             break;
@@ -217,7 +236,7 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
         return r;
     }
     if (!wantReport) return refuse("these options go with --report");
-    if (!target) return refuse("--report needs a value");
+    if (!target) return refuse(watch ? "--watch needs a value" : "--report needs a value");
     if (report.json && report.csv) return refuse("--json and --csv cannot go together");
     report.target = *target;
     // How a person starts a trace in the program's window: the report does the same.
@@ -230,7 +249,10 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out, FILE *
                       "or give the raw-socket right to the program's ICMP helper, as the package does where setcap\n"
                       "is installed (the helper beside the program, or the package's):\n"
                       "  sudo setcap cap_net_raw+ep /usr/libexec/routetrace/routetrace-icmp\n";
+    // The live view runs until its user stops it, unless a number of rounds was asked for.
+    if (watch && !cyclesGiven) report.cycles = 0;
     r.report = std::move(report);
+    r.watch = watch;
     return r;
 }
 

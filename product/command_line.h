@@ -13,6 +13,7 @@ namespace product {
 // What the command line asks for: the window (nothing), a report, or an answer and an exit code.
 struct Request {
     std::optional<rt::ReportOptions> report;
+    bool watch = false; // the report's rounds are shown as they run, in the terminal (--watch)
     std::optional<int> exitNow;
 };
 
@@ -23,5 +24,7 @@ Request ParseCommandLine(const std::vector<std::string> &args, FILE *out = stdou
 
 // Said where the window cannot be shown and no report was asked for (without a last line break).
 extern const char *const kNoWindowHint;
+// Said where the live view cannot be shown (without a last line break).
+extern const char *const kWatchHint;
 
 } // namespace product

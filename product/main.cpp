@@ -12,7 +12,11 @@ int main(int argc, char **argv) {
     // A script reading a report must not take a start that failed for a trace that reached its
     // target; the window program ends with 0 as it always did.
     bool report = false;
-    for (int i = 1; i < argc; ++i) report = report || std::strcmp(argv[i], "--report") == 0;
+    for (int i = 1; i < argc; ++i)
+        for (const char *option : {"--report", "--watch"}) {
+            size_t n = std::strlen(option);
+            report = report || (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '='));
+        }
     int failed = report ? launcher::kReportStartFailed : 0;
     if (!start) {
         // Only standard error: no dialog tool is started for a start that was refused.

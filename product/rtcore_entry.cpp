@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "runtime/frontends/qt/qt_frontend.h"
+#include "runtime/frontends/report/report_asn.h"
 #include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
+#include "runtime/frontends/watch/watch_view.h"
 #include "command_line.h"
 #include "runtime_entry.h"
 
@@ -130,6 +132,26 @@ class LinuxEntry final : public product::EntryPlatform {
         }
         // Nowhere to show the window: say how to trace without one instead of ending silently.
         return Failure{product::kNoWindowHint, rt::kReportNoTrace};
+    }
+
+    rt::Result<std::shared_ptr<rt::RoundsObserver>, product::StartFailure>
+    LiveView(const rt::ReportOptions &report) override {
+        rt::WatchOptions watch;
+        watch.target = report.target;
+        if (report.asn) {
+            // The view's own copy of the table: the report says once where it looked for it.
+            auto table = std::make_shared<rt::AsTable>();
+            if (FILE *quiet = std::fopen("/dev/null", "w")) {
+                table->Load(report.asnFile, report.programName, quiet);
+                std::fclose(quiet);
+            }
+            watch.asOf = [table](uint32_t address) { return rt::AsTable::Column(table->Of(address)); };
+        }
+        auto view = rt::OpenWatchView(std::move(watch));
+        if (!view)
+            return product::StartFailure{"routetrace: " + view.error() + ".\n" + product::kWatchHint,
+                                         rt::kReportNoTrace};
+        return std::shared_ptr<rt::RoundsObserver>(std::move(*view));
     }
 };
 

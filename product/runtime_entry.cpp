@@ -27,6 +27,10 @@ int32_t Refuse(const StartFailure &failure) {
 
 } // namespace
 
+rt::Result<std::shared_ptr<rt::RoundsObserver>, StartFailure> EntryPlatform::LiveView(const rt::ReportOptions &) {
+    return StartFailure{"routetrace: --watch is not available here.\n" + std::string(kWatchHint), rt::kReportNoTrace};
+}
+
 void Tell(const std::string &utf8) {
     std::fprintf(stderr, "%s\n", utf8.c_str());
     std::fflush(stderr);
@@ -61,7 +65,15 @@ int32_t RunEntry(const void *image, EntryPlatform &platform) {
     if (request.report) {
         // The report is built from the same form and routines as a window, with what the request adds.
         static_cast<rt::FrontEndOptions &>(*request.report) = std::move(options);
+        // The live view takes over the terminal last, so that nothing above ends the program under it.
+        std::shared_ptr<rt::RoundsObserver> view;
+        if (request.watch) {
+            auto live = platform.LiveView(*request.report);
+            if (!live) return Refuse(live.error());
+            view = request.report->observer = *live;
+        }
         auto report = rt::ReportFrontEnd::Create(std::move(*request.report));
+        if (!report && view) view->Finish(); // the terminal is given back before the message
         if (!report) return Refuse({Describe(report.error()), cannotStart});
         runtime.SetFrontEnd(std::move(*report));
     } else {

@@ -11,6 +11,7 @@
 
 #include "formats/result.h"
 #include "runtime/core/runtime.h"
+#include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/window_frontend.h"
 
 namespace product {
@@ -31,6 +32,10 @@ class EntryPlatform {
     virtual std::vector<std::string> CommandLine() const = 0;
     // The front end that shows the window built from the options, or why there is none.
     virtual rt::Result<std::unique_ptr<rt::FrontEnd>, StartFailure> Window(rt::FrontEndOptions options) = 0;
+    // The live view of the report's rounds (--watch), with the AS column where the report shows
+    // one; it takes over the terminal. Or why it cannot be shown: without a terminal on standard
+    // output, and on platforms that have none (the default).
+    virtual rt::Result<std::shared_ptr<rt::RoundsObserver>, StartFailure> LiveView(const rt::ReportOptions &report);
 };
 
 // Tells the user something at start, before any window exists: a line on standard error.

@@ -98,6 +98,7 @@ TEST(ReportCommandLine, AbbreviationsSecondTargetsAndMissingValuesEndWithTwo) {
         {{"--report", "t", "-nx"}, "unexpected argument \"-nx\""},
         {{"--report", "t", "--record=yes"}, "unexpected argument \"--record=yes\""},
         {{"-m", "3", "--report"}, "--report needs a value"},
+        {{"-m", "3", "--watch"}, "--watch needs a value"},
         {{"--report", "t", "--max-hops"}, "--max-hops needs a value"},
         {{"--report", "t", "-nw"}, "-w needs a value"},
         {{"--report", "t", "--size=9"}, "--size takes a whole number from 32 to 128, not \"9\""},
@@ -108,6 +109,29 @@ TEST(ReportCommandLine, AbbreviationsSecondTargetsAndMissingValuesEndWithTwo) {
         EXPECT_EQ(p.request.exitNow, 2) << c.message;
         EXPECT_FALSE(p.request.report) << c.message;
         EXPECT_EQ(p.err.rfind(std::string("routetrace: ") + c.message + "\nusage: routetrace", 0), 0u) << p.err;
+    }
+}
+
+// --watch is a report over rounds shown as they run: until its user stops it, unless -c says how many.
+TEST(ReportCommandLine, WatchRunsRoundsUntilStoppedUnlessCounted) {
+    const struct {
+        std::vector<std::string> args;
+        bool watch;
+        uint32_t cycles, intervalMs;
+    } cases[] = {
+        {{"--watch", "target.test"}, true, 0, 1000},
+        {{"target.test", "-i", "0.5", "--watch"}, true, 0, 500},
+        {{"--watch=target.test", "-c", "5"}, true, 5, 1000},
+        {{"--report", "target.test"}, false, 1, 1000},
+    };
+    for (const auto &c : cases) {
+        Parsed p = Parse(c.args);
+        SCOPED_TRACE(c.args[0]);
+        ASSERT_TRUE(p.request.report) << p.err;
+        EXPECT_EQ(p.request.report->target, "target.test");
+        EXPECT_EQ(p.request.watch, c.watch);
+        EXPECT_EQ(p.request.report->cycles, c.cycles);
+        EXPECT_EQ(p.request.report->intervalMs, c.intervalMs);
     }
 }
 

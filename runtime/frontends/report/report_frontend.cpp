@@ -192,7 +192,7 @@ class Report final : public ReportFrontEnd {
             }
             sawHops = sawHops || !trace.hops.empty();
             if (options_.observer) options_.observer->RoundEnded(stats);
-            if (round >= options_.cycles || !trace.address || trace.hops.empty()) break;
+            if ((options_.cycles && round >= options_.cycles) || !trace.address || trace.hops.empty()) break;
             const auto due = std::max(roundStarted_ + std::chrono::milliseconds(options_.intervalMs),
                                       std::chrono::steady_clock::now());
             RoundsNext next = RoundsNext::Go;

@@ -31,7 +31,7 @@ struct ReportOptions : FrontEndOptions {
     // Rounds: the trace runs this many times, a round starting intervalMs after the last one started
     // (or when it ended, if later). More than one round, or CSV, prints the hops' figures over the
     // rounds (a table, JSON or CSV) at the end instead of a line per hop.
-    uint32_t cycles = 1;
+    uint32_t cycles = 1; // 0: until the observer stops the rounds
     uint32_t intervalMs = 1000;
     bool csv = false;
     // What watches the rounds as they run (the live view), or none.

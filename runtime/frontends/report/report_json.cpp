@@ -128,7 +128,7 @@ std::string ReportJson(const ReportDocument &d) {
     j["wait"] = d.waitMs / 1000.0;
     j["size"] = d.size;
     if (d.stats) {
-        j["cycles"] = d.cycles;
+        j["cycles"] = d.cycles ? Json(d.cycles) : Json(nullptr); // null: until the live view was stopped
         j["interval"] = d.intervalMs / 1000.0;
         j["rounds"] = d.stats->rounds;
         j["rtt_precision_ms"] = 1; // the echo call measures whole milliseconds, on every platform
