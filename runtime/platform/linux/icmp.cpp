@@ -17,14 +17,18 @@
 #include "datagram_transport.h"
 #include "formats/packet/echo_service.h"
 #include "helper_transport.h"
+#include "icmp_handles.h"
 #include "runtime/platform/echo_channel.h"
 #include "win32_api.h"
 
-namespace rt::win32 {
+namespace rt::platform {
 namespace {
 
-using platform::EchoChannel;
-using platform::HopResult;
+using icmp::EchoAnswer;
+using icmp::kIpBadDestination;
+using icmp::kIpGeneralFailure;
+using icmp::kIpReqTimedOut;
+using icmp::kIpSuccess;
 
 constexpr uint32_t kMaxData = 65500;
 
@@ -35,7 +39,7 @@ uint16_t Random16() {
 }
 
 struct Channel {
-    Channel(IcmpSocketKind k, int s, std::unique_ptr<platform::EchoTransport> transport)
+    Channel(IcmpSocketKind k, int s, std::unique_ptr<EchoTransport> transport)
         : kind(k), socket(s), echo(std::move(transport), Random16) {}
     IcmpSocketKind kind;
     int socket; // a datagram channel's socket (for tests); -1 for the helper's
@@ -112,17 +116,17 @@ int IcmpHandleSocket(uint32_t handle) {
     return c ? c->socket : -1;
 }
 
-uint32_t IcmpCreateFile() {
+uint32_t OpenIcmpHandle() {
     IcmpSocketKind preferred = g_preferred.load();
     std::shared_ptr<Channel> c;
     if (preferred != IcmpSocketKind::Helper) {
-        if (auto datagram = platform::DatagramTransport::Open(Random16)) {
+        if (auto datagram = DatagramTransport::Open(Random16)) {
             int socket = datagram->Socket();
             c = std::make_shared<Channel>(IcmpSocketKind::Datagram, socket, std::move(datagram));
         }
     }
     if (!c && preferred != IcmpSocketKind::Datagram) {
-        if (auto helper = platform::HelperTransport::Open())
+        if (auto helper = HelperTransport::Open())
             c = std::make_shared<Channel>(IcmpSocketKind::Helper, -1, std::move(helper));
     }
     if (!c) return 0;
@@ -133,7 +137,7 @@ uint32_t IcmpCreateFile() {
     return handle;
 }
 
-int32_t IcmpCloseHandle(uint32_t handle) {
+int32_t CloseIcmpHandle(uint32_t handle) {
     std::shared_ptr<Channel> closed;
     std::lock_guard lock(g_mutex);
     auto it = g_channels.find(handle);
@@ -152,7 +156,7 @@ uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *da
         return 0;
     }
     if (!reply || replySize < kReplyHeaderSize) return 0; // nowhere to put even the status
-    if (IsForbiddenEchoDestination(destination)) {
+    if (icmp::IsForbiddenEchoDestination(destination)) {
         WriteFailure(out, replySize, kIpBadDestination);
         return 0;
     }
@@ -165,29 +169,37 @@ uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *da
     std::span<const uint8_t> bytes{static_cast<const uint8_t *>(data), size_t(dataSize)};
     // Without options: the system's defaults, time-to-live 128.
     const auto *o = static_cast<const uint8_t *>(options);
-    platform::EchoProbe probe{destination,
-                              uint8_t(o ? o[kOptionTtl] : 128),
-                              uint8_t(o ? o[kOptionTos] : 0),
-                              uint8_t(o ? o[kOptionFlags] : 0),
-                              bytes,
-                              0,
-                              timeoutMs};
+    EchoProbe probe{destination,
+                    uint8_t(o ? o[kOptionTtl] : 128),
+                    uint8_t(o ? o[kOptionTos] : 0),
+                    uint8_t(o ? o[kOptionFlags] : 0),
+                    bytes,
+                    0,
+                    timeoutMs};
     std::lock_guard busy(c->echo.busy);
     if (o && lastTtl && probe.ttl && probe.ttl <= lastTtl) {
-        platform::TraceShape trace{destination, {bytes.begin(), bytes.end()}, probe.tos, probe.flags, lastTtl};
-        return WriteResult(platform::SendAhead(c->echo, trace, probe.ttl, timeoutMs), bytes, out, replySize);
+        TraceShape trace{destination, {bytes.begin(), bytes.end()}, probe.tos, probe.flags, lastTtl};
+        return WriteResult(SendAhead(c->echo, trace, probe.ttl, timeoutMs), bytes, out, replySize);
     }
-    return WriteResult(platform::SendOne(c->echo, probe), bytes, out, replySize);
-}
-
-uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
-                      void *reply, uint32_t replySize, uint32_t timeoutMs) {
-    return IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize, timeoutMs, 0);
+    return WriteResult(SendOne(c->echo, probe), bytes, out, replySize);
 }
 
 uint32_t IcmpHandleProbesSent(uint32_t handle) {
     auto c = FindChannel(handle);
     return c ? c->echo.probesSent.load() : 0;
+}
+
+} // namespace rt::platform
+
+namespace rt::win32 {
+
+uint32_t IcmpCreateFile() { return platform::OpenIcmpHandle(); }
+
+int32_t IcmpCloseHandle(uint32_t handle) { return platform::CloseIcmpHandle(handle); }
+
+uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
+                      void *reply, uint32_t replySize, uint32_t timeoutMs) {
+    return platform::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize, timeoutMs, 0);
 }
 
 } // namespace rt::win32
