@@ -177,7 +177,7 @@ set(library_links
   "rtcore_host:rtcore_frontend,rtcore_platform"
   "rtcore_report:rtcore_frontend"
   "rtcore_tui:rtcore_frontend"
-  "rtcore_qt:rtcore_frontend"
+  "rtcore_qt:rt_options,(rtcore_frontend)"
   "rtcore_win32:rtcore_frontend")
 if(BUILD AND NM AND EXISTS "${BUILD}/library-graph.txt")
   file(STRINGS "${BUILD}/library-graph.txt" graph)
