@@ -98,27 +98,27 @@ class FrontEnds : public ::testing::TestWithParam<Kind> {
 #endif
         ui_->ProcessEvents();
     }
-    // What the result list shows (UTF-8): the Win32 window's own list view once the changes other
-    // threads posted are applied; the model the Qt and terminal windows draw from.
+    // What the result list shows (UTF-8): the Win32 window's own list view, where it has one, once
+    // the changes other threads posted are applied; otherwise the model the windows draw from.
     int32_t ListRowCount(uint32_t unit) {
 #ifdef _WIN32
-        return int32_t(::SendMessageW(NativeList(unit), LVM_GETITEMCOUNT, 0, 0));
-#else
-        return ui_->controls().RowCount(unit);
+        if (HWND w = NativeList(unit)) return int32_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0));
 #endif
+        return ui_->controls().RowCount(unit);
     }
     std::string ListCellText(uint32_t unit, int32_t row, int32_t column) {
 #ifdef _WIN32
-        wchar_t text[512] = {};
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = 512;
-        ::SendMessageW(NativeList(unit), LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&cell));
-        return rt::WideToUtf8(text);
-#else
-        return rt::GbkToUtf8(ui_->controls().Cell(unit, row, column));
+        if (HWND w = NativeList(unit)) {
+            wchar_t text[512] = {};
+            LVITEMW cell{};
+            cell.iSubItem = column;
+            cell.pszText = text;
+            cell.cchTextMax = 512;
+            ::SendMessageW(w, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&cell));
+            return rt::WideToUtf8(text);
+        }
 #endif
+        return rt::GbkToUtf8(ui_->controls().Cell(unit, row, column));
     }
 #ifdef _WIN32
     HWND NativeList(uint32_t unit) {
