@@ -19,7 +19,7 @@
 #include "formats/packet/echo_service.h"
 #include "formats/packet/icmp_packet.h"
 
-namespace w = rt::win32;
+namespace w = rt::icmp;
 
 int main(int argc, char **argv) {
     if (argc != 3) return 2;

@@ -42,7 +42,7 @@
 #include "formats/packet/rate_limiter.h"
 #include "formats/packet/sequence_drawer.h"
 
-using namespace rt::win32;
+using namespace rt::icmp;
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "runtime/frontends/qt/qt_frontend.h"
 #include "runtime/frontends/report/report_asn.h"
 #include "runtime/frontends/report/report_frontend.h"
 #include "runtime/frontends/tui/tui_frontend.h"
 #include "runtime/frontends/watch/watch_view.h"
 #include "command_line.h"
 #include "runtime_entry.h"
+#include "window_module.h"
 
 namespace {
 
@@ -120,9 +120,10 @@ class LinuxEntry final : public product::EntryPlatform {
     rt::Result<std::unique_ptr<rt::FrontEnd>, product::StartFailure> Window(rt::FrontEndOptions options) override {
         using Failure = product::StartFailure;
         if (DisplayProbe probe; HasDisplay(probe)) {
-            auto window = rt::QtFrontEnd::Create(std::move(options));
+            // Qt is loaded only now, with the window's module: a report or a terminal window maps none of it.
+            auto window = product::MakeQtWindow(std::move(options));
             probe.Close(); // Qt is connected (or has given up) by now
-            if (!window) return Failure{Describe(window.error()), std::nullopt};
+            if (!window) return Failure{window.error(), std::nullopt};
             return std::unique_ptr<rt::FrontEnd>(std::move(*window));
         }
         if (InTerminal()) { // no graphical display: the same window as a full-screen terminal interface

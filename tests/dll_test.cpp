@@ -7,6 +7,7 @@
 #include "host_fixture.h"
 #include "contract/dll.h"
 #include "runtime/host/host.h"
+#include "formats/packet/icmp_packet.h"
 #include "runtime/platform/linux/win32_api.h"
 
 using namespace rt::testing;
@@ -85,7 +86,7 @@ TEST_F(DllCommands, EchoOnLoopbackFillsTheReplyAndNeverWritesPastIt) {
     std::memcpy(&status, reply + rt::kReplyStatus, 4);
     std::memcpy(&rtt, reply + rt::kReplyRoundTripTime, 4);
     EXPECT_EQ(address, htonl(0x7F000001));
-    EXPECT_EQ(status, win32::kIpSuccess);
+    EXPECT_EQ(status, rt::icmp::kIpSuccess);
     EXPECT_LT(rtt, 1000u);
     EXPECT_EQ(std::memcmp(reply + rt::kReplyHeaderSize, data, 32), 0) << "the echoed data follows the reply record";
     for (size_t i = 64; i < sizeof reply; ++i) EXPECT_EQ(reply[i], 0xEE) << "byte " << i << " past the reply size";
@@ -94,7 +95,7 @@ TEST_F(DllCommands, EchoOnLoopbackFillsTheReplyAndNeverWritesPastIt) {
         << "a reply size below the reply record";
     EXPECT_EQ(Dll_IcmpSendEcho(handle, 0xFFFFFFFF, data, 32, options, reply, 64, 100), 0u);
     std::memcpy(&status, reply + rt::kReplyStatus, 4);
-    EXPECT_EQ(status, win32::kIpBadDestination) << "broadcast is never probed";
+    EXPECT_EQ(status, rt::icmp::kIpBadDestination) << "broadcast is never probed";
     EXPECT_EQ(Dll_IcmpSendEcho(handle, 0, data, 32, options, reply, 64, 100), 0u);
     EXPECT_EQ(Dll_IcmpCloseHandle(handle), 1);
     EXPECT_EQ(Dll_IcmpSendEcho(handle, htonl(0x7F000001), data, 32, options, reply, 64, 100), 0u) << "a closed handle";

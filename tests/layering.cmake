@@ -4,6 +4,10 @@
 #  - link-time references, given the build tree (BUILD): a symbol an object of the folder needs must
 #    not be defined only by objects of folders it may not use (a lower library that links only
 #    because a higher one is linked with it).
+# The runtime's libraries, given the build tree: each links exactly the libraries listed with it, and
+# every symbol its file needs that a library of the project defines is defined by itself or by a
+# library below it, as the linker resolves it (so the core needs no platform symbol, and a front end
+# none of another).
 # Run as a test: cmake -DROOT=... [-DBUILD=... -DNM=...] -P layering.cmake
 cmake_minimum_required(VERSION 3.22)
 set(core contract,formats,runtime/core)
@@ -163,7 +167,115 @@ if(BUILD AND NM)
   endforeach()
 endif()
 
+# The runtime's libraries and the ones each may link (library-graph.txt, which runtime/CMakeLists.txt
+# writes: NAME|FILE|LINKS). Only the Qt window links Qt.
+set(library_links
+  "rt_formats:rt_options"
+  "rtcore_core:rt_formats"
+  "rtcore_platform:rtcore_core"
+  "rtcore_frontend:rtcore_core"
+  "rtcore_host:rtcore_frontend,rtcore_platform"
+  "rtcore_report:rtcore_frontend"
+  "rtcore_tui:rtcore_frontend"
+  "rtcore_watch:rtcore_tui"
+  "rtcore_qt:rt_options,(rtcore_frontend)"
+  "rtcore_win32:rtcore_frontend")
+if(BUILD AND NM AND EXISTS "${BUILD}/library-graph.txt")
+  file(STRINGS "${BUILD}/library-graph.txt" graph)
+  set(libraries "")
+  # A library in parentheses is below it but not linked: a module takes it from the library that
+  # loads it.
+  foreach(entry IN LISTS library_links)
+    string(REGEX REPLACE ":.*" "" name "${entry}")
+    string(REGEX REPLACE "^[^:]*:" "" below "${entry}")
+    string(REPLACE "," ";" below "${below}")
+    set(allowed_links_${name} "")
+    set(below_${name} "")
+    foreach(b IN LISTS below)
+      if(b MATCHES "^\\((.*)\\)$")
+        list(APPEND below_${name} "${CMAKE_MATCH_1}")
+      else()
+        list(APPEND allowed_links_${name} "${b}")
+        list(APPEND below_${name} "${b}")
+      endif()
+    endforeach()
+  endforeach()
+  foreach(line IN LISTS graph)
+    string(REPLACE "|" ";" fields "${line}")
+    list(GET fields 0 name)
+    list(GET fields 1 file_${name})
+    list(SUBLIST fields 2 -1 links)
+    list(APPEND libraries ${name})
+    if(NOT DEFINED allowed_links_${name})
+      string(APPEND failures "  ${name}: a library the layering test does not know\n")
+      continue()
+    endif()
+    # What it links of the project's own, and whether anything but the Qt window links Qt.
+    set(own "")
+    foreach(link IN LISTS links)
+      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" link "${link}")
+      if(link MATCHES "^rt")
+        list(APPEND own "${link}")
+      elseif(link MATCHES "Qt" AND NOT name STREQUAL "rtcore_qt")
+        string(APPEND failures "  ${name} links ${link}: only rtcore_qt may link Qt\n")
+      endif()
+    endforeach()
+    if(NOT own STREQUAL allowed_links_${name})
+      string(REPLACE ";" ", " own "${own}")
+      string(REPLACE ";" ", " want "${allowed_links_${name}}")
+      string(APPEND failures "  ${name} links ${own}; it should link ${want}\n")
+    endif()
+  endforeach()
+  # The symbols each library's file defines and needs.
+  foreach(name IN LISTS libraries)
+    execute_process(COMMAND ${NM} -P -g "${file_${name}}" OUTPUT_VARIABLE symbols ERROR_QUIET RESULT_VARIABLE failed)
+    if(failed)
+      string(APPEND failures "  ${name}: ${NM} cannot read ${file_${name}}\n")
+      continue()
+    endif()
+    string(REPLACE "\n" ";" symbols "${symbols}")
+    set(lib_needs_${name} "")
+    foreach(entry IN LISTS symbols)
+      if(entry MATCHES "^([^ ]+) U ")
+        list(APPEND lib_needs_${name} "${CMAKE_MATCH_1}")
+      elseif(entry MATCHES "^([^ :]+) [A-TV-Zui] ")
+        list(APPEND lib_defines_${CMAKE_MATCH_1} "${name}")
+      endif()
+    endforeach()
+    list(REMOVE_DUPLICATES lib_needs_${name})
+  endforeach()
+  # The libraries below one, following the links.
+  foreach(name IN LISTS libraries)
+    set(reach "${name}")
+    set(pending "${below_${name}}")
+    while(pending)
+      list(POP_FRONT pending next)
+      if(NOT next IN_LIST reach)
+        list(APPEND reach "${next}")
+        list(APPEND pending ${below_${next}})
+      endif()
+    endwhile()
+    foreach(symbol IN LISTS lib_needs_${name})
+      if(NOT DEFINED lib_defines_${symbol})
+        continue() # from a system library
+      endif()
+      set(found FALSE)
+      foreach(where IN LISTS lib_defines_${symbol})
+        if(where IN_LIST reach)
+          set(found TRUE)
+        endif()
+      endforeach()
+      if(NOT found)
+        list(GET lib_defines_${symbol} 0 where)
+        string(APPEND failures "  ${name} needs ${symbol}, defined only in ${where}, which it may not link\n")
+      endif()
+    endforeach()
+  endforeach()
+elseif(BUILD AND NM)
+  string(APPEND failures "  no library-graph.txt in ${BUILD}\n")
+endif()
+
 if(failures)
   message(FATAL_ERROR "Dependencies that point to a higher layer:\n${failures}")
 endif()
-message(STATUS "Every include and link-time reference points to its own layer or a lower one")
+message(STATUS "Every include, link-time reference and library link points to its own layer or a lower one")

@@ -106,22 +106,22 @@ class NamespaceNetwork : public ::testing::Test {
         h.fd = pair[0];
         if (spawned != 0) h.pid = -1;
         auto ready = h.pid > 0 ? Next(h) : std::nullopt;
-        if (!ready || ready->status != rt::win32::kEchoServiceReady) ADD_FAILURE() << "the helper did not start";
+        if (!ready || ready->status != rt::icmp::kEchoServiceReady) ADD_FAILURE() << "the helper did not start";
         return h;
     }
     // The helper's next response, waiting at most that long.
-    static std::optional<rt::win32::EchoServiceResponse> Next(const Helper &h, int waitMs = 10000) {
+    static std::optional<rt::icmp::EchoServiceResponse> Next(const Helper &h, int waitMs = 10000) {
         pollfd p{h.fd, POLLIN, 0};
         uint8_t record[64];
         if (::poll(&p, 1, waitMs) != 1) return std::nullopt;
         ssize_t n = ::recv(h.fd, record, sizeof record, 0);
-        return n > 0 ? rt::win32::DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
+        return n > 0 ? rt::icmp::DecodeEchoResponse({record, size_t(n)}) : std::nullopt;
     }
-    static void Request(const Helper &h, const rt::win32::EchoServiceRequest &r,
-                        size_t size = rt::win32::kEchoRequestRecordSize) {
-        uint8_t bytes[rt::win32::kEchoRequestRecordSize + 1] = {};
-        uint8_t record[rt::win32::kEchoRequestRecordSize];
-        rt::win32::EncodeEchoRequest(r, record);
+    static void Request(const Helper &h, const rt::icmp::EchoServiceRequest &r,
+                        size_t size = rt::icmp::kEchoRequestRecordSize) {
+        uint8_t bytes[rt::icmp::kEchoRequestRecordSize + 1] = {};
+        uint8_t record[rt::icmp::kEchoRequestRecordSize];
+        rt::icmp::EncodeEchoRequest(r, record);
         std::memcpy(bytes, record, sizeof record);
         ASSERT_EQ(::send(h.fd, bytes, size, 0), ssize_t(size));
     }
@@ -257,7 +257,7 @@ TEST_F(NamespaceNetwork, ProbesATraceLeftBehindAtTheHelperDoNotCrowdOutTheNextOn
 }
 
 TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPipe) {
-    namespace w = rt::win32;
+    namespace w = rt::icmp;
     Helper helper = StartHelper();
     ASSERT_GT(helper.pid, 0);
 
@@ -288,7 +288,7 @@ TEST_F(NamespaceNetwork, TheHelperAnswersOnlyWellFormedRequestsAndEndsWithItsPip
 }
 
 TEST_F(NamespaceNetwork, TheHelperRefusesAnotherTypeOfServiceAndSendsNothingForIt) {
-    namespace w = rt::win32;
+    namespace w = rt::icmp;
     auto sniffer = StartTool("r1", std::string(ECHO_SNIFFER) + " 30 1"); // the first echo request at r1
     ASSERT_EQ(ReadLine(sniffer.get()), "listening\n");
     Helper helper = StartHelper();
@@ -304,7 +304,7 @@ TEST_F(NamespaceNetwork, TheHelperRefusesAnotherTypeOfServiceAndSendsNothingForI
 }
 
 TEST_F(NamespaceNetwork, TheHelperAnswersTheSeventeenthOutstandingRequestAtOnceWithAFailure) {
-    namespace w = rt::win32;
+    namespace w = rt::icmp;
     Shell(std::string(TOPOLOGY_SCRIPT) + " silence " + prefix_ + " target");
     Helper helper = StartHelper();
     uint32_t target = htonl(0xCB007102);

@@ -17,8 +17,8 @@ namespace {
 using namespace rt::platform;
 using rt::AnswerKind;
 using rt::HopStats;
-using rt::win32::kIpSuccess;
-using rt::win32::kIpTtlExpiredTransit;
+using rt::icmp::kIpSuccess;
+using rt::icmp::kIpTtlExpiredTransit;
 
 constexpr uint32_t kTarget = 0x0A0071CB; // 203.113.0.10, network byte order
 constexpr uint32_t kWaitMs = 1000;

@@ -11,12 +11,12 @@
 #include "formats/packet/rate_limiter.h"
 #include "formats/packet/sequence_drawer.h"
 
-namespace win32 = rt::win32;
+namespace icmp = rt::icmp;
 
 namespace {
 
 TEST(ProbePacing, ABurstOfSixteenThenOneProbePerTwoMilliseconds) {
-    win32::RateLimiter pace(win32::kEchoServiceBurst, win32::kEchoServiceIntervalMs);
+    icmp::RateLimiter pace(icmp::kEchoServiceBurst, icmp::kEchoServiceIntervalMs);
     // At each time, as many probes as the bucket lets go, and the wait for the next one after them.
     const struct {
         const char *what;
@@ -41,7 +41,7 @@ TEST(ProbePacing, ABurstOfSixteenThenOneProbePerTwoMilliseconds) {
     }
 
     // A caller that tries every millisecond for a second: the burst, then 500 a second.
-    win32::RateLimiter hard(win32::kEchoServiceBurst, win32::kEchoServiceIntervalMs);
+    icmp::RateLimiter hard(icmp::kEchoServiceBurst, icmp::kEchoServiceIntervalMs);
     int sent = 0;
     for (uint64_t now = 0; now < 1000; ++now)
         while (hard.TryTake(now)) ++sent;
@@ -62,7 +62,7 @@ TEST(ProbePacing, SequenceNumbersAreNeverRepeatedNorConsecutive) {
         {"a stuck source", stuck, 2000},
     };
     for (const auto &c : cases) {
-        win32::SequenceDrawer drawer;
+        icmp::SequenceDrawer drawer;
         std::vector<bool> seen(65536);
         for (size_t i = 0; i < c.draws; ++i) {
             uint16_t v = drawer.Draw(c.source);
@@ -76,7 +76,7 @@ TEST(ProbePacing, SequenceNumbersAreNeverRepeatedNorConsecutive) {
     }
 
     // One trace's probes (a window of 16 and more): no number follows from the one before it.
-    win32::SequenceDrawer drawer;
+    icmp::SequenceDrawer drawer;
     uint16_t previous = drawer.Draw(random);
     for (int i = 0; i < 30; ++i) {
         uint16_t next = drawer.Draw(random);

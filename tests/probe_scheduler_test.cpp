@@ -14,10 +14,10 @@
 namespace {
 
 using namespace rt::platform;
-using rt::win32::kIpGeneralFailure;
-using rt::win32::kIpReqTimedOut;
-using rt::win32::kIpSuccess;
-using rt::win32::kIpTtlExpiredTransit;
+using rt::icmp::kIpGeneralFailure;
+using rt::icmp::kIpReqTimedOut;
+using rt::icmp::kIpSuccess;
+using rt::icmp::kIpTtlExpiredTransit;
 
 constexpr uint32_t kTarget = 0x0A0071CB; // 203.113.0.10, network byte order
 constexpr uint32_t kWaitMs = 1000;

@@ -14,7 +14,7 @@
 #include "qqwry_builder.h"
 #include "shell.h"
 #include "window_fixture.h"
-#include "runtime/platform/linux/win32_api.h"
+#include "runtime/platform/linux/icmp_handles.h"
 
 using namespace rt::testing;
 using Q = QqwryBuilder;
@@ -102,7 +102,7 @@ class TraceNetwork : public WindowFixture {
     void SetUp() override {
         if (!skip_.empty()) GTEST_SKIP() << skip_;
         WindowFixture::SetUp();
-        rt::win32::SetIcmpTimeoutCap(1000); // a silent hop costs a second, not 2.4
+        rt::platform::SetIcmpTimeoutCap(1000); // a silent hop costs a second, not 2.4
         previousFolder_ = std::filesystem::current_path();
         std::filesystem::current_path(folder_.path()); // ".\QQWry.dat" is looked up here
         Q b;
@@ -115,7 +115,7 @@ class TraceNetwork : public WindowFixture {
     void TearDown() override {
         if (!skip_.empty()) return;
         std::filesystem::current_path(previousFolder_);
-        rt::win32::SetIcmpTimeoutCap(0);
+        rt::platform::SetIcmpTimeoutCap(0);
         WindowFixture::TearDown();
     }
 
@@ -199,7 +199,7 @@ TEST_F(TraceNetwork, AnUnresolvableNameIsToldAndEndsAfterOneEmptyRow) {
 }
 
 TEST_F(TraceNetwork, ATargetThatNeverAnswersRunsAll255Hops) {
-    rt::win32::SetIcmpTimeoutCap(15);
+    rt::platform::SetIcmpTimeoutCap(15);
     Topology("silence " + prefix_ + " target");
     Trace("203.0.113.2", 60);
     auto rows = Rows();

@@ -14,7 +14,7 @@
 #include <optional>
 #include <span>
 
-namespace rt::win32 {
+namespace rt::icmp {
 
 // The limits of what the helper sends. The program's probes carry 32 to 128 bytes of "a", wait
 // 2400 ms and have the type of service 0; the helper allows a little more of the first two, and
@@ -148,4 +148,4 @@ inline std::optional<EchoServiceResponse> DecodeEchoResponse(std::span<const uin
     return r;
 }
 
-} // namespace rt::win32
+} // namespace rt::icmp

@@ -4,7 +4,7 @@
 
 #include "formats/byte_reader.h"
 
-namespace rt::win32 {
+namespace rt::icmp {
 namespace {
 
 // ICMP types and the offsets of the fields we read.
@@ -150,4 +150,4 @@ std::optional<EchoAnswer> MatchDatagramError(uint8_t type, uint8_t code, uint32_
     return answer;
 }
 
-} // namespace rt::win32
+} // namespace rt::icmp

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-namespace rt::win32 {
+namespace rt::icmp {
 
 // Status values of ICMP_ECHO_REPLY.
 enum IpStatus : uint32_t {
@@ -75,4 +75,4 @@ std::optional<EchoAnswer> MatchDatagramError(uint8_t type, uint8_t code, uint32_
 // The status of an ICMP error of that type and code.
 uint32_t StatusOfError(uint8_t type, uint8_t code);
 
-} // namespace rt::win32
+} // namespace rt::icmp

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-namespace rt::win32 {
+namespace rt::icmp {
 
 class RateLimiter {
   public:
@@ -43,4 +43,4 @@ class RateLimiter {
     uint64_t last_ = 0; // the latest time seen
 };
 
-} // namespace rt::win32
+} // namespace rt::icmp

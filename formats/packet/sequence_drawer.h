@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-namespace rt::win32 {
+namespace rt::icmp {
 
 class SequenceDrawer {
   public:
@@ -41,4 +41,4 @@ class SequenceDrawer {
     uint32_t count_ = 0;
 };
 
-} // namespace rt::win32
+} // namespace rt::icmp

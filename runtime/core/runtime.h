@@ -213,23 +213,6 @@ class FrontEnd {
     ControlModel controls_;
 };
 
-// A front end that shows the window to a person (Qt window or terminal). Tests replace the modal
-// message box and the browser through the hooks, and run pending events with Pump.
-class InteractiveFrontEnd : public FrontEnd {
-  public:
-    using FrontEnd::FrontEnd;
-    using MessagePresenter = std::function<void(const std::string &textUtf8, const std::string &titleUtf8)>;
-    virtual void SetMessagePresenter(MessagePresenter presenter) = 0;
-    virtual void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) = 0;
-    // Runs the events that are pending (on the window's thread).
-    virtual void Pump() = 0;
-    // What the result list shows (UTF-8), for tests that run against every front end.
-    virtual int32_t ListRowCount(uint32_t unit) { return controls().RowCount(unit); }
-    virtual std::string ListCellText(uint32_t unit, int32_t row, int32_t column) {
-        return GbkToUtf8(controls().Cell(unit, row, column));
-    }
-};
-
 // What the product calls itself and its folders, which only the product knows: the runtime's entry
 // names them (Runtime::SetProduct); until then the running program's file name stands for both.
 struct ProductNames {

@@ -22,8 +22,8 @@ template <typename T> T Read(const void *at, size_t offset) {
 
 AnswerKind KindOf(uint32_t replies, uint32_t status) {
     if (replies != 1) return AnswerKind::None; // the program counts no other number as an answer
-    if (status == win32::kIpSuccess) return AnswerKind::EchoReply;
-    if (status == win32::kIpTtlExpiredTransit) return AnswerKind::TimeExceeded;
+    if (status == icmp::kIpSuccess) return AnswerKind::EchoReply;
+    if (status == icmp::kIpTtlExpiredTransit) return AnswerKind::TimeExceeded;
     return AnswerKind::OtherError;
 }
 

@@ -7,32 +7,20 @@
 namespace rt {
 namespace {
 
-class ConsoleFrontEnd final : public InteractiveFrontEnd {
+class ConsoleFrontEnd final : public FrontEnd {
   public:
-    ConsoleFrontEnd() : InteractiveFrontEnd(/*anyUnit=*/true) {}
+    ConsoleFrontEnd() : FrontEnd(/*anyUnit=*/true) {}
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override {
         std::string titleUtf8 = title ? GbkToUtf8(*title) : std::string();
-        if (presenter_) return presenter_(GbkToUtf8(text), titleUtf8);
         std::string line = title ? titleUtf8 + ": " : std::string();
         line += GbkToUtf8(text);
         std::fprintf(stderr, "%s\n", line.c_str());
     }
-    void OpenUrl(std::string_view url) override {
-        if (opener_) return opener_(GbkToUtf8(url));
-        std::fprintf(stderr, "Open %s\n", GbkToUtf8(url).c_str());
-    }
+    void OpenUrl(std::string_view url) override { std::fprintf(stderr, "Open %s\n", GbkToUtf8(url).c_str()); }
     void ShowWindow(uint32_t) override {}
     void RunEvents() override {}
     void RequestQuit() override { Runtime::Instance().Exit(0); }
-
-    void SetMessagePresenter(MessagePresenter presenter) override { presenter_ = std::move(presenter); }
-    void SetUrlOpener(std::function<void(const std::string &)> opener) override { opener_ = std::move(opener); }
-    void Pump() override {}
-
-  private:
-    MessagePresenter presenter_;
-    std::function<void(const std::string &)> opener_;
 };
 
 } // namespace

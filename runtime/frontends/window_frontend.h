@@ -46,11 +46,13 @@ struct FrontEndOptions {
 Result<form::Form, FrontEndFailure> DecodeWindowForm(std::span<const uint8_t> bytes, uint32_t codeSize);
 
 // A front end built from the form: its controls are in the model from the start, its events call
-// the image's routines, and tests may take its messages and web addresses.
-class FormFrontEnd : public InteractiveFrontEnd {
+// the image's routines. Its messages and web addresses may be taken instead of shown in a modal box
+// and handed to the browser (tests take them so).
+class FormFrontEnd : public FrontEnd {
   public:
-    void SetMessagePresenter(MessagePresenter presenter) override { presenter_ = std::move(presenter); }
-    void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) override { opener_ = std::move(opener); }
+    using MessagePresenter = std::function<void(const std::string &textUtf8, const std::string &titleUtf8)>;
+    void SetMessagePresenter(MessagePresenter presenter) { presenter_ = std::move(presenter); }
+    void SetUrlOpener(std::function<void(const std::string &urlUtf8)> opener) { opener_ = std::move(opener); }
 
   protected:
     FormFrontEnd(form::Form form, std::function<void *(uint32_t offset)> routineAt);

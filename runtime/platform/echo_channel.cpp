@@ -3,7 +3,7 @@
 namespace rt::platform {
 namespace {
 
-using win32::kIpGeneralFailure;
+using icmp::kIpGeneralFailure;
 
 // Files whatever the transport already heard, without waiting.
 void CollectHeard(EchoTransport &t, ProbeScheduler &s) {

@@ -23,7 +23,7 @@ struct EchoChannel {
 
     std::unique_ptr<EchoTransport> transport; // under busy
     uint16_t (*random)();                     // a uniformly random number, for the sequence numbers
-    win32::SequenceDrawer sequences;          // under busy
+    icmp::SequenceDrawer sequences;           // under busy
     ProbeScheduler ahead;                     // under busy
     std::atomic<uint32_t> probesSent{0};
     std::mutex busy; // one request at a time per handle

@@ -10,11 +10,11 @@
 namespace rt::platform {
 namespace {
 
-using win32::EchoAnswer;
-using win32::kIpBadDestination;
-using win32::kIpGeneralFailure;
-using win32::kIpReqTimedOut;
-using win32::kIpSuccess;
+using icmp::EchoAnswer;
+using icmp::kIpBadDestination;
+using icmp::kIpGeneralFailure;
+using icmp::kIpReqTimedOut;
+using icmp::kIpSuccess;
 
 void PutU16(uint8_t *p, uint16_t v) { std::memcpy(p, &v, 2); }
 void PutU32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
@@ -63,7 +63,7 @@ void WriteEchoFailure(void *reply, uint32_t replySize, uint32_t status) {
 
 uint32_t SendEchoRequest(EchoChannel &c, const EchoRequestCall &call, uint8_t lastTtl) {
     if (!call.reply || call.replySize < kReplyHeaderSize) return 0; // nowhere to put even the status
-    if (win32::IsForbiddenEchoDestination(call.destination)) {
+    if (icmp::IsForbiddenEchoDestination(call.destination)) {
         WriteEchoFailure(call.reply, call.replySize, kIpBadDestination);
         return 0;
     }

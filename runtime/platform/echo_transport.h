@@ -30,7 +30,7 @@ struct EchoProbe {
 struct EchoHeard {
     uint16_t sequence = 0;    // the probe's
     uint32_t status = 0;      // an IpStatus; kIpReqTimedOut or kIpGeneralFailure: no answer came
-    win32::EchoAnswer answer; // when an answer came (its data is not kept: an echo reply's is the probe's)
+    icmp::EchoAnswer answer;  // when an answer came (its data is not kept: an echo reply's is the probe's)
     uint32_t roundTripMs = 0; // from the probe's send to the answer's arrival
 };
 
@@ -52,7 +52,7 @@ class EchoTransport {
     virtual uint32_t GraceMs() const { return 0; }
     // The status of a probe whose verdict did not come within its wait and grace. A transport that
     // should have reported it by then (the helper) is broken, and stops.
-    virtual uint32_t Overdue() { return win32::kIpReqTimedOut; }
+    virtual uint32_t Overdue() { return icmp::kIpReqTimedOut; }
     // Leaves every probe sent so far behind: an answer to one of them is dropped from here on.
     virtual void Forget() {}
     // It failed and sends nothing more.

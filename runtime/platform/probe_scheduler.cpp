@@ -2,8 +2,8 @@
 
 namespace rt::platform {
 
-using win32::kIpGeneralFailure;
-using win32::kIpReqTimedOut;
+using icmp::kIpGeneralFailure;
+using icmp::kIpReqTimedOut;
 
 bool ProbeScheduler::Ask(const TraceShape &trace, uint8_t ttl) {
     bool same = open_ && trace_ == trace;

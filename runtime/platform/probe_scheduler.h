@@ -30,8 +30,8 @@ struct TraceShape {
 
 // A hop's verdict.
 struct HopResult {
-    uint32_t status = win32::kIpReqTimedOut; // kIpReqTimedOut or kIpGeneralFailure: no answer
-    win32::EchoAnswer answer;                // when answered (without data)
+    uint32_t status = icmp::kIpReqTimedOut; // kIpReqTimedOut or kIpGeneralFailure: no answer
+    icmp::EchoAnswer answer;                // when answered (without data)
     uint32_t roundTripMs = 0;
     bool overdue = false; // nothing came within its wait and the transport's grace
 };

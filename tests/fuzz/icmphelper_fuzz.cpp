@@ -7,7 +7,7 @@
 #include "formats/packet/echo_service.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    namespace w = rt::win32;
+    namespace w = rt::icmp;
     std::span<const uint8_t> bytes(data, size);
     if (auto r = w::DecodeEchoRequest(bytes)) {
         if (w::IsForbiddenEchoDestination(r->destination) || r->ttl == 0 || r->timeoutMs == 0 ||

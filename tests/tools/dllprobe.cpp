@@ -23,8 +23,10 @@
 #include "contract/dll.h"
 #include "runtime/core/echo_bounds.h"
 #include "runtime/host/host.h"
+#include "runtime/platform/linux/icmp_handles.h"
 #include "runtime/platform/linux/win32_api.h"
 
+namespace platform = rt::platform;
 namespace win32 = rt::win32;
 
 namespace {
@@ -38,8 +40,8 @@ int Echo(int argc, char **argv) {
     std::string kind = argc > 6 ? argv[6] : "auto";
     bool noise = argc > 7 && std::strcmp(argv[7], "noise") == 0;
     bool staleError = argc > 7 && std::strcmp(argv[7], "stale-error") == 0;
-    if (kind == "helper") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Helper);
-    if (kind == "datagram") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Datagram);
+    if (kind == "helper") platform::SetIcmpSocketKind(platform::IcmpSocketKind::Helper);
+    if (kind == "datagram") platform::SetIcmpSocketKind(platform::IcmpSocketKind::Datagram);
 
     uint32_t handle = Dll_IcmpCreateFile();
     if (handle == 0) {
@@ -51,7 +53,7 @@ int Echo(int argc, char **argv) {
     if (staleError) {
         uint8_t ttl1[11] = {1};
         Dll_IcmpSendEcho(handle, destination, data.data(), size, ttl1, reply, sizeof reply, 0);
-        pollfd p{win32::IcmpHandleSocket(handle), POLLERR, 0};
+        pollfd p{platform::IcmpHandleSocket(handle), POLLERR, 0};
         if (p.fd < 0 || ::poll(&p, 1, 5000) != 1) {
             std::printf("result=noerror\n");
             return 0;
@@ -80,7 +82,7 @@ int Echo(int argc, char **argv) {
     std::memcpy(&address, reply + rt::kReplyAddress, 4);
     std::memcpy(&status, reply + rt::kReplyStatus, 4);
     std::memcpy(&rtt, reply + rt::kReplyRoundTripTime, 4);
-    const char *k = win32::IcmpHandleKind(handle) == win32::IcmpSocketKind::Helper ? "helper" : "datagram";
+    const char *k = platform::IcmpHandleKind(handle) == platform::IcmpSocketKind::Helper ? "helper" : "datagram";
     std::printf("result=%u address=%s status=%u rtt=%u kind=%s noise=%d\n", n,
                 reinterpret_cast<const char *>(Dll_inet_ntoa(address)), status, rtt, k, noiseAnswers.load());
     Dll_IcmpCloseHandle(handle);
@@ -92,8 +94,8 @@ int Trace(int argc, char **argv) {
     uint32_t destination = Dll_inet_addr(argv[2]);
     uint32_t last = uint32_t(std::atoi(argv[3]));
     std::string kind = argc > 5 ? argv[5] : "auto";
-    if (kind == "helper") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Helper);
-    if (kind == "datagram") win32::SetIcmpSocketKind(win32::IcmpSocketKind::Datagram);
+    if (kind == "helper") platform::SetIcmpSocketKind(platform::IcmpSocketKind::Helper);
+    if (kind == "datagram") platform::SetIcmpSocketKind(platform::IcmpSocketKind::Datagram);
     uint32_t again = argc > 7 && std::strcmp(argv[6], "again") == 0 ? uint32_t(std::atoi(argv[7])) : 0;
     rt::SetEchoBounds({uint32_t(std::atoi(argv[4])), last});
     uint32_t handle = Dll_IcmpCreateFile();
@@ -111,7 +113,7 @@ int Trace(int argc, char **argv) {
         std::memcpy(&status, reply + rt::kReplyStatus, 4);
         std::printf("hop=%u result=%u address=%s status=%u sent=%u\n", ttl, n,
                     n ? reinterpret_cast<const char *>(Dll_inet_ntoa(address)) : "*", status,
-                    win32::IcmpHandleProbesSent(handle));
+                    platform::IcmpHandleProbesSent(handle));
         if (n == 1 && address == destination) break;
         if (ttl == again) {
             std::printf("again\n");

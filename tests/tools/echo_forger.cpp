@@ -25,7 +25,7 @@ namespace {
 
 void SetChecksum(std::vector<uint8_t> &m) {
     m[2] = m[3] = 0;
-    uint16_t sum = rt::win32::InternetChecksum(m);
+    uint16_t sum = rt::icmp::InternetChecksum(m);
     m[2] = uint8_t(sum >> 8);
     m[3] = uint8_t(sum);
 }
@@ -79,8 +79,7 @@ int main(int argc, char **argv) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[4]));
     while (std::chrono::steady_clock::now() < end) {
         for (uint32_t id = 0; id <= 0xFFFF; ++id) {
-            std::vector<uint8_t> m =
-                rt::win32::BuildEchoRequest({to.sin_addr.s_addr, uint16_t(id), sequence, {}}, data);
+            std::vector<uint8_t> m = rt::icmp::BuildEchoRequest({to.sin_addr.s_addr, uint16_t(id), sequence, {}}, data);
             m[0] = 0; // an echo reply: the checksum drops by 0x0800
             uint32_t sum = uint32_t(m[2] << 8 | m[3]) + 0x0800;
             sum = (sum & 0xFFFF) + (sum >> 16);

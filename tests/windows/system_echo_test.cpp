@@ -14,9 +14,9 @@
 namespace {
 
 using namespace rt::platform;
-using rt::win32::kIpReqTimedOut;
-using rt::win32::kIpSuccess;
-using rt::win32::kIpTtlExpiredTransit;
+using rt::icmp::kIpReqTimedOut;
+using rt::icmp::kIpSuccess;
+using rt::icmp::kIpTtlExpiredTransit;
 
 struct Request {
     HANDLE event;

@@ -112,8 +112,6 @@ class QtWindow final : public QtFrontEnd {
         });
     }
 
-    void Pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
-
     void ProcessEvents() override {
         // Only the window's own thread may run its events; for the trace thread this does nothing.
         if (OnGuiThread()) QCoreApplication::processEvents();

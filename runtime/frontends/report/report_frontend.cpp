@@ -83,7 +83,6 @@ class Report final : public ReportFrontEnd {
         PrintHeldMessages(false);
     }
     void OpenUrl(std::string_view url) override { std::fprintf(options_.err, "%s\n", GbkToUtf8(url).c_str()); }
-    void Pump() override {}
     void RequestQuit() override { Runtime::Instance().Exit(kReportNotReached); }
 
     // The start routine shows the window: its created event, the target and size put into their

@@ -118,10 +118,6 @@ void TuiWindow::ProcessEvents() {
     if (OnUiThread() && screen_) RunOnce(0);
 }
 
-void TuiWindow::Pump() {
-    if (screen_) RunOnce(0);
-}
-
 void TuiWindow::ShowWindow(uint32_t window) {
     if (window != form_.windowId || shown_) return;
     shown_ = true;

@@ -52,7 +52,6 @@ class TuiWindow final : public TuiFrontEnd {
     void Shutdown() override;
     void ShowMessage(std::string_view text, int32_t style, std::optional<std::string_view> title) override;
     void ProcessEvents() override;
-    void Pump() override;
     void ShowWindow(uint32_t window) override;
     void RunEvents() override;
     void RequestQuit() override;

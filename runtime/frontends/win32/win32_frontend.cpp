@@ -38,13 +38,13 @@ void Win32Window::ShowMessage(std::string_view text, int32_t, std::optional<std:
     });
 }
 
-void Win32Window::Pump() {
+void Win32Window::RunPending() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) Dispatch(msg);
 }
 
 void Win32Window::ProcessEvents() {
-    if (std::this_thread::get_id() == gui_) Pump(); // the trace thread has no events to run
+    if (std::this_thread::get_id() == gui_) RunPending(); // the trace thread has no events to run
 }
 
 void Win32Window::ShowWindow(uint32_t window) {
@@ -67,24 +67,6 @@ void Win32Window::RequestQuit() {
     if (main_) ::PostMessageW(main_, WM_CLOSE, 0, 0);
 }
 
-// What the list view itself shows, once the changes other threads posted have been applied.
-int32_t Win32Window::ListRowCount(uint32_t unit) {
-    HWND w = NativeList(unit);
-    return w ? int32_t(::SendMessageW(w, LVM_GETITEMCOUNT, 0, 0)) : InteractiveFrontEnd::ListRowCount(unit);
-}
-
-std::string Win32Window::ListCellText(uint32_t unit, int32_t row, int32_t column) {
-    HWND w = NativeList(unit);
-    if (!w) return InteractiveFrontEnd::ListCellText(unit, row, column);
-    wchar_t text[512] = {};
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = text;
-    cell.cchTextMax = 512;
-    ::SendMessageW(w, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&cell));
-    return WideToUtf8(text);
-}
-
 void Win32Window::OpenUrl(std::string_view url) {
     std::string u = GbkToUtf8(url);
     OnGui([&] {
@@ -95,14 +77,6 @@ void Win32Window::OpenUrl(std::string_view url) {
 
 void *Win32Window::Native(uint32_t unit) const {
     if (unit == form_.windowId) return main_;
-    auto it = controls_.find(unit);
-    return it == controls_.end() ? nullptr : it->second;
-}
-
-HWND Win32Window::NativeList(uint32_t unit) {
-    if (std::this_thread::get_id() != gui_ || !main_) return nullptr;
-    MSG msg;
-    while (::PeekMessageW(&msg, main_, kMirror, kMirror, PM_REMOVE)) Dispatch(msg);
     auto it = controls_.find(unit);
     return it == controls_.end() ? nullptr : it->second;
 }

@@ -23,19 +23,16 @@ class Win32Window final : public Win32FrontEnd {
     ~Win32Window() override;
 
     void ShowMessage(std::string_view text, int32_t, std::optional<std::string_view> title) override;
-    void Pump() override;
     void ProcessEvents() override;
     void ShowWindow(uint32_t window) override;
     void RunEvents() override;
     void RequestQuit() override;
-    int32_t ListRowCount(uint32_t unit) override;
-    std::string ListCellText(uint32_t unit, int32_t row, int32_t column) override;
     void OpenUrl(std::string_view url) override;
     void *Native(uint32_t unit) const override;
 
   private:
     // ---- Messages and the model (win32_frontend.cpp) ----
-    HWND NativeList(uint32_t unit);
+    void RunPending();
     void Dispatch(MSG &msg);
     void OnGui(const std::function<void()> &f);
     void ControlChanged(uint32_t unit, ControlModel::Change change) override;

@@ -16,11 +16,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "win32_api.h"
+#include "runtime/core/echo_records.h"
 
 namespace rt::platform {
 
-using namespace win32;
+using namespace icmp;
 
 struct DatagramTransport::Buffers {
     std::array<uint8_t, 65536> bytes;

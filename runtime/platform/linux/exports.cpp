@@ -8,6 +8,7 @@
 #include "formats/text/text.h"
 #include "runtime/core/echo_bounds.h"
 #include "runtime/core/trace_records.h"
+#include "icmp_handles.h"
 #include "win32_api.h"
 
 namespace rt::platform {
@@ -31,11 +32,10 @@ int32_t RecordedIcmpCloseHandle(uint32_t handle) {
 
 uint32_t BoundedIcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
                              void *reply, uint32_t replySize, uint32_t timeoutMs) {
-    return SendBoundedEcho({destination, options, dataSize, reply, replySize, timeoutMs},
-                           [&](uint32_t waitMs, uint8_t lastTtl) {
-                               return win32::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply,
-                                                               replySize, waitMs, lastTtl);
-                           });
+    return SendBoundedEcho(
+        {destination, options, dataSize, reply, replySize, timeoutMs}, [&](uint32_t waitMs, uint8_t lastTtl) {
+            return IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize, waitMs, lastTtl);
+        });
 }
 
 uintptr_t RecordedGethostbyname(const char *name) {

@@ -23,7 +23,7 @@
 namespace rt::platform {
 namespace {
 
-using namespace win32;
+using namespace icmp;
 
 // How long a started helper may take to say it is ready, and how long past a request's own timeout
 // its answer may take: bounds for a helper that hangs, never reached by one that works.

@@ -15,14 +15,15 @@
 
 #include "datagram_transport.h"
 #include "helper_transport.h"
+#include "icmp_handles.h"
 #include "runtime/platform/echo_channel.h"
 #include "runtime/platform/echo_request.h"
 #include "win32_api.h"
 
-namespace rt::win32 {
+namespace rt::platform {
 namespace {
 
-using platform::EchoChannel;
+using icmp::kIpGeneralFailure;
 
 uint16_t Random16() {
     uint16_t v = 0;
@@ -31,7 +32,7 @@ uint16_t Random16() {
 }
 
 struct Channel {
-    Channel(IcmpSocketKind k, int s, std::unique_ptr<platform::EchoTransport> transport)
+    Channel(IcmpSocketKind k, int s, std::unique_ptr<EchoTransport> transport)
         : kind(k), socket(s), echo(std::move(transport), Random16) {}
     IcmpSocketKind kind;
     int socket; // a datagram channel's socket (for tests); -1 for the helper's
@@ -66,17 +67,17 @@ int IcmpHandleSocket(uint32_t handle) {
     return c ? c->socket : -1;
 }
 
-uint32_t IcmpCreateFile() {
+uint32_t OpenIcmpHandle() {
     IcmpSocketKind preferred = g_preferred.load();
     std::shared_ptr<Channel> c;
     if (preferred != IcmpSocketKind::Helper) {
-        if (auto datagram = platform::DatagramTransport::Open(Random16)) {
+        if (auto datagram = DatagramTransport::Open(Random16)) {
             int socket = datagram->Socket();
             c = std::make_shared<Channel>(IcmpSocketKind::Datagram, socket, std::move(datagram));
         }
     }
     if (!c && preferred != IcmpSocketKind::Datagram) {
-        if (auto helper = platform::HelperTransport::Open())
+        if (auto helper = HelperTransport::Open())
             c = std::make_shared<Channel>(IcmpSocketKind::Helper, -1, std::move(helper));
     }
     if (!c) return 0;
@@ -87,7 +88,7 @@ uint32_t IcmpCreateFile() {
     return handle;
 }
 
-int32_t IcmpCloseHandle(uint32_t handle) {
+int32_t CloseIcmpHandle(uint32_t handle) {
     std::shared_ptr<Channel> closed;
     std::lock_guard lock(g_mutex);
     auto it = g_channels.find(handle);
@@ -101,23 +102,30 @@ uint32_t IcmpSendEchoAhead(uint32_t handle, uint32_t destination, const void *da
                            void *reply, uint32_t replySize, uint32_t timeoutMs, uint8_t lastTtl) {
     auto c = FindChannel(handle);
     if (!c) {
-        platform::WriteEchoFailure(reply, replySize, kIpGeneralFailure);
+        WriteEchoFailure(reply, replySize, kIpGeneralFailure);
         return 0;
     }
     uint32_t cap = g_timeoutCap.load();
     if (cap) timeoutMs = std::min(cap, timeoutMs);
-    return platform::SendEchoRequest(c->echo, {destination, data, dataSize, options, reply, replySize, timeoutMs},
-                                     lastTtl);
-}
-
-uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
-                      void *reply, uint32_t replySize, uint32_t timeoutMs) {
-    return IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize, timeoutMs, 0);
+    return SendEchoRequest(c->echo, {destination, data, dataSize, options, reply, replySize, timeoutMs}, lastTtl);
 }
 
 uint32_t IcmpHandleProbesSent(uint32_t handle) {
     auto c = FindChannel(handle);
     return c ? c->echo.probesSent.load() : 0;
+}
+
+} // namespace rt::platform
+
+namespace rt::win32 {
+
+uint32_t IcmpCreateFile() { return platform::OpenIcmpHandle(); }
+
+int32_t IcmpCloseHandle(uint32_t handle) { return platform::CloseIcmpHandle(handle); }
+
+uint32_t IcmpSendEcho(uint32_t handle, uint32_t destination, const void *data, uint32_t dataSize, void *options,
+                      void *reply, uint32_t replySize, uint32_t timeoutMs) {
+    return platform::IcmpSendEchoAhead(handle, destination, data, dataSize, options, reply, replySize, timeoutMs, 0);
 }
 
 } // namespace rt::win32

@@ -8,8 +8,8 @@
 namespace rt::platform {
 namespace {
 
-using win32::kIpGeneralFailure;
-using win32::kIpReqTimedOut;
+using icmp::kIpGeneralFailure;
+using icmp::kIpReqTimedOut;
 
 // Room in a reply buffer beyond the reply record and the echoed data: an ICMP error's 8 bytes, IP
 // options the answer may carry, and the I/O status block the asynchronous call keeps there.
