@@ -49,6 +49,11 @@ std::string EscapeControls(std::string_view utf8);
 // nothing past U+10FFFF), or 0 when it does not start with one.
 size_t Utf8CharLength(std::string_view s);
 
+// The cells a terminal gives UTF-8 text, East Asian wide and full-width characters taking two, by a
+// fixed table rather than the locale's, so that a report aligns its columns alike wherever its output
+// goes (a file, a pipe, the Windows console); a byte that is not UTF-8 takes one.
+size_t DisplayCells(std::string_view utf8);
+
 // A number as 0x-prefixed upper-case hexadecimal, at least `digits` digits wide.
 std::string Hex(uint64_t value, int digits = 1);
 

@@ -47,27 +47,6 @@ std::string CsvField(const std::string &text) {
 
 } // namespace
 
-size_t DisplayCells(std::string_view utf8) {
-    size_t cells = 0;
-    for (size_t i = 0; i < utf8.size();) {
-        size_t n = Utf8CharLength(utf8.substr(i));
-        if (n == 0) { // not UTF-8: a cell a byte
-            ++cells;
-            ++i;
-            continue;
-        }
-        uint32_t c = n == 1 ? uint8_t(utf8[i]) : uint8_t(utf8[i]) & (0xFF >> (n + 1));
-        for (size_t k = 1; k < n; ++k) c = c << 6 | (uint8_t(utf8[i + k]) & 0x3F);
-        const bool wide =
-            (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0xA4CF) ||
-            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
-            (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-        cells += wide ? 2 : 1;
-        i += n;
-    }
-    return cells;
-}
-
 std::string RoundsTable(const PathStats &stats, const AsTable *asn) {
     // Every line as cells first: the text columns are as wide as their widest cell.
     const std::vector<std::string> heading = {"Hop",  "Address", "Place", "AS",   "Loss%", "Snt",

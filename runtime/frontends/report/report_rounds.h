@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "runtime/core/path_stats.h"
 #include "runtime/frontends/report/report_asn.h"
@@ -19,8 +18,5 @@ std::string RoundsTable(const PathStats &stats, const AsTable *asn);
 // CSV (RFC 4180, UTF-8): a header line, then one line per hop and responder, the hop's figures on
 // each; a silent hop has one line with an empty address.
 std::string RoundsCsv(const PathStats &stats, const AsTable *asn);
-
-// The cells a terminal gives UTF-8 text: East Asian wide and full-width characters take two.
-size_t DisplayCells(std::string_view utf8);
 
 } // namespace rt
