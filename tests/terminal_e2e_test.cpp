@@ -13,6 +13,7 @@
 #include "history_file.h"
 #include "program_folder.h"
 #include "temp_dir.h"
+#include "terminal_network.h"
 #include "tmux_session.h"
 
 using namespace rt::testing;
@@ -20,41 +21,23 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Terminal : public ::testing::Test {
+class Terminal : public TerminalOnNetwork {
   protected:
-    void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "the namespace network needs root";
-        if (Shell("command -v tmux").empty()) GTEST_SKIP() << "tmux is needed (scripts/setup installs it)";
-        prefix_ = "rtm" + std::to_string(::getpid());
-        ASSERT_EQ(Topology("up " + prefix_), "");
-        InstallProgram(folder_, PRODUCT, "\xB2\xE2\xCA\xD4\xCD\xF8", "tty"); // 测试网
-        std::filesystem::create_directories(ARTIFACTS);
-    }
-    void TearDown() override {
-        tmux_.reset();
-        if (!prefix_.empty()) Topology("down " + prefix_);
-    }
+    Terminal() : TerminalOnNetwork("rtm") {}
 
     void Start(int columns, int rows) {
         std::string tmp = folder_.file("tmp");
         std::filesystem::create_directories(tmp);
         std::string program = "cd " + folder_.path().string() + " && env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR=" + tmp +
                               " TERM=xterm-256color ./routetrace; echo EXIT=$?; sleep 60";
-        tmux_ = std::make_unique<TmuxSession>(prefix_);
-        tmux_->Start("ip netns exec " + prefix_ + "-client sh -c '" + program + "'", columns, rows);
+        RunInClient(program, columns, rows);
         ASSERT_TRUE(WaitFor("开始追踪", 10s)) << Screen();
     }
-    std::string Screen() { return tmux_->Screen(); }
     void Keys(const std::string &keys) { tmux_->Keys(keys); }
     bool WaitFor(const std::string &text, std::chrono::milliseconds within) { return tmux_->WaitFor(text, within); }
     bool WaitForFile(const std::string &content) {
         return Until([&] { return folder_.read("lsjl.ini") == content; }, 10s);
     }
-    void Keep(const std::string &name) { std::ofstream(std::string(ARTIFACTS) + "/" + name) << Screen(); }
-
-    TempDir folder_;
-    std::string prefix_;
-    std::unique_ptr<TmuxSession> tmux_;
 };
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "program_folder.h"
 #include "shell.h"
 #include "temp_dir.h"
+#include "terminal_network.h"
 #include "tmux_session.h"
 
 using namespace rt::testing;
@@ -31,35 +32,21 @@ int Sent(const std::string &screen, int hop) {
     return -1;
 }
 
-class Watch : public ::testing::Test {
+class Watch : public TerminalOnNetwork {
   protected:
-    void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "the namespace network needs root";
-        if (Shell("command -v tmux").empty()) GTEST_SKIP() << "tmux is needed (scripts/setup installs it)";
-        prefix_ = "rtw" + std::to_string(::getpid());
-        ASSERT_EQ(Topology("up " + prefix_), "");
-        InstallProgram(folder_, PRODUCT, "\xB2\xE2\xCA\xD4\xCD\xF8", "tty"); // 测试网
-        std::filesystem::create_directories(ARTIFACTS);
-    }
-    void TearDown() override {
-        tmux_.reset();
-        if (!prefix_.empty()) Topology("down " + prefix_);
-    }
+    Watch() : TerminalOnNetwork("rtw") {}
 
     // Runs routetrace --watch with the options in a terminal of that size, tracing the target.
     void Start(const std::string &options, int columns, int rows) {
         std::string program = "cd " + folder_.path().string() + " && env -u DISPLAY -u WAYLAND_DISPLAY " +
                               "TERM=xterm-256color ./routetrace --watch " + options +
                               " 203.0.113.2; echo EXIT=$?; sleep 60";
-        tmux_ = std::make_unique<TmuxSession>(prefix_);
-        tmux_->Start("ip netns exec " + prefix_ + "-client sh -c '" + program + "'", columns, rows);
+        RunInClient(program, columns, rows);
     }
-    std::string Screen() { return tmux_->Screen(); }
     // Waits until the target's line counts at least that many probes.
     bool SentAtLeast(int n) {
         return Until([&] { return Sent(Screen(), 4) >= n; }, 30s);
     }
-    void Keep(const std::string &name) { std::ofstream(std::string(ARTIFACTS) + "/" + name) << Screen(); }
     // After the view: the final table on standard output, every hop in it, and the exit code.
     void ExpectFinalTable(const std::string &name) {
         ASSERT_TRUE(tmux_->WaitFor("EXIT=", 30s)) << Screen();
@@ -70,10 +57,6 @@ class Watch : public ::testing::Test {
         EXPECT_NE(screen.find("Loss%"), std::string::npos) << screen;
         for (int hop = 1; hop <= 4; ++hop) EXPECT_GE(Sent(screen, hop), 1) << hop << "\n" << screen;
     }
-
-    TempDir folder_;
-    std::string prefix_;
-    std::unique_ptr<TmuxSession> tmux_;
 };
 
 } // namespace
