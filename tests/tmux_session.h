@@ -30,10 +30,16 @@ class TmuxSession {
     TmuxSession(const TmuxSession &) = delete;
     TmuxSession &operator=(const TmuxSession &) = delete;
 
-    // Runs the shell command in a new session of that size.
+    // Runs the shell command in a new session of that size. The command reaches tmux as written: the
+    // shell that starts tmux expands nothing of it (an "echo EXIT=$?" tells the program's own code).
     void Start(const std::string &command, int columns, int rows) {
+        std::string quoted;
+        for (char c : command) {
+            if (c == '\\' || c == '"' || c == '$' || c == '`') quoted += '\\';
+            quoted += c;
+        }
         Shell("tmux new-session -d -s " + name_ + " -x " + std::to_string(columns) + " -y " + std::to_string(rows) +
-              " \"" + command + "\"");
+              " \"" + quoted + "\"");
         started_ = true;
     }
     std::string Screen() { return Shell("tmux capture-pane -p -t " + name_); }
