@@ -105,6 +105,26 @@ TEST_F(Watch, CtrlCLeavesTheFinalTableAtOneTwentyByForty) {
     ExpectFinalTable("watch-120x40-final.txt");
 }
 
+TEST_F(Watch, SigtermGivesTheTerminalBackBeforeTheInterruptedFigures) {
+    // The shell says whether the terminal reads lines again after the view.
+    RunInClient("cd " + folder_.path().string() + " && env -u DISPLAY -u WAYLAND_DISPLAY TERM=xterm-256color " +
+                    "./routetrace --watch -i 0.3 --json 203.0.113.2; echo EXIT=$?; " +
+                    "stty -a | grep -q \"[^-]icanon\" && echo LINES=on || echo LINES=off; sleep 60",
+                120, 40);
+    ASSERT_TRUE(SentAtLeast(2)) << Screen();
+    Shell("for p in $(ip netns pids " + prefix_ + "-client); do " +
+          "[ \"$(cat /proc/$p/comm)\" = routetrace ] && kill -TERM $p; done");
+    ASSERT_TRUE(tmux_->WaitFor("EXIT=", 30s)) << Screen();
+    ASSERT_TRUE(tmux_->WaitFor("LINES=", 30s)) << Screen();
+    Keep("watch-sigterm-final.txt");
+    std::string screen = Screen();
+    EXPECT_NE(screen.find("EXIT=143"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("LINES=on"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Keys: q quit"), std::string::npos) << "the view is gone: " << screen;
+    std::string joined = std::regex_replace(screen, std::regex("\n"), ""); // the document wraps
+    EXPECT_NE(joined.find("\"interrupted\":true"), std::string::npos) << screen;
+}
+
 TEST_F(Watch, CyclesEndItByItself) {
     Start("-c 3 -i 0.1", 120, 40);
     ExpectFinalTable("watch-cycles-final.txt");

@@ -122,6 +122,9 @@ class Report final : public ReportFrontEnd {
 
     // On SIGINT or SIGTERM: the hops so far, as a whole document in JSON; the text keeps what it printed.
     void Interrupt(int signal) {
+        // Said before the live view is told to end: the rounds it stops then must leave the final
+        // figures to this thread, which prints them once the terminal is given back.
+        interrupted_.store(true);
         FinishObserver();
         {
             std::lock_guard lock(printMutex_);
@@ -212,7 +215,7 @@ class Report final : public ReportFrontEnd {
         int32_t code = kReportInterrupted;
         {
             std::lock_guard lock(printMutex_);
-            if (!finished_) code = FinishRounds(sawHops);
+            if (!finished_ && !interrupted_.load()) code = FinishRounds(sawHops);
         }
         // Interrupted: the signal's thread has printed the figures and ends the process.
         while (code == kReportInterrupted) std::this_thread::sleep_for(std::chrono::hours(1));
@@ -245,9 +248,10 @@ class Report final : public ReportFrontEnd {
         Call(form_.Handler(options_.startButton, form::kEventClicked));
     }
 
-    // The live view gives the terminal back, once, before the final figures are printed.
+    // The live view gives the terminal back, once, before the final figures are printed. A second
+    // caller (the signal's thread and the rounds' at once) waits until the terminal is back.
     void FinishObserver() {
-        if (options_.observer && !observerFinished_.exchange(true)) options_.observer->Finish();
+        if (options_.observer) std::call_once(observerFinished_, [this] { options_.observer->Finish(); });
     }
 
     // Under printMutex_: the figures of the rounds taken in, and of the one under way as far as it came.
@@ -388,8 +392,9 @@ class Report final : public ReportFrontEnd {
     std::chrono::steady_clock::time_point roundStarted_;
     PathStatsBuilder builder_;                     // the rounds taken in (under printMutex_)
     uint32_t roundsStarted_ = 1, roundsAdded_ = 0; // the first round starts with the window
-    std::atomic<bool> observerFinished_{false};
-    std::set<std::string> said_; // the messages shown over rounds
+    std::once_flag observerFinished_;
+    std::atomic<bool> interrupted_{false}; // a signal came: its thread prints the figures and ends
+    std::set<std::string> said_;           // the messages shown over rounds
     bool startedTrace_ = false;
     std::mutex printMutex_;
     bool finished_ = false; // the output is complete: nothing more is printed
