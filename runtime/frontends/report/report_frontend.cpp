@@ -84,6 +84,9 @@ class Report final : public ReportFrontEnd {
     }
     void OpenUrl(std::string_view url) override { std::fprintf(options_.err, "%s\n", GbkToUtf8(url).c_str()); }
     void RequestQuit() override { Runtime::Instance().Exit(kReportNotReached); }
+    // Every end of the process passes here (a runtime error too): the live view gives the terminal
+    // back, and the messages it held, before the process ends.
+    void Shutdown() override { FinishObserver(); }
 
     // The start routine shows the window: its created event, the target and size put into their
     // boxes as a person would type them, then the start button's event.
