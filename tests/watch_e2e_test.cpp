@@ -125,6 +125,19 @@ TEST_F(Watch, SigtermGivesTheTerminalBackBeforeTheInterruptedFigures) {
     EXPECT_NE(joined.find("\"interrupted\":true"), std::string::npos) << screen;
 }
 
+TEST_F(Watch, AResetKeepsThePaceOfTheRounds) {
+    // A round a minute: after r the figures are gone, and no round comes before its time.
+    Start("-i 60", 120, 40);
+    ASSERT_TRUE(SentAtLeast(1)) << Screen();
+    tmux_->Keys("r");
+    std::this_thread::sleep_for(2s);
+    std::string screen = Screen();
+    EXPECT_NE(screen.find("rounds: 0"), std::string::npos) << "a round started at once: " << screen;
+    EXPECT_EQ(Sent(screen, 4), -1) << screen;
+    tmux_->Keys("q");
+    EXPECT_TRUE(tmux_->WaitFor("EXIT=", 30s)) << Screen();
+}
+
 TEST_F(Watch, CyclesEndItByItself) {
     Start("-c 3 -i 0.1", 120, 40);
     ExpectFinalTable("watch-cycles-final.txt");

@@ -201,10 +201,9 @@ class Report final : public ReportFrontEnd {
             const auto due = std::max(roundStarted_ + std::chrono::milliseconds(options_.intervalMs),
                                       std::chrono::steady_clock::now());
             RoundsNext next = RoundsNext::Go;
-            if (options_.observer) next = options_.observer->WaitForNextRound(due);
-            else std::this_thread::sleep_until(due);
-            if (next == RoundsNext::Stop) break;
-            if (next == RoundsNext::Reset) {
+            if (!options_.observer) std::this_thread::sleep_until(due);
+            // A reset forgets the figures only: the next round still waits for its time.
+            while (options_.observer && (next = options_.observer->WaitForNextRound(due)) == RoundsNext::Reset) {
                 {
                     std::lock_guard lock(printMutex_);
                     builder_.Reset();
@@ -212,6 +211,7 @@ class Report final : public ReportFrontEnd {
                 }
                 options_.observer->RoundEnded(stats);
             }
+            if (next == RoundsNext::Stop) break;
             StartRound(*trace.address);
         }
         FinishObserver();
