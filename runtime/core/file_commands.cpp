@@ -13,11 +13,8 @@ namespace {
 
 int32_t FileNumber(Args &a) { return int32_t(a.integer(0)); }
 
-// FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
-// A file read by a relative path that the current folder lacks is looked for where an installed
-// program keeps its data. One in the current folder or beside the program is taken only when it is
-// this user's own: another user may have put it there. Where it is nowhere, the trace's records hear
-// where it was looked for.
+// The file at one place, opened for reading: at a checked place only when it may be used there
+// (CheckPlace), and then through the status that check read. 0 when there is none to open.
 int32_t OpenInPlace(FileTable &files, const DataPlace &place, int32_t mode) {
     if (!place.checked) return files.Open(place.path, mode);
     PlacedFile found = CheckPlace(place.path);
@@ -25,6 +22,11 @@ int32_t OpenInPlace(FileTable &files, const DataPlace &place, int32_t mode) {
     return files.Open(found.path, mode, found.identity ? &*found.identity : nullptr);
 }
 
+// FileOpen: open (path, mode, sharing); gives a file number, 0 when it cannot be opened.
+// A file read by a relative path that the current folder lacks is looked for where an installed
+// program keeps its data. One in the current folder or beside the program is taken only when it is
+// this user's own: another user may have put it there. Where it is nowhere, the trace's records hear
+// where it was looked for.
 RtResult OpenFile(Args &a) {
     int32_t mode = int32_t(a.integer(1, 1));
     FileTable &files = a.runtime().files();
