@@ -138,6 +138,20 @@ TEST_F(Watch, AResetKeepsThePaceOfTheRounds) {
     EXPECT_TRUE(tmux_->WaitFor("EXIT=", 30s)) << Screen();
 }
 
+TEST_F(Watch, FiguresResetWhilePausedStayForgottenInTheFinalTable) {
+    Start("-i 0.5", 120, 40);
+    ASSERT_TRUE(SentAtLeast(1)) << Screen();
+    tmux_->Keys("p");
+    ASSERT_TRUE(tmux_->WaitFor("paused", 30s)) << Screen();
+    tmux_->Keys("r");
+    ASSERT_TRUE(tmux_->WaitFor("rounds: 0", 30s)) << Screen();
+    tmux_->Keys("q");
+    ASSERT_TRUE(tmux_->WaitFor("EXIT=", 30s)) << Screen();
+    Keep("watch-reset-paused-final.txt");
+    EXPECT_NE(Screen().find("Loss%"), std::string::npos) << Screen();
+    EXPECT_EQ(Sent(Screen(), 1), -1) << "the figures forgotten are back: " << Screen();
+}
+
 TEST_F(Watch, CyclesEndItByItself) {
     Start("-c 3 -i 0.1", 120, 40);
     ExpectFinalTable("watch-cycles-final.txt");

@@ -125,13 +125,15 @@ RoundsNext WatchView::WaitForNextRound(std::chrono::steady_clock::time_point due
     Draw();
     RoundsNext next;
     for (;;) {
-        if (stop_ || finished_) {
-            next = RoundsNext::Stop;
-            break;
-        }
-        if (reset_ && !paused_) {
+        // A reset asked for before q (while paused, say) is done first: the final table must not
+        // bring back the figures its user saw forgotten.
+        if (reset_ && !finished_ && (!paused_ || stop_)) {
             reset_ = false;
             next = RoundsNext::Reset;
+            break;
+        }
+        if (stop_ || finished_) {
+            next = RoundsNext::Stop;
             break;
         }
         if (!paused_ && std::chrono::steady_clock::now() >= due) {
