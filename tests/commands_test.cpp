@@ -164,6 +164,9 @@ TEST(TextForATerminal, ControlCharactersAreReplaced) {
                  {"a\x7F\tb\r\n", "a??b??"},                   // DEL and C0 controls
                  {"c\xC2\x9B"
                   "1m",
-                  "c?1m"}}; // the C1 control sequence introducer
+                  "c?1m"}, // the C1 control sequence introducer
+                 {"d\x9B"
+                  "1m\xB2\xE2",
+                  "d?1m\xB2\xE2"}}; // the same as one 8-bit byte; GBK bytes stay
     for (const auto &c : cases) EXPECT_EQ(rt::ReplaceControls(c.in), c.out) << c.in;
 }

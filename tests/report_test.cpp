@@ -175,8 +175,14 @@ TEST(ReportText, FieldsAndJsonStringsHoldWhateverTheyAreGiven) {
         {"\xE6\xB5\x8B", "\xE6\xB5\x8B", "\"\xE6\xB5\x8B\""},        // 测, valid UTF-8
         {"\xB2\xE2x", "\xB2\xE2x", "\"\xEF\xBF\xBD\xEF\xBF\xBDx\""}, // GBK bytes are no UTF-8
         {"\xE6\xB5", "\xE6\xB5", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},    // cut short
-        // A surrogate and a code above U+10FFFF: each of their seven bytes is replaced.
-        {"\xED\xA0\x80\xF4\x90\x80\x80", "\xED\xA0\x80\xF4\x90\x80\x80",
+        {"\x9B"
+         "2J",
+         "\\x9B2J",
+         "\"\xEF\xBF\xBD"
+         "2J\""}, // an 8-bit control
+        // A surrogate and a code above U+10FFFF: each of their seven bytes is replaced in JSON; in a
+        // field, those that would be 8-bit controls on their own are escaped.
+        {"\xED\xA0\x80\xF4\x90\x80\x80", "\xED\xA0\\x80\xF4\\x90\\x80\\x80",
          "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
     };
     for (const auto &c : cases) {

@@ -16,42 +16,44 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && GbkUpper(a) == GbkUpper(b);
 }
 
-std::string ReplaceControls(std::string_view utf8) {
+namespace {
+
+// Copies UTF-8 text, handing each control character to `control` (with the text so far and its code)
+// instead: C0 and DEL, C1 written in UTF-8, and a lone byte 0x80 to 0x9F that is no part of a
+// character, which a terminal set for 8-bit controls would obey (0x9B opens an escape sequence).
+// Other bytes that are no UTF-8 (GBK text) are copied as they are.
+template <class Control> std::string MapControls(std::string_view text, Control control) {
     std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
-        if (c < 0x20 || c == 0x7F) out += '?';
-        else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080..U+009F
-            out += '?';
-            ++i;
-        } else out += char(c);
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8CharLength(text.substr(i));
+        const unsigned char next = n == 2 ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if ((n <= 1 && (c < 0x20 || c == 0x7F)) || (n == 0 && c >= 0x80 && c <= 0x9F)) control(out, c);
+        else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) control(out, next); // U+0080..U+009F
+        else out.append(text.substr(i, n ? n : 1));
+        i += n ? n : 1;
     }
     return out;
 }
 
+} // namespace
+
+std::string ReplaceControls(std::string_view utf8) {
+    return MapControls(utf8, [](std::string &out, unsigned) { out += '?'; });
+}
+
 std::string EscapeControls(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    auto hex = [&out](unsigned code) {
-        char b[8];
-        std::snprintf(b, sizeof b, "\\x%02X", code);
-        out += b;
-    };
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
-        if (c == '\t') out += "\\t";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c < 0x20 || c == 0x7F) hex(c);
-        else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080..U+009F
-            hex(next);
-            ++i;
-        } else out += char(c);
-    }
-    return out;
+    return MapControls(utf8, [](std::string &out, unsigned code) {
+        if (code == '\t') out += "\\t";
+        else if (code == '\r') out += "\\r";
+        else if (code == '\n') out += "\\n";
+        else {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02X", code);
+            out += b;
+        }
+    });
 }
 
 size_t Utf8CharLength(std::string_view s) {

@@ -69,10 +69,6 @@ std::optional<std::string> WhyNotOwnInPlace(const std::string &path, const struc
     return std::nullopt;
 }
 
-} // namespace
-
-namespace {
-
 // UsableInPlace for a file whose status (not following a link) has just been read.
 bool UsableInPlace(const std::string &path, const struct stat &st) {
     // The place database is opened at every lookup: a file seen before, unchanged since (same inode
