@@ -85,9 +85,12 @@ DWORD WINAPI BoundedIcmpSendEcho(HANDLE handle, DWORD destination, LPVOID data, 
                                  DWORD replySize, DWORD timeout) {
     return SendBoundedEcho(
         {destination, options, size, reply, replySize, timeout}, [&](uint32_t waitMs, uint8_t lastTtl) {
-            if (auto channel = FindChannel(handle))
+            // A trace with a last hop probes ahead through the handle's channel. The window's trace,
+            // one probe after another, keeps the system's own call: in its window thread's process
+            // the asynchronous call has been seen to crash inside the system under wine.
+            if (auto channel = lastTtl ? FindChannel(handle) : nullptr)
                 return SendEchoRequest(*channel, {destination, data, size, options, reply, replySize, waitMs}, lastTtl);
-            // Without the asynchronous call: one probe per request, which the trace's last hop bounds alone.
+            // Otherwise one probe per request, which the trace's last hop bounds alone.
             return uint32_t(g_sendEcho(handle, destination, data, size, options, reply, replySize, waitMs));
         });
 }
